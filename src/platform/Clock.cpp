@@ -1,0 +1,76 @@
+#include "platform/Clock.h"
+
+#include <chrono>
+#include <thread>
+
+namespace halvik {
+namespace {
+
+std::int64_t SteadyNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+SystemTime SystemTime::FromMilliseconds(std::int64_t ms) {
+  std::int64_t s = ms / 1000;
+  std::int64_t r = ms % 1000;
+  if (r < 0) {
+    r += 1000;
+    s -= 1;
+  }
+  return {s, static_cast<int>(r)};
+}
+
+RealClock::RealClock() : startNs_(SteadyNs()) {}
+
+SystemTime RealClock::Now() {
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::system_clock::now().time_since_epoch())
+                .count();
+  return SystemTime::FromMilliseconds(ms);
+}
+
+std::int64_t RealClock::MonotonicMs() { return (SteadyNs() - startNs_) / 1000000; }
+
+void RealClock::SleepMs(std::int64_t ms) {
+  if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+ScaledClock::ScaledClock(SystemTime start, double speed)
+    : startMs_(start.AsMilliseconds()), speed_(speed > 0 ? speed : 1.0), realStartNs_(SteadyNs()) {}
+
+std::int64_t ScaledClock::SimulatedMsSinceStart() {
+  double realMs = static_cast<double>(SteadyNs() - realStartNs_) / 1e6;
+  return static_cast<std::int64_t>(realMs * speed_);
+}
+
+SystemTime ScaledClock::Now() {
+  return SystemTime::FromMilliseconds(startMs_ + SimulatedMsSinceStart());
+}
+
+std::int64_t ScaledClock::MonotonicMs() { return SimulatedMsSinceStart(); }
+
+void ScaledClock::SleepMs(std::int64_t ms) {
+  if (ms <= 0) return;
+  auto realUs = static_cast<std::int64_t>(static_cast<double>(ms) * 1000.0 / speed_);
+  // Even a very fast simulation yields the processor on every sleep.
+  std::this_thread::sleep_for(std::chrono::microseconds(realUs > 0 ? realUs : 1));
+}
+
+SystemTime ManualClock::Now() {
+  return SystemTime::FromMilliseconds(nowMs_.load(std::memory_order_relaxed));
+}
+
+std::int64_t ManualClock::MonotonicMs() {
+  std::int64_t step = stepPerReading_.load(std::memory_order_relaxed);
+  std::int64_t now = step > 0 ? nowMs_.fetch_add(step, std::memory_order_relaxed) + step
+                              : nowMs_.load(std::memory_order_relaxed);
+  std::int64_t expected = -1;
+  originMs_.compare_exchange_strong(expected, now, std::memory_order_relaxed);
+  return now - originMs_.load(std::memory_order_relaxed);
+}
+
+}  // namespace halvik

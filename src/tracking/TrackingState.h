@@ -1,0 +1,16 @@
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Shared.h"
+
+namespace halvik {
+
+// The tracking thread's published state (it is the only writer); the status view reads it.
+struct TrackingStatus {
+  Shared<std::int32_t> TrackingReady{0};
+  Shared<std::int32_t> SchedulerEnabled{0};
+  Shared<double> ClockCorrection{0.0};  // s, GPS time minus computer time, steps of 0.01 s
+};
+
+}  // namespace halvik

@@ -1,0 +1,37 @@
+#include <gtest/gtest.h>
+
+#include "platform/Clock.h"
+
+namespace halvik {
+namespace {
+
+TEST(Clock, ManualClockMovesOnlyWhenToldOrSleptOn) {
+  ManualClock clock(SystemTime{1000, 250});
+  EXPECT_EQ(clock.Now().seconds, 1000);
+  EXPECT_EQ(clock.Now().milliseconds, 250);
+  EXPECT_EQ(clock.MonotonicMs(), 0);
+  clock.SleepMs(800);
+  EXPECT_EQ(clock.Now().seconds, 1001);
+  EXPECT_EQ(clock.Now().milliseconds, 50);
+  EXPECT_EQ(clock.MonotonicMs(), 800);
+
+  clock.SetStepPerReading(3);
+  EXPECT_EQ(clock.MonotonicMs(), 803);
+  EXPECT_EQ(clock.MonotonicMs(), 806);
+}
+
+TEST(Clock, NegativeMillisecondsBreakDownBelowZero) {
+  SystemTime t = SystemTime::FromMilliseconds(-1500);
+  EXPECT_EQ(t.seconds, -2);
+  EXPECT_EQ(t.milliseconds, 500);
+}
+
+TEST(Clock, ScaledClockStartsAtItsSimulatedInstant) {
+  ScaledClock clock(SystemTime{1'000'000'000, 0}, 100.0);
+  SystemTime t = clock.Now();
+  EXPECT_GE(t.seconds, 1'000'000'000);
+  EXPECT_LT(t.seconds, 1'000'000'000 + 3600);  // generous: only the origin is checked here
+}
+
+}  // namespace
+}  // namespace halvik

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace halvik::tools {
+
+// Each subcommand lives in its own file and registers itself here. The one that runs stores
+// its exit status in `exitCode`, which main returns.
+void AddCommands(CLI::App& app, int& exitCode);
+
+}  // namespace halvik::tools

@@ -1,0 +1,17 @@
+#include <CLI/CLI.hpp>
+
+#include "tools/Commands.h"
+
+int main(int argc, char** argv) {
+  CLI::App app{"Halvik NT: unattended HRPT ground station"};
+  app.require_subcommand(0, 1);
+  int exitCode = 0;
+  halvik::tools::AddCommands(app, exitCode);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    int code = app.exit(e);
+    return code == 0 ? 0 : 2;
+  }
+  return exitCode;
+}
