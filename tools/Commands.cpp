@@ -3,8 +3,11 @@
 namespace halvik::tools {
 
 void AddCommands(CLI::App& app, int& exitCode) {
-  (void)app;
-  (void)exitCode;
+  AddPropagateCommand(app, exitCode);
+  AddInspectCommand(app, exitCode);
+  AddPassesCommand(app, exitCode);
+  AddInitStationCommand(app, exitCode);
+  AddRunOptions(app, exitCode);
 }
 
 }  // namespace halvik::tools

@@ -8,4 +8,11 @@ namespace halvik::tools {
 // its exit status in `exitCode`, which main returns.
 void AddCommands(CLI::App& app, int& exitCode);
 
+void AddPropagateCommand(CLI::App& app, int& exitCode);
+void AddInspectCommand(CLI::App& app, int& exitCode);
+void AddPassesCommand(CLI::App& app, int& exitCode);
+void AddInitStationCommand(CLI::App& app, int& exitCode);
+// Without a subcommand: run the station.
+void AddRunOptions(CLI::App& app, int& exitCode);
+
 }  // namespace halvik::tools

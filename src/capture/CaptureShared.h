@@ -44,6 +44,8 @@ struct CaptureStatus {
   Shared<double> BitsCompared{0.0};
   // Frames lost because the ring filled up before they were taken (30 completed, none taken).
   Shared<std::int64_t> FramesOverrun{0};
+  // Captures closed down so far (each armed pass that reached its end, with or without frames).
+  Shared<std::int64_t> CapturesFinished{0};
 };
 
 inline constexpr int kQuickLookRows = 400;

@@ -25,7 +25,11 @@ void TempDir::Write(const std::string& name, const std::string& content) const {
 }
 
 std::string TempDir::Read(const std::string& name) const {
-  std::ifstream in(path_ / name, std::ios::binary);
+  return ReadFile(path_ / name);
+}
+
+std::string TempDir::ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 

@@ -16,6 +16,8 @@ class TempDir {
   // Writes a file (binary, exactly the bytes given) inside the directory.
   void Write(const std::string& name, const std::string& content) const;
   std::string Read(const std::string& name) const;
+  // The whole content of any file (empty when it cannot be read).
+  static std::string ReadFile(const std::filesystem::path& path);
 
  private:
   std::filesystem::path path_;

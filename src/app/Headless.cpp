@@ -1,0 +1,83 @@
+#include "app/Headless.h"
+
+#include <chrono>
+
+#include "orbit/PropagateListing.h"
+#include "platform/Text.h"
+#include "tracking/TrackingLoop.h"
+
+namespace halvik {
+namespace {
+
+constexpr std::int64_t kPaintPeriodMs = 100;
+
+std::int64_t RealMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+}  // namespace
+
+std::string StatusLine(Station& station, std::int64_t stationSecond) {
+  std::string antenna;
+  if (station.antennaState.AntennaPower <= 50) {
+    antenna = "antenna no-power";
+  } else {
+    antenna = Format("az %.1f el %.1f", static_cast<double>(station.antennaState.AntennaAzimuth),
+                     static_cast<double>(station.antennaState.AntennaElevation));
+  }
+  std::int32_t state = station.captureStatus.CaptureState;
+  std::string capture = state >= 0 && state < 6 ? kCaptureStateTexts[state] : "?";
+  while (!capture.empty() && capture.back() == ' ') capture.pop_back();
+
+  std::string followed = "-";
+  if (const SchedulerState* scheduler = station.scheduler()) {
+    int slot = scheduler->SelectedSatellite;
+    const SatelliteRecord& record = station.table[static_cast<std::size_t>(slot)];
+    if (scheduler->TrackingActive && record.IsActive()) followed = record.name.Get();
+  }
+  return Format("%s rx %.3f MHz %s %s | %s | %s | captures %lld",
+                FormatIsoUtc(static_cast<double>(stationSecond)).c_str(),
+                station.receiver.ReceiverFrequency(),
+                station.receiver.ReceiverLocked() ? "locked" : "no-lock", antenna.c_str(),
+                capture.c_str(), followed.c_str(),
+                static_cast<long long>(station.captureStatus.CapturesFinished.load()));
+}
+
+void RunHeadless(Station& station, StatusView& view, Canvas& canvas,
+                 const HeadlessOptions& options) {
+  Clock& clock = station.environment().clock;
+  std::int64_t lastPrintedSecond = -1;
+  std::int64_t lastPrintRealMs = 0;
+  std::int64_t nextSnapshotSecond = clock.Now().seconds;
+  const std::int64_t deadline = clock.Now().seconds + options.limitSeconds;
+  for (;;) {
+    if (options.limitSeconds > 0 && clock.Now().seconds >= deadline) return;
+    if (options.stopSignal && options.stopSignal->load() != 0) return;
+    if (options.exitAfterPasses > 0 &&
+        station.captureStatus.CapturesFinished.load() >= options.exitAfterPasses) {
+      return;
+    }
+    view.TimerTick();
+    view.Paint(canvas);
+    if (options.afterPaint) options.afterPaint();
+
+    std::int64_t second = clock.Now().seconds;
+    std::int64_t realMs = RealMs();
+    if (options.out && second != lastPrintedSecond &&
+        (lastPrintedSecond < 0 || realMs - lastPrintRealMs >= 1000)) {
+      *options.out << StatusLine(station, second) << std::endl;
+      lastPrintedSecond = second;
+      lastPrintRealMs = realMs;
+    }
+    if (options.snapshot && second >= nextSnapshotSecond) {
+      options.snapshot(view);
+      nextSnapshotSecond =
+          second + (options.snapshotEverySeconds > 0 ? options.snapshotEverySeconds : 10);
+    }
+    clock.SleepMs(kPaintPeriodMs);
+  }
+}
+
+}  // namespace halvik

@@ -1,0 +1,53 @@
+#include "app/SampleStation.h"
+
+#include <system_error>
+
+#include "app/EmbeddedFile.h"
+#include "platform/Files.h"
+#include "sim/PseudoNoise.h"
+
+namespace halvik {
+namespace {
+
+std::vector<EmbeddedFile> AllFiles() {
+  std::vector<EmbeddedFile> files = SampleStationFiles();
+  files.push_back({"pn.fil", sim::PseudoNoiseFileBytes(), false});
+  return files;
+}
+
+}  // namespace
+
+std::vector<std::string> SampleStationFileNames() {
+  std::vector<std::string> names;
+  for (const EmbeddedFile& file : AllFiles()) names.push_back(file.name);
+  return names;
+}
+
+std::string InitStation(const std::filesystem::path& dir) {
+  std::error_code error;
+  std::filesystem::create_directories(dir, error);
+  if (error) return "cannot create " + dir.string() + ": " + error.message();
+
+  std::vector<EmbeddedFile> files = AllFiles();
+  for (const EmbeddedFile& file : files) {
+    if (std::filesystem::exists(dir / file.name)) {
+      return dir.string() + " already holds a station (" + file.name +
+             " exists); nothing was written";
+    }
+  }
+  for (const EmbeddedFile& file : files) {
+    std::filesystem::path path = dir / file.name;
+    if (!WriteFileAtomically(path, file.content)) return "cannot write " + path.string();
+    if (file.executable) {
+      std::filesystem::permissions(path,
+                                   std::filesystem::perms::owner_exec |
+                                       std::filesystem::perms::group_exec |
+                                       std::filesystem::perms::others_exec,
+                                   std::filesystem::perm_options::add, error);
+      if (error) return "cannot make " + path.string() + " executable: " + error.message();
+    }
+  }
+  return {};
+}
+
+}  // namespace halvik

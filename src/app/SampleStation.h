@@ -1,0 +1,19 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace halvik {
+
+// Lays out a complete sample station in `dir` (created when missing): element sets, satellite
+// list, location, minimum elevation, map, the pseudo-noise table the simulated synchronizer's
+// satellites send, and three post-processing programs that log what they are given. Refuses,
+// writing nothing, when any of those files is already there. Returns an empty string on
+// success, else what went wrong.
+std::string InitStation(const std::filesystem::path& dir);
+
+// The names of the files InitStation writes.
+std::vector<std::string> SampleStationFileNames();
+
+}  // namespace halvik

@@ -1,0 +1,78 @@
+#include "app/SimHardware.h"
+
+#include <cmath>
+#include <set>
+
+#include "app/DriverService.h"
+#include "config/StationFiles.h"
+#include "platform/Files.h"
+
+namespace halvik {
+namespace {
+
+std::string TrimTrailingBlanks(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return text;
+}
+
+sim::TrueStation StationFromFiles(const std::filesystem::path& dir) {
+  LocationValues location = ReadLocation(dir);
+  return sim::TrueStation{location.latitude, location.longitude, location.height};
+}
+
+}  // namespace
+
+std::vector<ElementEntry> ReadElementEntries(const std::filesystem::path& elementsFile) {
+  std::vector<std::string> lines;
+  LineReader reader(elementsFile);
+  while (auto line = reader.Next()) lines.push_back(*line);
+
+  std::vector<ElementEntry> entries;
+  std::set<std::string> seen;
+  for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
+    const std::string& l1 = lines[i + 1];
+    const std::string& l2 = lines[i + 2];
+    if (l1.empty() || l1[0] != '1' || l2.empty() || l2[0] != '2') continue;
+    std::string name = TrimTrailingBlanks(lines[i]);
+    if (name.empty() || name[0] == '1' || name[0] == '2') continue;
+    if (seen.insert(name).second) entries.push_back({name, l1, l2});
+    i += 2;
+  }
+  return entries;
+}
+
+SimHardware::SimHardware(Clock& computerClock, DeviceNamespace& devices, SimHardwareOptions options)
+    : trueClock_(computerClock,
+                 static_cast<std::int64_t>(std::llround(options.computerClockErrorSeconds * 1000))),
+      sky_(trueClock_, options.sky),
+      services_(devices) {
+  for (const ElementEntry& entry : ReadElementEntries(options.stationDir / "elements.dat")) {
+    sky_.AddSatellite(entry.name, entry.line1, entry.line2);
+  }
+  sim::TrueStation station =
+      options.station ? *options.station : StationFromFiles(options.stationDir);
+  sky_.SetStation(station.latitudeDeg, station.longitudeDeg, station.heightFeet);
+  for (const auto& [from, until] : options.fades) sky_.AddFade(from, until);
+
+  if (options.gpsPresent) {
+    sim::SimGpsOptions gps = options.gps;
+    gps.clockErrorSeconds = options.computerClockErrorSeconds;
+    gps.latitudeDeg = station.latitudeDeg;
+    gps.longitudeDeg = station.longitudeDeg;
+    gps.altitudeM = station.heightFeet * 0.3048;
+    gps_ = std::make_shared<sim::SimGpsReceiver>(computerClock, gps);
+  }
+  receiver_ = std::make_shared<sim::SimReceiverBoard>(computerClock, sky_, options.receiver);
+  tracker_ = std::make_shared<sim::SimTrackerBoard>(computerClock, sky_, options.tracker, gps_);
+  synchronizer_ = std::make_shared<sim::SimSynchronizer>(sky_, computerClock, options.synchronizer);
+
+  services_.SetBoard(kReceiverDriver.serviceName, DevicePath(kReceiverDriver), receiver_);
+  services_.SetBoard(kTrackerDriver.serviceName, DevicePath(kTrackerDriver), tracker_);
+  services_.SetBoard(kSynchronizerDriver.serviceName, DevicePath(kSynchronizerDriver),
+                     synchronizer_);
+  for (const auto& [service, failures] : options.serviceFailures) {
+    services_.SetFailures(service, failures);
+  }
+}
+
+}  // namespace halvik

@@ -1,0 +1,90 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Device.h"
+#include "sim/SimGpsReceiver.h"
+#include "sim/SimReceiverBoard.h"
+#include "sim/SimServiceManager.h"
+#include "sim/SimSynchronizer.h"
+#include "sim/SimTrackerBoard.h"
+#include "sim/Sky.h"
+
+namespace halvik {
+
+// The clock of the real world when the computer's clock is off by a fixed error: the sky and the
+// GPS receiver live by it, the station by the computer's clock.
+class OffsetClock final : public Clock {
+ public:
+  OffsetClock(Clock& base, std::int64_t offsetMs) : base_(base), offsetMs_(offsetMs) {}
+  SystemTime Now() override {
+    return SystemTime::FromMilliseconds(base_.Now().AsMilliseconds() + offsetMs_);
+  }
+  std::int64_t MonotonicMs() override { return base_.MonotonicMs(); }
+  void SleepMs(std::int64_t ms) override { base_.SleepMs(ms); }
+
+ private:
+  Clock& base_;
+  std::int64_t offsetMs_;
+};
+
+struct SimHardwareOptions {
+  // The station directory: every satellite of its elements.dat flies in the sky, and the true
+  // station stands where its location.dat says unless `station` is given.
+  std::filesystem::path stationDir;
+  std::optional<sim::TrueStation> station;
+  bool gpsPresent = true;
+  // The computer's clock runs this many seconds behind the true (GPS) time.
+  double computerClockErrorSeconds = 0.0;
+  std::vector<std::pair<double, double>> fades;  // UTC s since 1970: link lost from, until
+  sim::SkyOptions sky;
+  sim::SimReceiverOptions receiver;
+  sim::SimTrackerOptions tracker;
+  sim::SimGpsOptions gps;  // its position and clock error are set from the fields above
+  sim::SimSynchronizerOptions synchronizer;
+  std::map<std::string, sim::SimServiceFailures> serviceFailures;  // by service name
+};
+
+// The three station boards, the GPS receiver and the sky that ties them together, behind the
+// simulated service manager: starting a driver's service publishes its board's device.
+class SimHardware {
+ public:
+  SimHardware(Clock& computerClock, DeviceNamespace& devices, SimHardwareOptions options);
+  SimHardware(const SimHardware&) = delete;
+  SimHardware& operator=(const SimHardware&) = delete;
+
+  sim::SimServiceManager& services() { return services_; }
+  sim::Sky& sky() { return sky_; }
+  sim::SimReceiverBoard& receiver() { return *receiver_; }
+  sim::SimTrackerBoard& tracker() { return *tracker_; }
+  sim::SimGpsReceiver* gps() { return gps_.get(); }
+  sim::SimSynchronizer& synchronizer() { return *synchronizer_; }
+  Clock& trueClock() { return trueClock_; }
+
+ private:
+  OffsetClock trueClock_;
+  sim::Sky sky_;
+  std::shared_ptr<sim::SimGpsReceiver> gps_;
+  std::shared_ptr<sim::SimReceiverBoard> receiver_;
+  std::shared_ptr<sim::SimTrackerBoard> tracker_;
+  std::shared_ptr<sim::SimSynchronizer> synchronizer_;
+  sim::SimServiceManager services_;
+};
+
+// Every satellite of an element file, once per name (the first entry of a name wins, as the
+// station's own lookup does), with its two lines.
+struct ElementEntry {
+  std::string name;
+  std::string line1;
+  std::string line2;
+};
+std::vector<ElementEntry> ReadElementEntries(const std::filesystem::path& elementsFile);
+
+}  // namespace halvik

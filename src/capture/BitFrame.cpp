@@ -1,0 +1,299 @@
+#include "capture/BitFrame.h"
+
+#include <pthread.h>
+
+#include <bit>
+#include <cstdio>
+#include <new>
+
+#include "capture/ThreadPriority.h"
+#include "platform/Clock.h"
+#include "platform/Messages.h"
+
+namespace halvik {
+namespace {
+
+constexpr std::uint16_t kTenBits = 0x3FF;
+constexpr double kBitsPerComparison = kPnTableWords * 10.0;
+constexpr std::int64_t kIdlePollMs = 500;
+
+}  // namespace
+
+bool HasFrameSync(const std::uint16_t* frame) {
+  for (std::size_t i = 0; i < kFrameSync.size(); ++i) {
+    if (frame[i] != kFrameSync[i]) return false;
+  }
+  return true;
+}
+
+int CountBitErrors(const std::uint16_t* frame, std::int32_t frameLength,
+                   const std::array<std::uint16_t, kPnTableWords>& table) {
+  // The frame ends in the pseudo-noise words; only the ten HRPT bits of each count.
+  const std::uint16_t* tail = frame + (frameLength - kPnTableWords);
+  int errors = 0;
+  for (int i = 0; i < kPnTableWords; ++i) {
+    errors += std::popcount(static_cast<unsigned>((tail[i] ^ table[i]) & kTenBits));
+  }
+  return errors;
+}
+
+CaptureEngine::CaptureEngine(CaptureEngineContext context)
+    : context_(std::move(context)),
+      device_(context_.devices),
+      file_(CaptureFileContext{context_.workingDirectory, context_.clock, context_.messages,
+                               context_.systemInfo, context_.spawner, context_.diskBudget}) {}
+
+CaptureEngine::~CaptureEngine() = default;
+
+int CaptureEngine::Run() {
+  if (Begin()) {
+    while (Cycle()) {
+    }
+  }
+  End();
+  return 0;
+}
+
+bool CaptureEngine::Allocate(std::size_t bytes) {
+  if (context_.memoryLimitBytes && memoryTaken_ + bytes > *context_.memoryLimitBytes) return false;
+  memoryTaken_ += bytes;
+  return true;
+}
+
+bool CaptureEngine::Begin() {
+  context_.status.BitErrorCount.store(0.0);
+  context_.status.BitsCompared.store(0.0);
+  if (Allocate(kSyncBlockBytes)) block_.reset(new (std::nothrow) std::uint16_t[kSyncBlockWords]);
+  if (!block_) {
+    context_.messages.Show("Error Allocating Memory");
+    return false;
+  }
+  if (!device_.Open()) {
+    context_.messages.Show("Error Opening Bitframe Device");
+    return false;
+  }
+  device_.Configure();
+  if (!Allocate(kFrameRingBytes) || !ring_.Allocate()) {
+    context_.messages.Show("Error Allocating Memory");
+    return false;
+  }
+  SetState(WaitingForSatellite);
+  syncRunCount_ = 0;
+  noSyncRunCount_ = 0;
+  LoadPnTable();
+  Restart();
+  context_.handOff.QuickLookReversed.store(1);
+  if (context_.raiseThreadPriority) {
+    (void)RaiseThreadPriority(pthread_self(), kCaptureThreadPriority);
+  }
+  return true;
+}
+
+void CaptureEngine::LoadPnTable() {
+  std::FILE* file = std::fopen((context_.workingDirectory / "pn.fil").c_str(), "rb");
+  if (!file) {
+    context_.messages.Show("Error Reading Pn.Dat");
+    return;
+  }
+  std::uint8_t bytes[kPnTableWords * 2] = {};
+  std::size_t got = std::fread(bytes, 1, sizeof bytes, file);
+  std::fclose(file);
+  // A short table: the words not in the file are 0.
+  pnTable_.fill(0);
+  for (std::size_t i = 0; i + 1 < got; i += 2) {
+    pnTable_[i / 2] = static_cast<std::uint16_t>(bytes[i] | (bytes[i + 1] << 8));
+  }
+  pnTableLoaded_ = true;
+}
+
+void CaptureEngine::End() {
+  file_.CloseCaptureFile();
+  ring_.Free();
+  // A failed start or read leaves the thread idle, not ended, until shut-down.
+  while (context_.CaptureThreadStop.load(std::memory_order_acquire) == 0) {
+    context_.clock.SleepMs(kIdlePollMs);
+  }
+  if (device_.IsOpen() && !device_.Close()) {
+    context_.messages.Show("Failed to Close Device: BitFrame");
+  }
+  block_.reset();
+  memoryTaken_ = 0;
+}
+
+void CaptureEngine::SetState(CaptureStateValue state) {
+  state_ = state;
+  context_.status.CaptureState.store(state);
+}
+
+void CaptureEngine::Restart() {
+  device_.Stop();
+  ring_.ResetRing();
+  syncRunCount_ = 0;
+  noSyncRunCount_ = 0;
+  device_.Start(ring_.family());
+}
+
+void CaptureEngine::Assemble(std::size_t words) {
+  ring_.AssembleBlock(block_.get(), words);
+  std::int64_t overrun = ring_.framesOverrun();
+  if (overrun != context_.status.FramesOverrun.load()) context_.status.FramesOverrun.store(overrun);
+}
+
+bool CaptureEngine::SyncAcquired(int threshold, const std::uint16_t* frame) {
+  syncRunCount_ = HasFrameSync(frame) ? syncRunCount_ + 1 : 0;
+  if (syncRunCount_ > threshold) return true;
+  if (syncRunCount_ == 0) Restart();
+  return false;
+}
+
+bool CaptureEngine::SyncLost(int threshold, const std::uint16_t* frame) {
+  noSyncRunCount_ += 1;
+  if (HasFrameSync(frame)) noSyncRunCount_ = 0;
+  if (noSyncRunCount_ > threshold) {
+    noSyncRunCount_ = 0;
+    Restart();
+    return true;
+  }
+  return false;
+}
+
+void CaptureEngine::UpdateBitErrors(const std::uint16_t* frame) {
+  int errors = CountBitErrors(frame, ring_.FrameLength(), pnTable_);
+  auto& status = context_.status;
+  status.BitErrorCount.store(status.BitErrorCount.load() + errors);
+  status.BitsCompared.store(status.BitsCompared.load() + kBitsPerComparison);
+}
+
+void CaptureEngine::OutOfDisk() {
+  context_.handOff.CaptureSuspended.store(1, std::memory_order_release);
+  SetState(ClosingDownCapture);
+  context_.messages.Show("Out of Disk Space");
+}
+
+void CaptureEngine::WriteMarkerOrSuspend(MarkerKind kind, int count) {
+  if (!file_.WriteMarker(kind, static_cast<std::uint16_t>(count))) OutOfDisk();
+}
+
+bool CaptureEngine::Cycle() {
+  if (!block_) return false;  // Begin failed: there is no loop
+  if (context_.CaptureThreadStop.load(std::memory_order_acquire) != 0) {
+    device_.Stop();
+    return false;
+  }
+  if (context_.handOff.CaptureEndRequest.load(std::memory_order_acquire) != 0 &&
+      state_ >= WaitingForData) {
+    SetState(ClosingDownCapture);
+  }
+  std::size_t words = 0;
+  if (!device_.ReadBlock(std::span<std::uint16_t, kSyncBlockWords>(block_.get(), kSyncBlockWords),
+                         words)) {
+    context_.messages.Show("IOCTL Failed in BitFrame");
+    return false;
+  }
+  switch (state_) {
+    case WaitingForSatellite:
+      WaitForSatellite();
+      break;
+    case SettingUpCapture:
+      SetUpCapture();
+      break;
+    case WaitingForData:
+      Assemble(words);
+      WaitForData();
+      break;
+    case ReceivingData:
+      Assemble(words);
+      ReceiveData();
+      break;
+    case Resync:
+      Assemble(words);
+      ResyncData();
+      break;
+    case ClosingDownCapture:
+      CloseDownCapture();
+      break;
+  }
+  return true;
+}
+
+void CaptureEngine::WaitForSatellite() {
+  framesWritten_ = false;
+  file_.CloseCaptureFile();
+  Restart();
+  if (context_.handOff.CaptureStartRequest.load(std::memory_order_acquire) != 0) {
+    SetState(SettingUpCapture);
+    context_.handOff.CaptureStartRequest.store(0, std::memory_order_release);
+  }
+}
+
+void CaptureEngine::SetUpCapture() {
+  framesWritten_ = false;
+  file_.CloseCaptureFile();
+  Restart();  // still in the previous family's mode
+  const std::string name = context_.handOff.CaptureSatelliteName.Get();
+  const SatelliteFamily family = FamilyForSatellite(name);
+  ring_.SetFamily(family);
+  ClearQuickLook(context_.quickLook, quickLookCycle_,
+                 context_.handOff.QuickLookReversed.load() != 0);
+  if (!file_.OpenCaptureFile(name, family)) {
+    // No file to record into (already shown): the capture ends at once, without frames.
+    SetState(ClosingDownCapture);
+    return;
+  }
+  SetState(WaitingForData);
+  context_.status.BitErrorCount.store(0.0);
+  context_.status.BitsCompared.store(0.0);
+  device_.Start(family);
+}
+
+void CaptureEngine::WaitForData() {
+  // One frame per cycle; any others wait for the next blocks.
+  if (!ring_.HasFrame()) return;
+  const std::uint16_t* frame = ring_.TakeFrame();
+  if (SyncAcquired(kAcquireThreshold, frame)) {
+    SetState(ReceivingData);
+    WriteMarkerOrSuspend(MarkerKind::SyncAcquired, kAcquireThreshold);
+    noSyncRunCount_ = 0;
+  }
+}
+
+void CaptureEngine::ReceiveData() {
+  while (state_ == ReceivingData && ring_.HasFrame()) {
+    const std::uint16_t* frame = ring_.TakeFrame();
+    if (!file_.WriteFrame(frame)) {
+      OutOfDisk();
+      break;
+    }
+    framesWritten_ = true;
+    AddQuickLookFrame(context_.quickLook, quickLookCycle_, ring_.family(),
+                      context_.handOff.QuickLookReversed.load() != 0, frame);
+    if (pnTableLoaded_) UpdateBitErrors(frame);
+    // The frame that tips the count is written too; the restart empties the ring.
+    if (SyncLost(kLossThreshold, frame)) {
+      SetState(Resync);
+      WriteMarkerOrSuspend(MarkerKind::SyncLost, kLossThreshold);
+      syncRunCount_ = 0;
+    }
+  }
+}
+
+void CaptureEngine::ResyncData() {
+  // Frames taken here are not written.
+  while (state_ == Resync && ring_.HasFrame()) {
+    const std::uint16_t* frame = ring_.TakeFrame();
+    if (SyncAcquired(kResyncThreshold, frame)) {
+      SetState(ReceivingData);
+      WriteMarkerOrSuspend(MarkerKind::SyncAcquired, kResyncThreshold);
+    }
+  }
+}
+
+void CaptureEngine::CloseDownCapture() {
+  file_.FinishCaptureFile(framesWritten_);
+  framesWritten_ = false;
+  context_.handOff.CaptureEndRequest.store(0, std::memory_order_release);
+  SetState(WaitingForSatellite);
+  context_.status.CapturesFinished = context_.status.CapturesFinished + 1;
+}
+
+}  // namespace halvik

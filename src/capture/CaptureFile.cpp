@@ -1,0 +1,390 @@
+#include "capture/CaptureFile.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <system_error>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Files.h"
+#include "platform/Messages.h"
+#include "platform/Spawn.h"
+#include "platform/SystemInfo.h"
+#include "platform/Text.h"
+
+namespace halvik {
+namespace {
+
+constexpr std::string_view kTemporaryCode = "tmp";
+constexpr std::size_t kDatePartLength = 7;  // "We02Jan"
+
+char LowerAscii(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// One character of a header block: its 8-bit code sign-extended to 16 bits.
+std::uint16_t HeaderWord(char c) {
+  return static_cast<std::uint16_t>(static_cast<std::int16_t>(static_cast<signed char>(c)));
+}
+
+// The name line of elements.dat compared with a satellite name: only trailing blanks (the space
+// character itself) are dropped.
+std::string WithoutTrailingSpaces(std::string line) {
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+// Whether a name is in use: anything there but an empty regular file.
+bool Occupied(const std::filesystem::path& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) return errno != ENOENT;
+  return !S_ISREG(info.st_mode) || info.st_size > 0;
+}
+
+}  // namespace
+
+SatelliteFamily FamilyForSatellite(std::string_view name) {
+  if (EqualsIgnoreCase(name, "seastar") || EqualsIgnoreCase(name, "orbview 2 (seastar)") ||
+      EqualsIgnoreCase(name, "orbview 2")) {
+    return SatelliteFamily::SeaStar;
+  }
+  if (EqualsIgnoreCase(name, "fengyun 1c")) return SatelliteFamily::FengYun;
+  return SatelliteFamily::Noaa;
+}
+
+std::string CaptureFileCode(std::string_view name) {
+  switch (FamilyForSatellite(name)) {
+    case SatelliteFamily::SeaStar:
+      return "str";
+    case SatelliteFamily::FengYun:
+      return "fy1";
+    case SatelliteFamily::Noaa:
+      break;
+  }
+  // "noaa " followed by a number of one or two digits; "noaa 9" .. "noaa 16" are the table's.
+  constexpr std::string_view prefix = "noaa ";
+  if (name.size() > prefix.size() && name.size() <= prefix.size() + 2 &&
+      EqualsIgnoreCase(name.substr(0, prefix.size()), prefix)) {
+    std::string_view digits = name.substr(prefix.size());
+    if (std::all_of(digits.begin(), digits.end(), IsDigit)) {
+      long number = ParseLong(digits);
+      if (number >= 1) return Format("N%02ld", number);
+    }
+  }
+  return "N00";
+}
+
+const char* PruningPattern(SatelliteFamily family) {
+  switch (family) {
+    case SatelliteFamily::FengYun:
+      return "*.fy1";
+    case SatelliteFamily::SeaStar:
+      return "*.str";
+    case SatelliteFamily::Noaa:
+      break;
+  }
+  return "*.N*";
+}
+
+const char* PostProcessingProgram(SatelliteFamily family) {
+  switch (family) {
+    case SatelliteFamily::FengYun:
+      return "ppfy1c.exe";
+    case SatelliteFamily::SeaStar:
+      return "ppsea.exe";
+    case SatelliteFamily::Noaa:
+      break;
+  }
+  return "ppnoaa.exe";
+}
+
+std::string CaptureDatePart(std::int64_t seconds) {
+  static constexpr const char* kWeekdays[7] = {"Su", "Mo", "Tu", "We", "Th", "Fr", "Sa"};
+  static constexpr const char* kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                              "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  // The offset west of Greenwich added back before the local breakdown yields the UTC date
+  // (one hour later under daylight saving time), whatever zone the station is in.
+  tzset();
+  std::time_t t = static_cast<std::time_t>(seconds + timezone);
+  std::tm parts{};
+  if (!localtime_r(&t, &parts)) return "Th01Jan";
+  return Format("%s%02d%s", kWeekdays[parts.tm_wday % 7], parts.tm_mday,
+                kMonths[parts.tm_mon % 12]);
+}
+
+bool WildcardMatch(std::string_view pattern, std::string_view name) {
+  std::size_t p = 0, n = 0;
+  std::size_t starP = std::string_view::npos, starN = 0;
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      starP = p++;
+      starN = n;
+    } else if (p < pattern.size() &&
+               (pattern[p] == '?' || LowerAscii(pattern[p]) == LowerAscii(name[n]))) {
+      ++p;
+      ++n;
+    } else if (starP != std::string_view::npos) {
+      p = starP + 1;
+      n = ++starN;
+    } else {
+      return false;
+    }
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+bool LooksLikeCaptureName(std::string_view name) {
+  if (name.size() != kDatePartLength + 1 + 1 + 3) return false;
+  return IsLetter(name[0]) && IsLetter(name[1]) && IsDigit(name[2]) && IsDigit(name[3]) &&
+         IsLetter(name[4]) && IsLetter(name[5]) && IsLetter(name[6]) &&
+         (IsLetter(name[7]) || IsDigit(name[7])) && name[8] == '.';
+}
+
+std::size_t DiskBudget::Take(std::size_t wanted) {
+  std::int64_t left = left_.load();
+  for (;;) {
+    std::int64_t granted = std::clamp<std::int64_t>(left, 0, static_cast<std::int64_t>(wanted));
+    if (left_.compare_exchange_weak(left, left - granted)) return static_cast<std::size_t>(granted);
+  }
+}
+
+CaptureFile::CaptureFile(CaptureFileContext context)
+    : context_(std::move(context)), block_(std::make_unique<std::uint16_t[]>(kFengYunFrameWords)) {
+  if constexpr (std::endian::native == std::endian::big) {
+    swapped_ = std::make_unique<std::uint16_t[]>(kFengYunFrameWords);
+  }
+}
+
+CaptureFile::~CaptureFile() {
+  CloseCaptureFile();
+}
+
+double CaptureFile::FreeBytes() {
+  // A failed query counts as enough space.
+  return context_.systemInfo.FreeBytes(context_.workingDirectory).value_or(kMinimumFreeBytes);
+}
+
+void CaptureFile::ApplyFreeSpaceRule(SatelliteFamily family) {
+  if (FreeBytes() >= kMinimumFreeBytes) return;
+  // Prune harder and harder, but always keep the newest capture of the family.
+  for (int limit = kCaptureFileLimit - 1; limit >= 1; --limit) {
+    PruneCaptureFiles(family, limit);
+    if (FreeBytes() >= kMinimumFreeBytes) return;
+  }
+}
+
+void CaptureFile::PruneCaptureFiles(SatelliteFamily family, int limit) {
+  struct Entry {
+    std::string name;
+    std::int64_t modified;  // last-write time, whole seconds
+  };
+  const char* pattern = PruningPattern(family);
+  std::vector<Entry> entries;
+  std::error_code error;
+  std::filesystem::directory_iterator it(context_.workingDirectory, error);
+  if (error) return;
+  // Stepped with an error code: a directory that changes or fails under the listing ends it
+  // quietly instead of throwing.
+  for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
+    if (error) break;
+    const std::filesystem::path path = it->path();
+    std::string name = path.filename().string();
+    // Only capture files: a station file such as "sats.dat.new" matches "*.N*" as well.
+    if (!LooksLikeCaptureName(name) || !WildcardMatch(pattern, name)) continue;
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    entries.push_back({std::move(name), static_cast<std::int64_t>(info.st_mtime)});
+  }
+  if (entries.size() <= static_cast<std::size_t>(std::max(limit, 0))) return;
+  // The directory gives no order; name order makes the choice among equal times repeatable.
+  std::sort(entries.begin(), entries.end(),
+            [](const Entry& a, const Entry& b) { return a.name < b.name; });
+  // Earliest first: the first of several equally early entries is swapped into place.
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::size_t earliest = i;
+    for (std::size_t j = i + 1; j < entries.size(); ++j) {
+      if (entries[j].modified < entries[earliest].modified) earliest = j;
+    }
+    if (earliest != i) std::swap(entries[i], entries[earliest]);
+  }
+  std::size_t excess = entries.size() - static_cast<std::size_t>(limit);
+  for (std::size_t i = 0; i < excess; ++i) {
+    std::filesystem::remove(InDirectory(entries[i].name), error);
+  }
+}
+
+bool CaptureFile::ChooseName(const std::string& satelliteName) {
+  const std::string date = CaptureDatePart(context_.clock.Now().seconds);
+  const std::string code = CaptureFileCode(satelliteName);
+  for (char letter : kCaptureLetters) {
+    std::string finalName = date + letter + "." + code;
+    std::string temporaryName = date + letter + "." + std::string(kTemporaryCode);
+    // A non-empty temporary file under the same letter is a recording kept from an earlier
+    // capture (shut down mid-pass, or its rename failed): it is passed over, never reused.
+    if (Occupied(InDirectory(finalName)) || Occupied(InDirectory(temporaryName))) continue;
+    finalName_ = std::move(finalName);
+    temporaryName_ = std::move(temporaryName);
+    return true;
+  }
+  context_.messages.Show(
+      Format("Cannot Create Capture File: No Free Name for %s?.%s", date.c_str(), code.c_str()));
+  return false;
+}
+
+bool CaptureFile::OpenCaptureFile(const std::string& satelliteName, SatelliteFamily family) {
+  CloseCaptureFile();
+  family_ = family;
+  frameLength_ = FamilyFrameLength(family);
+  PruneCaptureFiles(family, kCaptureFileLimit);
+  ApplyFreeSpaceRule(family);
+  finalName_.clear();
+  temporaryName_.clear();
+  if (!ChooseName(satelliteName)) return false;
+  fd_ = ::open(InDirectory(temporaryName_).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    context_.messages.Show(
+        Format("Cannot Create Capture File %s: %s", temporaryName_.c_str(), std::strerror(errno)));
+    return false;
+  }
+  size_ = 0;
+  WriteHeaderBlock(satelliteName);
+  return true;
+}
+
+void CaptureFile::WriteHeaderBlock(const std::string& satelliteName) {
+  std::uint16_t* block = block_.get();
+  std::fill(block, block + frameLength_, std::uint16_t{0});
+  block[0] = kBlockFlag;
+  block[1] = kBlockFlag;
+  block[2] = kHeaderNotFound;
+  LineReader reader(InDirectory("elements.dat"));
+  while (auto line = reader.Next()) {
+    *line = WithoutTrailingSpaces(std::move(*line));
+    if (!EqualsIgnoreCase(*line, satelliteName)) continue;
+    auto line1 = reader.Next();
+    auto line2 = reader.Next();
+    // A name without both element lines after it is no element set.
+    if (!line1 || !line2) break;
+    block[2] = kHeaderFound;
+    std::size_t word = 3;
+    for (const std::string* text : {&*line, &*line1, &*line2}) {
+      std::size_t n = std::min(text->size(), kHeaderLineLimit);
+      for (std::size_t i = 0; i < n; ++i) block[word++] = HeaderWord((*text)[i]);
+      block[word++] = 0;
+    }
+    break;
+  }
+  // A short header write is not reported: the first marker write meets the full disk.
+  (void)WriteBlock(block);
+}
+
+bool CaptureFile::WriteBlock(const std::uint16_t* words) {
+  if (fd_ < 0) return false;
+  const std::size_t wanted = static_cast<std::size_t>(frameLength_) * sizeof(std::uint16_t);
+  if constexpr (std::endian::native == std::endian::big) {
+    for (std::int32_t i = 0; i < frameLength_; ++i) {
+      swapped_[i] = static_cast<std::uint16_t>((words[i] << 8) | (words[i] >> 8));
+    }
+    words = swapped_.get();
+  }
+  std::size_t allowed = context_.diskBudget != nullptr ? context_.diskBudget->Take(wanted) : wanted;
+  const auto* data = reinterpret_cast<const char*>(words);
+  std::size_t written = 0;
+  while (written < allowed) {
+    ssize_t n = ::write(fd_, data + written, allowed - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // ENOSPC, EDQUOT, EIO: the disk took what it could
+    written += static_cast<std::size_t>(n);
+  }
+  if (written == wanted) {
+    size_ += static_cast<std::int64_t>(wanted);
+    return true;
+  }
+  // Cut the partial block off again: the file keeps whole blocks, so every frame and marker
+  // before it stays readable.
+  if (context_.diskBudget != nullptr) context_.diskBudget->Give(allowed);
+  if (::ftruncate(fd_, static_cast<off_t>(size_)) == 0) {
+    (void)::lseek(fd_, static_cast<off_t>(size_), SEEK_SET);
+  }
+  return false;
+}
+
+bool CaptureFile::WriteFrame(const std::uint16_t* frame) {
+  return WriteBlock(frame);
+}
+
+bool CaptureFile::WriteMarker(MarkerKind kind, std::uint16_t count) {
+  std::uint16_t* block = block_.get();
+  std::fill(block, block + frameLength_, std::uint16_t{0});
+  const auto stamp = static_cast<std::uint32_t>(context_.clock.Now().seconds);
+  block[0] = kBlockFlag;
+  block[1] = static_cast<std::uint16_t>(kind);
+  block[2] = count;
+  block[3] = static_cast<std::uint16_t>(stamp >> 16);
+  block[4] = static_cast<std::uint16_t>(stamp & 0xFFFF);
+  return WriteBlock(block);
+}
+
+void CaptureFile::CloseCaptureFile() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+bool CaptureFile::Rename() {
+  const auto from = InDirectory(temporaryName_);
+  const auto to = InDirectory(finalName_);
+  // An empty file under the final name only holds the name: it gives way.
+  struct stat info {};
+  if (::stat(to.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0) {
+    ::unlink(to.c_str());
+  }
+  // Never over a recording that appeared under the final name meanwhile.
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  // A file system without the no-replace rename: check, then rename.
+  if (::access(to.c_str(), F_OK) == 0 || errno != ENOENT) return false;
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+void CaptureFile::FinishCaptureFile(bool framesWritten) {
+  if (fd_ < 0) return;
+  if (!WriteMarker(MarkerKind::EndOfCapture, 0)) context_.messages.Show("Out of Disk Space");
+  CloseCaptureFile();
+  const auto temporaryPath = InDirectory(temporaryName_);
+  if (!framesWritten) {
+    ::unlink(temporaryPath.c_str());
+    return;
+  }
+  if (!Rename()) {
+    // The recording is worth more than its name: it stays under the temporary one.
+    context_.messages.Show(Format("Cannot Rename Capture File %s to %s: Kept as %s",
+                                  temporaryName_.c_str(), finalName_.c_str(),
+                                  temporaryName_.c_str()));
+    return;
+  }
+  std::error_code error;
+  std::filesystem::path full =
+      std::filesystem::absolute(InDirectory(finalName_), error).lexically_normal();
+  if (error) full = InDirectory(finalName_);
+  const char* program = PostProcessingProgram(family_);
+  // Whether the program started is not examined: it is outside the station.
+  (void)context_.spawner.Spawn(InDirectory(program), {program, full.string()});
+}
+
+}  // namespace halvik

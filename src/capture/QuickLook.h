@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+
+#include "capture/CaptureShared.h"
+#include "devices/FrameSyncDevice.h"
+
+namespace halvik {
+
+inline constexpr int kQuickLookSamples = 153;  // columns 0..152 of each row receive data
+inline constexpr int kQuickLookGroup = 13;     // recorded frames per image row
+
+// Where a family's two quick-look channels lie in a minor frame: word indices from the first
+// frame-sync word, sample k of a row at first + k * step.
+struct QuickLookGeometry {
+  int firstWordA;
+  int firstWordB;
+  int step;
+};
+
+constexpr QuickLookGeometry QuickLookGeometryFor(SatelliteFamily family) {
+  switch (family) {
+    case SatelliteFamily::FengYun:
+      return {1602, 1604, 130};
+    case SatelliteFamily::SeaStar:
+      return {704, 708, 64};
+    case SatelliteFamily::Noaa:
+      break;
+  }
+  // NOAA earth data start at word 750, five AVHRR channels per pixel: channels 2 and 5.
+  return {751, 754, 65};
+}
+
+// The capture thread's own progress through the current row's group of 13 frames.
+struct QuickLookCycle {
+  std::int32_t counter = 0;  // recorded frames since the row last advanced, 0..13
+};
+
+// Empties both images for a new capture and puts the row at its start: the top row for a
+// southbound pass, the bottom row for a northbound (reversed) one.
+void ClearQuickLook(QuickLookBuffer& buffer, QuickLookCycle& cycle, bool reversed);
+
+// One recorded frame: the 1st of every 13 fills the current row of image A, the 8th the same
+// row of image B, the 13th moves the row on (up when reversed) until its limit row.
+void AddQuickLookFrame(QuickLookBuffer& buffer, QuickLookCycle& cycle, SatelliteFamily family,
+                       bool reversed, const std::uint16_t* frame);
+
+}  // namespace halvik

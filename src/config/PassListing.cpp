@@ -1,0 +1,113 @@
+#include "config/PassListing.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <string_view>
+
+#include "config/StationFiles.h"
+#include "orbit/PassPrediction.h"
+#include "orbit/PropagateListing.h"
+#include "platform/Text.h"
+
+namespace halvik {
+namespace {
+
+constexpr double kFeetPerEarthRadius = 20925641.569707707;
+
+struct Entry {
+  std::int64_t aos;  // -1 for a geosynchronous slot, so it sorts first
+  int slot;
+  std::string line;
+};
+
+std::string FieldName(std::string name) {
+  std::replace(name.begin(), name.end(), ' ', '_');
+  return name;
+}
+
+std::string Header(const StationConfig& station, std::int64_t from, double hours) {
+  return Format(
+      "# passes from %s for %g h; station %.6f %.6f deg %.0f ft; minimum elevation %.1f deg; "
+      "slot name aos los max_el_deg direction flip",
+      FormatIsoUtc(static_cast<double>(from)).c_str(), hours, station.latitude * kRadiansToDegrees,
+      station.longitude * kRadiansToDegrees, station.height * kFeetPerEarthRadius,
+      station.minimumElevation * kRadiansToDegrees);
+}
+
+// Every pass of one satellite with its AOS in [from, end), found pass after pass as the station
+// would: each search starts a second after the previous LOS.
+void ListSlot(int slot, const std::string& name, const ElementSet& elements,
+              const StationConfig& station, std::int64_t from, std::int64_t end,
+              std::vector<Entry>& out) {
+  const double epoch = elements.epochMinutes;
+  const double endTsince = static_cast<double>(end) / 60.0 - epoch;
+  double tsince = static_cast<double>(from) / 60.0 - epoch;
+  while (tsince < endTsince) {
+    const PassTimes pass = FindNextPass(elements, station, tsince);
+    if (pass.geosynchronous) {
+      out.push_back({-1, slot, Format("%d %s geo geo - - -", slot, name.c_str())});
+      return;
+    }
+    if (!pass.found) {
+      // No rise within the search span: look on from its end.
+      tsince += kAosSearchSpanMinutes;
+      continue;
+    }
+    if (!pass.inProgress && pass.aosTime >= end) return;
+    if (!pass.inProgress) {
+      std::string line;
+      if (pass.losTime > 0) {
+        line =
+            Format("%d %s %s %s %.1f %s %s", slot, name.c_str(), FormatIsoUtc(pass.aosTime).c_str(),
+                   FormatIsoUtc(pass.losTime).c_str(), pass.maxElevation * kDegreesPerRadian,
+                   pass.northbound ? "north" : "south", pass.flip ? "flip" : "-");
+      } else {
+        // Up for a whole day from its AOS: no end, shape or maximum to tell.
+        line = Format("%d %s %s - - - -", slot, name.c_str(), FormatIsoUtc(pass.aosTime).c_str());
+      }
+      out.push_back({pass.aosTime, slot, std::move(line)});
+    }
+    // The next search starts a second after this pass; a pass without an end is skipped by the
+    // span its LOS search covered.
+    const double next = pass.losTime > 0 ? TsinceOf(pass.losTime + 1, epoch)
+                                         : TsinceOf(pass.aosTime, epoch) + kLosSearchSpanMinutes;
+    if (!(next > tsince)) return;  // no progress (cannot happen for a sound orbit)
+    tsince = next;
+  }
+}
+
+}  // namespace
+
+PassListing ListPasses(const std::filesystem::path& dir, std::int64_t fromSeconds, double hours,
+                       Messages& messages) {
+  SatelliteTable table;
+  StationConfig station;
+  ConfigContext context{dir, table, station, messages};
+  // The tracking thread's start-up order: minimum elevation, station, satellite list.
+  LoadMinimumElevation(context);
+  LoadStation(context);
+  LoadSatellites(context);
+
+  // Stored times are 32-bit seconds: the window ends in 2038 at the latest.
+  const double windowEnd = static_cast<double>(fromSeconds) + (hours > 0 ? hours : 0.0) * 3600.0;
+  const std::int64_t end = static_cast<std::int64_t>(
+      std::min(windowEnd, static_cast<double>(std::numeric_limits<std::int32_t>::max())));
+
+  PassListing listing;
+  listing.lines.push_back(Header(station, fromSeconds, hours));
+  std::vector<Entry> entries;
+  for (int i = 0; i < kSlotCount; ++i) {
+    const SatelliteRecord& slot = table[static_cast<std::size_t>(i)];
+    if (!slot.IsActive()) continue;
+    ++listing.satellitesLoaded;
+    ListSlot(i, FieldName(slot.name.Get()), slot.Elements(), station, fromSeconds, end, entries);
+  }
+  std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    return a.aos != b.aos ? a.aos < b.aos : a.slot < b.slot;
+  });
+  for (Entry& entry : entries) listing.lines.push_back(std::move(entry.line));
+  return listing;
+}
+
+}  // namespace halvik

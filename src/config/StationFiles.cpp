@@ -1,0 +1,222 @@
+#include "config/StationFiles.h"
+
+#include <time.h>
+
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "orbit/ElementSet.h"
+#include "orbit/StationGeometry.h"
+#include "platform/Files.h"
+#include "platform/Text.h"
+
+namespace halvik {
+namespace {
+
+constexpr const char* kLocationFile = "location.dat";
+constexpr const char* kMinimumElevationFile = "minel.dat";
+constexpr const char* kSatellitesFile = "sats.dat";
+constexpr const char* kElementsFile = "elements.dat";
+
+// Map images of the legacy screen layer: drawn for one station position, so they go when the
+// position is lost.
+constexpr const char* kWorldMapFile = "world.map";
+constexpr const char* kZoomMapFile = "zoom.map";
+
+// The longest name a slot can hold; a longer sats.dat line can never name a loaded slot.
+constexpr std::size_t kMaxNameLength = kNameCapacity - 1;
+
+bool InMinimumElevationRange(double degrees) {
+  // Written so that a NaN fails too.
+  return degrees >= 0.0 && degrees <= kMaximumMinimumElevationDeg;
+}
+
+void ClearPassFlags(SatelliteTable& table) {
+  for (SatelliteRecord& slot : table) {
+    slot.aosPending = 0;
+    slot.inPass = 0;
+  }
+}
+
+void DeactivateAll(SatelliteTable& table) {
+  for (SatelliteRecord& slot : table) slot.active.store(0, std::memory_order_release);
+}
+
+std::string CantWrite(const char* file) {
+  return std::string("Can't write file ") + file;
+}
+
+// The four lines of location.dat as text; lines past the end of the file are absent.
+struct LocationLines {
+  bool found = false;
+  std::optional<std::string> line[4];
+};
+
+LocationLines ReadLocationLines(const std::filesystem::path& dir) {
+  LocationLines out;
+  LineReader reader(dir / kLocationFile);
+  if (!reader.ok()) return out;
+  out.found = true;
+  for (auto& line : out.line) line = reader.Next();
+  return out;
+}
+
+}  // namespace
+
+int LoadStation(ConfigContext& context) {
+  LocationLines lines = ReadLocationLines(context.dir);
+  if (!lines.found) {
+    context.messages.Show("Can't find file location.dat");
+    SetStation(context.station, "0.0", "0.0", "0");
+    std::error_code ignored;
+    std::filesystem::remove(context.dir / kWorldMapFile, ignored);
+    std::filesystem::remove(context.dir / kZoomMapFile, ignored);
+    return 1;
+  }
+  SetStation(context.station, lines.line[0].value_or(""), lines.line[1].value_or(""),
+             lines.line[2].value_or(""));
+  return 0;
+}
+
+void ReloadStation(ConfigContext& context) {
+  LoadStation(context);
+  ClearPassFlags(context.table);
+}
+
+void LoadMinimumElevation(ConfigContext& context) {
+  LineReader reader(context.dir / kMinimumElevationFile);
+  if (!reader.ok()) {
+    context.messages.Show("Can't find file minel.dat");
+    context.station.minimumElevation = kDefaultMinimumElevationDeg * kDegreesToRadians;
+    return;
+  }
+  // An empty file (a zero-length leftover) has no value at all and gets the default, like any
+  // value outside the range; a line without a number reads as 0.
+  std::optional<std::string> line = reader.Next();
+  double degrees = line ? ParseDouble(*line) : kDefaultMinimumElevationDeg;
+  if (!InMinimumElevationRange(degrees)) degrees = kDefaultMinimumElevationDeg;
+  context.station.minimumElevation = degrees * kDegreesToRadians;
+}
+
+bool SaveMinimumElevation(ConfigContext& context) {
+  std::string text = Format("%f\n", context.station.minimumElevation * kRadiansToDegrees);
+  if (WriteFileAtomically(context.dir / kMinimumElevationFile, text)) return true;
+  context.messages.Show(CantWrite(kMinimumElevationFile));
+  return false;
+}
+
+void LoadSatellites(ConfigContext& context) {
+  const std::filesystem::path elements = context.dir / kElementsFile;
+  if (!LineReader(elements).ok()) {
+    DeactivateAll(context.table);
+    context.messages.Show(ElementSetMessage(kElementsFileMissing));
+    return;
+  }
+  LineReader sats(context.dir / kSatellitesFile);
+  if (!sats.ok()) {
+    DeactivateAll(context.table);
+    context.messages.Show("Can't find file sats.dat");
+    return;
+  }
+  DeactivateAll(context.table);
+  int slot = 0;
+  while (slot < kSlotCount) {
+    std::optional<std::string> line = sats.Next();
+    // End of file, a leading blank, or an empty line (an editor that strips trailing blanks
+    // turns the one-blank marker into one): the slot stays empty.
+    if (!line || line->empty() || line->front() == ' ') {
+      ++slot;
+      continue;
+    }
+    if (line->size() > kMaxNameLength) {
+      // The line is read whole, so its tail never spills into the next slot. No slot can hold
+      // so long a name and no element-file entry answers to one: it fails as a name not found.
+      context.messages.Show(ElementSetMessage(kSatelliteNotFound));
+      continue;
+    }
+    int code = FindElementSet(elements, *line, context.table[static_cast<std::size_t>(slot)]);
+    if (code == kElementsOk) {
+      ++slot;
+    } else {
+      context.messages.Show(ElementSetMessage(code));
+    }
+  }
+}
+
+bool SaveSatellites(ConfigContext& context) {
+  std::string text;
+  for (const SatelliteRecord& slot : context.table) {
+    text += slot.IsActive() ? slot.name.Get() : std::string(" ");
+    text += '\n';
+  }
+  if (WriteFileAtomically(context.dir / kSatellitesFile, text)) return true;
+  context.messages.Show(CantWrite(kSatellitesFile));
+  return false;
+}
+
+long MachineTimeZoneHours() {
+  tzset();
+  return timezone / 3600;  // integer division cuts toward zero
+}
+
+LocationValues ReadLocation(const std::filesystem::path& dir) {
+  LocationLines lines = ReadLocationLines(dir);
+  LocationValues out;
+  out.found = lines.found;
+  if (!lines.found) {
+    // The station runs at 0, 0, 0 feet without the file, so that is what the operator edits.
+    out.timeZoneHours = MachineTimeZoneHours();
+    return out;
+  }
+  out.latitude = ParseDouble(lines.line[0].value_or(""));
+  out.longitude = ParseDouble(lines.line[1].value_or(""));
+  out.height = ParseDouble(lines.line[2].value_or(""));
+  // A file cut short before its time-zone line gets the machine's.
+  out.timeZoneHours = lines.line[3] ? ParseLong(*lines.line[3]) : MachineTimeZoneHours();
+  return out;
+}
+
+bool WriteLocation(ConfigContext& context, double latitudeDeg, double longitudeDeg,
+                   double heightFeet, long timeZoneHours) {
+  std::string text = Format("%f\n%f\n%f\n%d\n", latitudeDeg, longitudeDeg, heightFeet,
+                            static_cast<int>(timeZoneHours));
+  if (WriteFileAtomically(context.dir / kLocationFile, text)) return true;
+  context.messages.Show(CantWrite(kLocationFile));
+  return false;
+}
+
+void UpdateLocation(ConfigContext& context, const LocationValues& old, double latitudeDeg,
+                    double longitudeDeg, double heightFeet,
+                    const std::function<void()>& checkMapFiles) {
+  // Each check is written so that a NaN fails it.
+  if (!(latitudeDeg >= -90.0 && latitudeDeg <= 90.0)) {
+    context.messages.Show("Latitude must be between -90 and +90 degrees");
+    latitudeDeg = old.latitude;
+  }
+  if (!(longitudeDeg >= -180.0 && longitudeDeg <= 180.0)) {
+    context.messages.Show("Longitude must be between -180 and +180 degrees");
+    longitudeDeg = old.longitude;
+  }
+  if (!(heightFeet >= 0.0 && heightFeet <= 30000.0)) {
+    context.messages.Show("Height must be between 0 and 30,000 ft");
+    heightFeet = old.height;
+  }
+  // Without a location.dat the confirmed values are written even when unchanged, so the file
+  // exists from now on.
+  bool changed = !old.found || latitudeDeg != old.latitude || longitudeDeg != old.longitude ||
+                 heightFeet != old.height;
+  if (!changed) return;
+  if (!WriteLocation(context, latitudeDeg, longitudeDeg, heightFeet, old.timeZoneHours)) return;
+  ReloadStation(context);
+  if (checkMapFiles) checkMapFiles();
+}
+
+void UpdateMinimumElevation(ConfigContext& context, double degrees) {
+  if (!InMinimumElevationRange(degrees)) return;
+  context.station.minimumElevation = degrees * kDegreesToRadians;
+  SaveMinimumElevation(context);
+  ClearPassFlags(context.table);
+}
+
+}  // namespace halvik

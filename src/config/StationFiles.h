@@ -1,0 +1,93 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+
+#include "orbit/SatelliteTable.h"
+#include "orbit/StationConfig.h"
+#include "platform/Messages.h"
+
+namespace halvik {
+
+// The station files: location.dat (latitude and longitude in degrees, height in feet, time-zone
+// hours), minel.dat (minimum elevation in degrees) and sats.dat (one satellite name per slot, a
+// single blank for an empty slot). All live in `dir`, the station's working directory; numbers
+// are read and written in the C locale, files are written with LF line ends through a temporary
+// file and a rename, so a crash or a full disk leaves the previous file whole.
+
+// What the configuration operations work on. The table and the station are read by the tracking
+// thread while the user-interface thread changes them; every field is a shared value and the
+// slots follow the active-flag protocol (readers test IsActive() first).
+struct ConfigContext {
+  std::filesystem::path dir;
+  SatelliteTable& table;
+  StationConfig& station;
+  Messages& messages;
+};
+
+inline constexpr double kDegreesToRadians = 0.0174532925199433;
+inline constexpr double kRadiansToDegrees = 57.29577951308232;
+inline constexpr double kDefaultMinimumElevationDeg = 5.0;
+inline constexpr double kMaximumMinimumElevationDeg = 25.0;
+
+// Reads location.dat into the station. Returns 0 when the file was read; 1 when it is missing,
+// after "Can't find file location.dat", with the station at latitude 0, longitude 0, height 0
+// and the legacy map images world.map and zoom.map deleted.
+int LoadStation(ConfigContext& context);
+
+// LoadStation, then clears aosPending and inPass of all six slots so that every slot searches
+// its pass again for the new station.
+void ReloadStation(ConfigContext& context);
+
+// Reads minel.dat: a value from 0 to 25 degrees is taken, anything else gives 5 degrees; a
+// missing file gives 5 degrees after "Can't find file minel.dat".
+void LoadMinimumElevation(ConfigContext& context);
+
+// Writes the minimum elevation in degrees ("%f\n"). False, with a message and the old file
+// intact, when the file cannot be written.
+bool SaveMinimumElevation(ConfigContext& context);
+
+// Fills the table from sats.dat and elements.dat. Line i names slot i; a line beginning with a
+// blank (or an empty line) keeps its slot empty; a name that fails to load is reported and the
+// names after it move up one slot.
+void LoadSatellites(ConfigContext& context);
+
+// Writes sats.dat from the table: each active slot's name, a single blank for an empty slot.
+// False, with a message and the old file intact, when the file cannot be written.
+bool SaveSatellites(ConfigContext& context);
+
+// The values of location.dat that the Location command starts from.
+struct LocationValues {
+  double latitude = 0;     // degrees, north positive
+  double longitude = 0;    // degrees, east positive
+  double height = 0;       // feet
+  long timeZoneHours = 0;  // hours between UTC and local standard time, positive west
+  bool found = false;      // location.dat could be opened
+};
+
+// Reads location.dat as LoadStation does. When the file cannot be opened the values are those
+// the station falls back to (0, 0, 0 feet) with the machine's time zone, and `found` is false.
+LocationValues ReadLocation(const std::filesystem::path& dir);
+
+// The machine's time zone as location.dat's fourth line holds it: seconds west of UTC divided
+// by 3600, cut toward zero (UTC+05:30 gives -5).
+long MachineTimeZoneHours();
+
+// Rewrites location.dat with the four lines "%f\n" x 3 and "%d\n". False, with a message and
+// the old file intact, when it cannot be written.
+bool WriteLocation(ConfigContext& context, double latitudeDeg, double longitudeDeg,
+                   double heightFeet, long timeZoneHours);
+
+// The Location command after the operator confirmed: each value out of range is reported and
+// replaced by its old value; when anything differs from `old` (or there was no location.dat),
+// location.dat is rewritten keeping the old time-zone line, the station is reloaded and the map
+// files are checked. When the rewrite fails the station keeps its current values.
+void UpdateLocation(ConfigContext& context, const LocationValues& old, double latitudeDeg,
+                    double longitudeDeg, double heightFeet,
+                    const std::function<void()>& checkMapFiles);
+
+// The Minimum Elevation command: a value from 0 to 25 degrees is taken and saved, and every slot
+// searches its pass again; anything else changes nothing.
+void UpdateMinimumElevation(ConfigContext& context, double degrees);
+
+}  // namespace halvik

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "devices/ControlCodes.h"
+#include "platform/Device.h"
+
+namespace halvik {
+
+// The kind of downlink being received. It fixes the frame length, the synchronizer's
+// acquisition mode, the capture-file code and pruning pattern, the post-processing program and
+// the quick-look geometry.
+enum class SatelliteFamily { Noaa, FengYun, SeaStar };
+
+inline constexpr std::int32_t kNoaaFrameWords = 11090;     // also SeaStar
+inline constexpr std::int32_t kFengYunFrameWords = 22180;  // the longest frame of any family
+
+// Frame length in words of a family's HRPT minor frame.
+constexpr std::int32_t FamilyFrameLength(SatelliteFamily family) {
+  return family == SatelliteFamily::FengYun ? kFengYunFrameWords : kNoaaFrameWords;
+}
+
+// The HRPT bit and frame synchronizer behind "\\.\hrptBfs": open, close and its five control
+// codes. Each block is 8192 little-endian 16-bit words, one 10-bit HRPT word in the low bits.
+class FrameSyncDevice {
+ public:
+  explicit FrameSyncDevice(DeviceNamespace& devices) : handle_(devices) {}
+
+  // Opens the device exclusively; true when a valid handle was obtained.
+  bool Open();
+  // Closes the handle; true when the close succeeded.
+  bool Close();
+  bool IsOpen() const { return handle_.valid(); }
+
+  // The board's results for these three are not examined.
+  void Configure();
+  void Stop();
+  void Start(SatelliteFamily family);
+
+  // Reads one block into `block`. Returns false only when the control call fails. On success
+  // `words` is the number of whole words the driver reports transferred (at most 8192): a short
+  // transfer leaves the tail of `block` holding older words, which must not be used.
+  bool ReadBlock(std::span<std::uint16_t, kSyncBlockWords> block, std::size_t& words);
+
+ private:
+  void Send(std::uint32_t code, std::span<const std::uint8_t> input);
+
+  DeviceHandle handle_;
+};
+
+}  // namespace halvik

@@ -1,0 +1,197 @@
+#include "devices/Gps.h"
+
+#include <bit>
+
+namespace halvik {
+namespace {
+
+constexpr double kDegreesPerRadian = 57.29577951308402;
+constexpr double kFeetPerMetre = 3.280833;
+
+// Receivers count weeks modulo 1024; a small week number is taken to lie after the 1999 wrap.
+constexpr int kWeekWrap = 1024;
+constexpr int kSmallestUnwrappedWeek = 1000;
+
+// I/O options, and operating parameters left at the receiver's own values (-1.0 each).
+constexpr std::array<std::uint8_t, 4> kIoOptions{0x02, 0x02, 0x05, 0x00};
+constexpr std::uint8_t kOperatingDynamics = 0x04;
+constexpr std::array<std::uint8_t, 4> kMinusOneSingle{0xBF, 0x80, 0x00, 0x00};
+constexpr int kOperatingParameterCount = 4;
+constexpr int kHealthTries = 2;
+
+// Multi-byte values in packets are big-endian; singles are IEEE 754 binary32.
+float Single(const std::uint8_t* p) {
+  std::uint32_t bits = (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) |
+                       (std::uint32_t{p[2]} << 8) | std::uint32_t{p[3]};
+  return std::bit_cast<float>(bits);
+}
+
+std::int16_t Integer16(const std::uint8_t* p) {
+  return static_cast<std::int16_t>((std::uint16_t{p[0]} << 8) | std::uint16_t{p[1]});
+}
+
+}  // namespace
+
+void GpsLink::GpsSendByte(std::uint8_t byte) {
+  if (LinkFailed()) return;
+  // A relay that cannot take a byte for 100 ms is taken as failed. A board that does not answer
+  // at all (-1) lets the byte go and fails later, in the receive.
+  std::int64_t start = clock_.MonotonicMs();
+  while (tracker_.TrackerQuery(GpsReadyForByte) == 0) {
+    if (clock_.MonotonicMs() - start > kGpsReadyTimeoutMs) {
+      state_.GpsLinkFailed = 1;
+      return;
+    }
+  }
+  tracker_.TrackerSendByte(GpsPutByte);
+  tracker_.TrackerSendByte(byte);
+}
+
+void GpsLink::GpsSendDataByte(std::uint8_t byte) {
+  GpsSendByte(byte);
+  if (byte == kGpsDle) GpsSendByte(byte);
+}
+
+void GpsLink::GpsStartPacket(std::uint8_t id) {
+  GpsSendByte(kGpsDle);
+  GpsSendByte(id);
+}
+
+void GpsLink::GpsEndPacket() {
+  GpsSendByte(kGpsDle);
+  GpsSendByte(kGpsEtx);
+}
+
+int GpsLink::GpsNextByte() {
+  if (tracker_.TrackerQuery(GpsByteWaiting) == 0) return -1;
+  return tracker_.TrackerQuery(GpsTakeByte);
+}
+
+std::size_t GpsLink::GpsReceivePacket(std::span<std::uint8_t> buffer, std::uint8_t expectedId) {
+  if (LinkFailed() || buffer.empty()) return 0;
+
+  // The time budget covers the whole packet and is only looked at while nothing is waiting, so
+  // a receiver that talks without pause keeps the receive going.
+  const std::int64_t start = clock_.MonotonicMs();
+  auto take = [&]() -> int {
+    for (;;) {
+      int byte = GpsNextByte();
+      if (byte >= 0) return byte;
+      if (clock_.MonotonicMs() - start > kGpsPacketTimeoutMs) {
+        state_.GpsLinkFailed = 1;
+        return -1;
+      }
+    }
+  };
+
+  // Hunt for DLE followed by the expected id; packets with other ids are skipped.
+  for (;;) {
+    int byte = take();
+    if (byte < 0) return 0;
+    if (byte != kGpsDle) continue;
+    byte = take();
+    if (byte < 0) return 0;
+    if (byte == expectedId) break;
+  }
+
+  std::size_t length = 0;
+  buffer[length++] = expectedId;
+  while (length < buffer.size()) {
+    int byte = take();
+    if (byte < 0) return 0;
+    if (byte == kGpsDle) {
+      int next = take();
+      if (next < 0) return 0;
+      if (next == kGpsDle) {
+        buffer[length++] = kGpsDle;
+      } else if (next == kGpsEtx) {
+        buffer[length++] = kGpsEtx;
+        return length;
+      }
+      // DLE before any other byte is no valid framing: both are dropped.
+    } else {
+      buffer[length++] = static_cast<std::uint8_t>(byte);
+    }
+  }
+  return length;
+}
+
+bool GpsLink::Request(std::uint8_t request, std::uint8_t reply, std::size_t replyLength) {
+  GpsStartPacket(request);
+  GpsEndPacket();
+  return GpsReceivePacket(packet_, reply) == replyLength;
+}
+
+void GpsLink::GpsInitialise() {
+  state_.GpsPresent = 0;
+  for (int attempt = 0; attempt < kHealthTries; ++attempt) {
+    if (Request(kGpsRequestHealth, kGpsHealthReply, kGpsHealthReplyLength) &&
+        packet_[0] == kGpsHealthReply) {
+      state_.GpsPresent = 1;
+      break;
+    }
+  }
+  if (state_.GpsPresent.load() == 0) return;
+
+  GpsStartPacket(kGpsSetIoOptions);
+  for (std::uint8_t byte : kIoOptions) GpsSendDataByte(byte);
+  GpsEndPacket();
+
+  GpsStartPacket(kGpsSetOperatingParameters);
+  GpsSendDataByte(kOperatingDynamics);
+  for (int i = 0; i < kOperatingParameterCount; ++i) {
+    for (std::uint8_t byte : kMinusOneSingle) GpsSendDataByte(byte);
+  }
+  GpsEndPacket();
+}
+
+void GpsLink::GpsReadHealth() {
+  state_.GpsHealth = kGpsHealthNoReply;
+  if (Request(kGpsRequestHealth, kGpsHealthReply, kGpsHealthReplyLength)) {
+    state_.GpsHealth = packet_[1];
+  }
+}
+
+void GpsLink::GpsPollHealth() {
+  GpsReadHealth();
+  if (state_.GpsTimeValid.load() == 0) state_.GpsHealth = kGpsHealthNoTime;
+  if (LinkFailed()) state_.GpsHealth = kGpsHealthLinkFailed;
+}
+
+void GpsLink::GpsReadTime() {
+  state_.GpsTime = -1.0;
+  if (!Request(kGpsRequestTime, kGpsTimeReply, kGpsTimeReplyLength)) {
+    state_.GpsTimeValid = 0;
+    return;
+  }
+  double timeOfWeek = Single(&packet_[1]);
+  int week = Integer16(&packet_[5]);
+  double utcOffset = Single(&packet_[7]);
+  if (week < kSmallestUnwrappedWeek) week += kWeekWrap;
+
+  state_.GpsTimeValid = 0;
+  // A receiver without the UTC offset from the almanac reports 0: its time is not UTC yet.
+  if (timeOfWeek >= 0 && utcOffset > 0) {
+    state_.GpsTime = (timeOfWeek - utcOffset) + week * kSecondsPerWeek + kGpsEpochUnixSeconds;
+    state_.GpsTimeValid = 1;
+  }
+}
+
+void GpsLink::GpsReadPosition() {
+  if (state_.GpsPresent.load() == 0) return;
+  if (Request(kGpsRequestPosition, kGpsPositionReply, kGpsPositionReplyLength)) {
+    state_.GpsLatitude = Single(&packet_[1]) * kDegreesPerRadian;
+    state_.GpsLongitude = Single(&packet_[5]) * kDegreesPerRadian;
+    state_.GpsAltitude = Single(&packet_[9]) * kFeetPerMetre;
+    // A negative time of fix marks a position that is not a fix.
+    if (Single(&packet_[17]) < 0) {
+      state_.GpsLatitude = kGpsNoFix;
+      state_.GpsLongitude = kGpsNoFix;
+    }
+  }
+  // After a position read a missing time outranks a failed link.
+  if (LinkFailed()) state_.GpsHealth = kGpsHealthLinkFailed;
+  if (state_.GpsTimeValid.load() == 0) state_.GpsHealth = kGpsHealthNoTime;
+}
+
+}  // namespace halvik

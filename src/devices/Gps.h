@@ -1,0 +1,93 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "devices/GpsState.h"
+#include "devices/Tracker.h"
+#include "platform/Clock.h"
+
+namespace halvik {
+
+// Packet framing of the GPS receiver's serial protocol.
+inline constexpr std::uint8_t kGpsDle = 0x10;
+inline constexpr std::uint8_t kGpsEtx = 0x03;
+
+// Packet ids: requests to the receiver and the replies they bring.
+inline constexpr std::uint8_t kGpsRequestHealth = 0x26;
+inline constexpr std::uint8_t kGpsHealthReply = 0x46;
+inline constexpr std::uint8_t kGpsRequestTime = 0x21;
+inline constexpr std::uint8_t kGpsTimeReply = 0x41;
+inline constexpr std::uint8_t kGpsRequestPosition = 0x37;
+inline constexpr std::uint8_t kGpsPositionReply = 0x4A;
+inline constexpr std::uint8_t kGpsSetIoOptions = 0x35;
+inline constexpr std::uint8_t kGpsSetOperatingParameters = 0x2C;
+
+// Whole reply lengths (id, data, ETX) that are accepted.
+inline constexpr std::size_t kGpsHealthReplyLength = 4;
+inline constexpr std::size_t kGpsTimeReplyLength = 12;
+inline constexpr std::size_t kGpsPositionReplyLength = 22;
+
+inline constexpr std::size_t kGpsPacketCapacity = 80;
+
+// GpsLatitude and GpsLongitude without a valid fix.
+inline constexpr double kGpsNoFix = 1000.0;
+
+// GpsHealth values this side sets itself.
+inline constexpr std::uint8_t kGpsHealthFixing = 0;
+inline constexpr std::uint8_t kGpsHealthNoTime = 1;
+inline constexpr std::uint8_t kGpsHealthLinkFailed = 0x80;
+inline constexpr std::uint8_t kGpsHealthNoReply = 0xFF;
+
+// Time-outs on the clock's milliseconds: for the relay to take one byte, and for a whole
+// packet to arrive (counted only while no byte is waiting).
+inline constexpr std::int64_t kGpsReadyTimeoutMs = 100;
+inline constexpr std::int64_t kGpsPacketTimeoutMs = 2000;
+
+// 1980-01-06 00:00 UTC, the start of GPS weeks, in seconds since 1970.
+inline constexpr double kGpsEpochUnixSeconds = 315964800.0;
+inline constexpr double kSecondsPerWeek = 604800.0;
+
+// The GPS receiver behind the tracker board's relay, and the GPS state it fills. Tracking
+// thread only. Once an exchange times out, every send and receive does nothing until the
+// health scheduling clears GpsLinkFailed.
+class GpsLink {
+ public:
+  GpsLink(Tracker& tracker, Clock& clock, GpsState& state)
+      : tracker_(tracker), clock_(clock), state_(state) {}
+  GpsLink(const GpsLink&) = delete;
+  GpsLink& operator=(const GpsLink&) = delete;
+
+  // Byte and packet layer.
+  void GpsSendByte(std::uint8_t byte);
+  void GpsSendDataByte(std::uint8_t byte);  // a DLE in data goes out twice
+  void GpsStartPacket(std::uint8_t id);
+  void GpsEndPacket();
+  // The next byte from the receiver, or -1 when none is waiting.
+  int GpsNextByte();
+  // Receives the next packet with `expectedId` into `buffer` (id, unstuffed data, ETX) and
+  // returns its length; a packet that fills the buffer ends there. 0 when the link failed.
+  std::size_t GpsReceivePacket(std::span<std::uint8_t> buffer, std::uint8_t expectedId);
+
+  // Operations of the tracking loop.
+  void GpsInitialise();
+  void GpsReadHealth();
+  void GpsPollHealth();
+  void GpsReadTime();
+  void GpsReadPosition();
+
+ private:
+  // Sends a request without data and receives the reply into the packet buffer; true when the
+  // reply has exactly the expected length.
+  bool Request(std::uint8_t request, std::uint8_t reply, std::size_t replyLength);
+  bool LinkFailed() const { return state_.GpsLinkFailed.load() == 1; }
+
+  Tracker& tracker_;
+  Clock& clock_;
+  GpsState& state_;
+  std::array<std::uint8_t, kGpsPacketCapacity> packet_{};
+};
+
+}  // namespace halvik

@@ -1,0 +1,140 @@
+#include "devices/Receiver.h"
+
+#include <array>
+
+#include "devices/PortIo.h"
+
+namespace halvik {
+namespace {
+
+struct TuningRow {
+  int mhz;
+  const char* frequencyCommand;
+  const char* modeCommand;
+  double frequency;
+};
+
+// The downlinks the station tunes. The argument is the downlink in whole MHz; the command
+// carries the exact frequency. Only the 1700.5 MHz downlink needs mode 5.
+constexpr std::array<TuningRow, 6> kTuning{{
+    {1691, "f1691.000\r", "m3\r", 1691.0},
+    {1694, "f1694.500\r", "m3\r", 1694.5},
+    {1698, "f1698.000\r", "m3\r", 1698.0},
+    {1700, "f1700.500\r", "m5\r", 1700.5},
+    {1702, "f1702.500\r", "m3\r", 1702.5},
+    {1707, "f1707.000\r", "m3\r", 1707.0},
+}};
+
+// Reads of the receive buffer that empty the 16-byte receive FIFO of earlier traffic, and the
+// reads that drop what follows the level reply.
+constexpr int kFlushBeforeLevelReads = 22;
+constexpr int kFlushBeforeLockReads = 6;
+constexpr std::size_t kLevelReplyBytes = 11;
+constexpr std::size_t kLockReplyBytes = 3;
+constexpr std::array<std::uint8_t, 5> kNoLevel{'0', '.', '0', '0', '0'};
+
+}  // namespace
+
+void Receiver::ReceiverInit() {
+  std::lock_guard lock(exchange_);
+  WritePortByte(device_, kUartLineControl, 0x80);  // divisor latch on
+  WritePortByte(device_, kUartData, 12);           // 115200 / 12 = 9600 baud
+  WritePortByte(device_, kUartDivisorHigh, 0);
+  WritePortByte(device_, kUartLineControl, 0x03);  // 8 data bits, no parity, 1 stop bit
+  WritePortByte(device_, kUartFifoControl, 0x07);  // FIFOs on, both cleared
+  TuneLocked(ReceiverIdleFrequency);
+}
+
+void Receiver::ReceiverSendCommand(std::string_view command) {
+  if (command.empty()) return;
+  std::lock_guard lock(exchange_);
+  SendCommandLocked(command);
+}
+
+void Receiver::ReceiverTune(int mhz) {
+  std::lock_guard lock(exchange_);
+  TuneLocked(mhz);
+}
+
+float Receiver::ReceiverReadStatus() {
+  std::lock_guard lock(exchange_);
+  return QueryStatusLocked();
+}
+
+bool Receiver::WaitLineStatus(std::uint8_t bit, std::int64_t timeoutMs) {
+  std::int64_t start = clock_.MonotonicMs();
+  for (;;) {
+    if ((ReadPortByte(device_, kUartLineStatus) & bit) != 0) return true;
+    // One last look once the bound has passed: a thread held up between its status read and
+    // the clock must not take a late byte for a missing one.
+    if (clock_.MonotonicMs() - start > timeoutMs) {
+      return (ReadPortByte(device_, kUartLineStatus) & bit) != 0;
+    }
+  }
+}
+
+bool Receiver::SendCommandLocked(std::string_view command) {
+  if (command.empty()) return true;
+  // The whole command fits the transmit FIFO, so one wait before the first byte is enough.
+  if (!WaitLineStatus(kLineStatusTransmitterEmpty, kTransmitterEmptyTimeoutMs)) return false;
+  for (char c : command) WritePortByte(device_, kUartData, static_cast<std::uint8_t>(c));
+  return true;
+}
+
+void Receiver::TuneLocked(int mhz) {
+  for (const TuningRow& row : kTuning) {
+    if (row.mhz != mhz) continue;
+    // A frequency command that cannot be sent leaves the receiver where it was; its mode
+    // command would only wait out the same bound again.
+    if (!SendCommandLocked(row.frequencyCommand)) return;
+    SendCommandLocked(row.modeCommand);
+    frequency_ = row.frequency;
+    return;
+  }
+}
+
+bool Receiver::ReadReplyByte(std::uint8_t& byte) {
+  if (!WaitLineStatus(kLineStatusDataReady, kReplyByteTimeoutMs)) return false;
+  byte = ReadPortByte(device_, kUartData);
+  return true;
+}
+
+void Receiver::FlushReceiveFifo(int reads) {
+  for (int i = 0; i < reads; ++i) ReadPortByte(device_, kUartData);
+}
+
+float Receiver::QueryStatusLocked() {
+  ReceiverStatus status = ExchangeStatusLocked();
+  locked_ = status.locked ? 1 : 0;
+  return status.level;
+}
+
+Receiver::ReceiverStatus Receiver::ExchangeStatusLocked() {
+  // Any wait that runs out ends the whole query as no signal: a silent receiver costs one bound
+  // per paint, not one per expected byte.
+  if (!SendCommandLocked("b\r")) return {};
+  FlushReceiveFifo(kFlushBeforeLevelReads);
+
+  if (!SendCommandLocked("sv\r")) return {};
+  std::array<std::uint8_t, kLevelReplyBytes> levelReply{};
+  for (std::uint8_t& byte : levelReply) {
+    if (!ReadReplyByte(byte)) return {};
+  }
+  // The level comes as "d.ddd"; any other shape (ten volts or more, noise) reads as "0.000".
+  // The characters are used as they come, digits or not.
+  auto digit = [&](std::size_t k) {
+    int c = levelReply[1] == '.' ? levelReply[k] : kNoLevel[k];
+    return static_cast<double>(c - '0');
+  };
+  double level = digit(0) + digit(2) * 0.1 + digit(3) * 0.01 + digit(4) * 0.001;
+  FlushReceiveFifo(kFlushBeforeLockReads);
+
+  if (!SendCommandLocked("sl\r")) return {};
+  std::array<std::uint8_t, kLockReplyBytes> lockReply{};
+  for (std::uint8_t& byte : lockReply) {
+    if (!ReadReplyByte(byte)) return {};
+  }
+  return {static_cast<float>(level), lockReply[0] == 'L' && lockReply[1] == 'K'};
+}
+
+}  // namespace halvik

@@ -1,0 +1,225 @@
+#include "orbit/ElementSet.h"
+
+#include <atomic>
+#include <cmath>
+#include <string>
+
+#include "platform/Files.h"
+#include "platform/Text.h"
+
+namespace halvik {
+namespace {
+
+constexpr std::size_t kElementLineLength = 69;
+constexpr std::size_t kChecksumColumn = 69;
+constexpr std::size_t kMaxNameLength = kNameCapacity - 1;  // 23
+
+constexpr double kDegreesToRadians = 0.0174532925199433;
+constexpr double kTwoPiValue = 6.283185307179586;
+constexpr double kMinutesPerDay = 1440.0;
+
+// Columns of the two-line format, counted from 1, both ends included.
+struct Columns {
+  std::size_t first;
+  std::size_t last;
+};
+constexpr Columns kEpochColumns{19, 32};
+constexpr Columns kMeanMotionDotColumns{34, 43};
+constexpr std::size_t kMeanMotionDotPresentColumn = 36;
+constexpr Columns kMeanMotionDdotColumns{45, 52};
+constexpr Columns kBstarColumns{54, 61};
+constexpr Columns kInclinationColumns{9, 16};
+constexpr Columns kAscendingNodeColumns{18, 25};
+constexpr Columns kEccentricityColumns{27, 33};
+constexpr Columns kArgumentOfPerigeeColumns{35, 42};
+constexpr Columns kMeanAnomalyColumns{44, 51};
+constexpr Columns kMeanMotionColumns{53, 63};
+
+// Days from 1950 January 0.0 to 1970-01-01 00:00 plus one (day of year 1.0 is 1 January 00:00).
+constexpr double kDays1950To1970 = 7305.0;
+constexpr double kEpochOffsetDays = 7306.0;
+
+std::string_view ColumnText(std::string_view line, Columns c) {
+  return line.substr(c.first - 1, c.last - c.first + 1);
+}
+
+// A field as the format reads it: leading blanks skipped, ending at its last column or at the
+// first blank after its first non-blank character.
+std::string_view FieldText(std::string_view line, Columns c) {
+  std::string_view text = ColumnText(line, c);
+  std::size_t begin = text.find_first_not_of(' ');
+  if (begin == std::string_view::npos) return {};
+  text.remove_prefix(begin);
+  std::size_t end = text.find(' ');
+  return end == std::string_view::npos ? text : text.substr(0, end);
+}
+
+double FieldValue(std::string_view line, Columns c) {
+  return ParseDouble(FieldText(line, c));
+}
+
+// The packed form [sign]ddddd[sign]d of the drag fields: +-0.ddddd x 10^(+-d).
+double PackedExponentValue(std::string_view line, Columns c) {
+  std::string_view field = ColumnText(line, c);  // 8 columns
+  if (field[1] == ' ') return 0.0;
+  std::string text;
+  if (field[0] == '-') text.push_back('-');
+  text += "0.";
+  std::string_view digits = FieldText(line, {c.first + 1, c.first + 5});
+  text += digits;
+  text.push_back('e');
+  text += FieldText(line, {c.first + 6, c.last});
+  return ParseDouble(text);
+}
+
+int ChecksumOf(std::string_view line) {
+  int sum = 0;
+  for (std::size_t i = 0; i < kChecksumColumn - 1; ++i) {
+    char ch = line[i];
+    if (ch >= '0' && ch <= '9') {
+      sum += ch - '0';
+    } else if (ch == '-') {
+      sum += 1;
+    }
+  }
+  return sum % 10;
+}
+
+bool ChecksumMatches(std::string_view line) {
+  char digit = line[kChecksumColumn - 1];
+  return digit >= '0' && digit <= '9' && ChecksumOf(line) == digit - '0';
+}
+
+// The name line as the lookup compares it: trailing blanks removed; control characters among
+// them are stepped over and kept unless a blank before them ends the name.
+std::string_view TrimNameLine(std::string_view line) {
+  std::size_t length = line.size();
+  for (std::size_t i = line.size(); i > 0; --i) {
+    unsigned char ch = static_cast<unsigned char>(line[i - 1]);
+    if (ch == ' ') {
+      length = i - 1;
+    } else if (ch < 0x20 || ch == 0x7f) {
+      continue;
+    } else {
+      break;
+    }
+  }
+  return line.substr(0, length);
+}
+
+void ClearSlot(SatelliteRecord& slot) {
+  // An exchange rather than a store: it orders this parse after a prediction step's results
+  // that were stored before the step last checked the slot (see the pass prediction).
+  slot.active.exchange(0, std::memory_order_acq_rel);
+  slot.name.Clear();
+  slot.aosTime = 0;
+  slot.losTime = 0;
+  slot.aosPending = 0;
+  slot.inPass = 0;
+  slot.geosynchronous = 0;
+  slot.latitudeDeg = 0;
+  slot.longitudeDeg = 0;
+  slot.azimuthDeg = 0.0;
+  slot.elevationDeg = 0.0;
+}
+
+double EpochDaysSince1950(double epochField) {
+  // Two-digit years cover 1950 to 2049.
+  double yy = std::trunc((epochField + 2e-7) * 0.001);
+  long twoDigitYear = static_cast<long>(yy);
+  long year = twoDigitYear >= 50 ? twoDigitYear : twoDigitYear + 100;  // years since 1900
+  long leapDays = year >= 70 ? (year - 69) / 4 : (year - 72) / 4;
+  return static_cast<double>((year - 70) * 365 + leapDays) + (epochField - 1000.0 * yy) +
+         kDays1950To1970;
+}
+
+}  // namespace
+
+const char* ElementSetMessage(int code) {
+  switch (code) {
+    case kElementsOk:
+      return "";
+    case kChecksumError:
+      return "Checksum Error in Ephemeris Data";
+    case kLine1StartError:
+    case kLine1LengthError:
+      return "Format Error in Line 1 of Ephemeris Data";
+    case kLine2StartError:
+    case kLine2LengthError:
+      return "Format Error in Line 2 of Ephemeris Data";
+    case kElementsFileMissing:
+      return "Can't find file elements.dat";
+    case kSatelliteNotFound:
+      return "Satellite not found in Ephemeris file";
+    default:
+      return "";
+  }
+}
+
+int ParseElementSet(std::string_view name, std::string_view line1, std::string_view line2,
+                    SatelliteRecord& slot) {
+  ClearSlot(slot);
+
+  if (line1.empty() || line1[0] != '1') return kLine1StartError;
+  if (line1.size() != kElementLineLength) return kLine1LengthError;
+  if (line2.empty() || line2[0] != '2') return kLine2StartError;
+  if (line2.size() != kElementLineLength) return kLine2LengthError;
+  if (!ChecksumMatches(line1) || !ChecksumMatches(line2)) return kChecksumError;
+
+  ElementSet e;
+
+  // Blanks inside the epoch (a day of year written with leading blanks) read as zeros.
+  std::string epochText(ColumnText(line1, kEpochColumns));
+  for (char& ch : epochText) {
+    if (ch == ' ') ch = '0';
+  }
+  double days = EpochDaysSince1950(ParseDouble(epochText));
+  e.epoch1950Minutes = days * kMinutesPerDay;
+  e.epochMinutes = e.epoch1950Minutes - kEpochOffsetDays * kMinutesPerDay;
+
+  const double perMinute2 = kTwoPiValue / (kMinutesPerDay * kMinutesPerDay);
+  if (line1[kMeanMotionDotPresentColumn - 1] != ' ') {
+    e.meanMotionDot = FieldValue(line1, kMeanMotionDotColumns) * perMinute2;
+  }
+  e.meanMotionDdot =
+      PackedExponentValue(line1, kMeanMotionDdotColumns) * perMinute2 / kMinutesPerDay;
+  e.bstar = PackedExponentValue(line1, kBstarColumns);
+
+  e.inclination = FieldValue(line2, kInclinationColumns) * kDegreesToRadians;
+  e.ascendingNode = FieldValue(line2, kAscendingNodeColumns) * kDegreesToRadians;
+  e.eccentricity = ParseDouble("0." + std::string(FieldText(line2, kEccentricityColumns)));
+  e.argumentOfPerigee = FieldValue(line2, kArgumentOfPerigeeColumns) * kDegreesToRadians;
+  e.meanAnomaly = FieldValue(line2, kMeanAnomalyColumns) * kDegreesToRadians;
+  e.meanMotion = FieldValue(line2, kMeanMotionColumns) * kMinutesPerDay * perMinute2;
+
+  slot.StoreElements(e);
+  // A name is at most 23 characters; FindElementSet never passes a longer one (see there).
+  slot.name.Set(name);
+  slot.aosPending = 0;
+  slot.inPass = 0;
+  slot.aosTime = 0;
+  slot.losTime = 0;
+  slot.active.store(1, std::memory_order_release);
+  return kElementsOk;
+}
+
+int FindElementSet(const std::filesystem::path& elementsFile, std::string_view name,
+                   SatelliteRecord& slot) {
+  LineReader reader(elementsFile);
+  if (!reader.ok()) return kElementsFileMissing;
+  while (auto line = reader.Next()) {
+    std::string_view candidate = TrimNameLine(*line);
+    // A name line longer than the record's 23 characters is never a match: a cut name would be
+    // saved to the satellite list and then not be found again at the next start, and two long
+    // names sharing their first 23 characters would become one.
+    if (candidate.size() > kMaxNameLength) continue;
+    if (!EqualsIgnoreCase(candidate, name)) continue;
+    std::string matched(candidate);
+    std::string line1 = reader.Next().value_or(std::string());
+    std::string line2 = reader.Next().value_or(std::string());
+    return ParseElementSet(matched, line1, line2, slot);
+  }
+  return kSatelliteNotFound;
+}
+
+}  // namespace halvik

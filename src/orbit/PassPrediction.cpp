@@ -1,0 +1,388 @@
+#include "orbit/PassPrediction.h"
+
+#include <atomic>
+#include <cmath>
+#include <limits>
+#include <utility>
+
+namespace halvik {
+namespace {
+
+constexpr double kFarBelowHorizon = -0.35;  // rad, about -20 degrees
+constexpr double kFarStepMinutes = 10.0;
+constexpr double kNearStepMinutes = 1.0;
+constexpr double kAosFineStepMinutes = 1.0 / 60;
+constexpr double kLosStepMinutes = 0.5;
+constexpr double kLosFineStepMinutes = 0.01;
+// The fine LOS search ends within 0.5 / 0.01 steps; the cap only guards against a sample that
+// would not repeat its own result.
+constexpr int kLosFineStepLimit = 100;
+// EvaluatePass looks for the end of a coming pass from a minute after its AOS, where the
+// satellite is surely up (the stored AOS is truncated and may lie just before the rise).
+constexpr double kLosAfterAosMinutes = 1.0;
+
+bool SameOrbit(const ElementSet& a, const ElementSet& b) {
+  // bstar is left out: the propagator may have replaced a 0 by its estimate meanwhile.
+  return a.meanAnomaly == b.meanAnomaly && a.ascendingNode == b.ascendingNode &&
+         a.argumentOfPerigee == b.argumentOfPerigee && a.eccentricity == b.eccentricity &&
+         a.inclination == b.inclination && a.meanMotion == b.meanMotion &&
+         a.meanMotionDot == b.meanMotionDot && a.epochMinutes == b.epochMinutes;
+}
+
+// True while `slot` still holds the element set a computation started from. The user-interface
+// thread may delete or replace a satellite at any moment; results computed for the old one are
+// then dropped, and the next step of the slot starts afresh.
+bool StillHolds(const SatelliteRecord& slot, const ElementSet& elements) {
+  return slot.IsActive() && SameOrbit(slot.Elements(), elements);
+}
+
+// After storing results for `elements`: when the slot was replaced or deleted meanwhile, its pass
+// flags may now mix the old satellite's results into the new one's state; reset them, and the
+// next step of the slot searches afresh. The read-modify-write on `active` changes nothing but
+// orders the stores above before the check; the parser clears `active` with an exchange, so a
+// parse that this check misses comes wholly after those stores and clears the flags itself.
+void DropIfReplaced(SatelliteRecord& slot, const ElementSet& elements) {
+  const bool active = slot.active.fetch_or(0, std::memory_order_acq_rel) != 0;
+  if (active && SameOrbit(slot.Elements(), elements)) return;
+  slot.aosPending = 0;
+  slot.inPass = 0;
+}
+
+}  // namespace
+
+bool IsGeosynchronous(double meanMotion) {
+  return std::fabs(meanMotion - kGeosynchronousMeanMotion) < kGeosynchronousTolerance;
+}
+
+std::int32_t StoredTime(double tsince, double epochMinutes) {
+  const double seconds = std::trunc((tsince + epochMinutes) * 60.0);
+  // Outside the record's range (or not a number) there is no time to store.
+  if (!(seconds >= 1.0 && seconds <= std::numeric_limits<std::int32_t>::max())) return 0;
+  return static_cast<std::int32_t>(seconds);
+}
+
+double TsinceOf(std::int32_t storedTime, double epochMinutes) {
+  return storedTime / 60.0 - epochMinutes;
+}
+
+bool AzimuthReverses(double startDeg, double midDeg, double endDeg) {
+  const bool firstFalls = midDeg - startDeg < 0;
+  const bool secondFalls = endDeg - midDeg < 0;
+  return firstFalls != secondFalls;
+}
+
+std::int32_t WholeDegrees(double radians) {
+  const auto n =
+      static_cast<std::int32_t>(std::trunc(std::fabs(radians) * kDegreesPerRadian + 0.5));
+  return radians < 0 ? -n : n;
+}
+
+double ElementAgeDays(double utcSeconds, double epochMinutes) {
+  return utcSeconds / 86400.0 - epochMinutes / 1440.0;
+}
+
+std::optional<double> OldestElementAgeDays(const SatelliteTable& table, double utcSeconds) {
+  std::optional<double> oldest;
+  for (const SatelliteRecord& slot : table) {
+    if (!slot.IsActive()) continue;
+    const double age = ElementAgeDays(utcSeconds, slot.epochMinutes);
+    if (!oldest || age > *oldest) oldest = age;
+  }
+  return oldest;
+}
+
+// --- PassSearch ---
+
+PassSearch::PassSearch(const ElementSet& elements, const StationConfig& station, Sgp4Cache& cache)
+    : elements_(elements),
+      station_(station),
+      minimumElevation_(station.minimumElevation),
+      cache_(cache) {}
+
+LookAngles PassSearch::Look(double tsince) {
+  cache_.Propagate(tsince, elements_, state_);
+  ++propagations_;
+  return ComputeLookAngles(tsince, elements_.epoch1950Minutes, state_.position, station_);
+}
+
+SubSatellitePoint PassSearch::SubSatellite(double tsince) const {
+  return ComputeSubSatellitePoint(tsince, elements_.epoch1950Minutes, state_.position);
+}
+
+std::int32_t PassSearch::FindAos(double start) {
+  if (IsGeosynchronous(elements_.meanMotion)) return -1;
+  double x = start;
+  double step = 0;
+  while (x - start <= kAosSearchSpanMinutes) {
+    const double elevation = Look(x).elevation;
+    if (elevation > minimumElevation_) {
+      // Back to the last sample below the minimum.
+      x -= step;
+      if (step <= kNearStepMinutes) {
+        // Second by second from there to the rise.
+        while (x - start <= kAosSearchSpanMinutes) {
+          if (Look(x).elevation > minimumElevation_) return StoredTime(x, elements_.epochMinutes);
+          x += kAosFineStepMinutes;
+        }
+        return 0;
+      }
+      // After a 10-minute step the approach is repeated in 1-minute steps.
+      x += kNearStepMinutes;
+    }
+    // Far below the horizon a satellite needs minutes to come up: take long strides there.
+    step = elevation < kFarBelowHorizon ? kFarStepMinutes : kNearStepMinutes;
+    x += step;
+  }
+  return 0;
+}
+
+std::int32_t PassSearch::FindLos(double start) {
+  if (IsGeosynchronous(elements_.meanMotion)) return -1;
+  double b = start;
+  while (true) {
+    if (Look(b).elevation < minimumElevation_) {
+      const double coarse = b;
+      b -= kLosStepMinutes;
+      for (int i = 0; i < kLosFineStepLimit; ++i) {
+        if (Look(b).elevation < minimumElevation_) return StoredTime(b, elements_.epochMinutes);
+        b += kLosFineStepMinutes;
+      }
+      return StoredTime(coarse, elements_.epochMinutes);
+    }
+    b += kLosStepMinutes;
+    if (b - start > kLosSearchSpanMinutes) return 0;
+  }
+}
+
+PassSearch::Shape PassSearch::EvaluateShape(double start, double end) {
+  const double azimuthStart = Look(start).azimuth * kDegreesPerRadian;
+  const double latitudeStart = SubSatellite(start).latitude * kDegreesPerRadian;
+  const double mid = start + (end - start) * 0.5;
+  const double azimuthMid = Look(mid).azimuth * kDegreesPerRadian;
+  const double azimuthEnd = Look(end).azimuth * kDegreesPerRadian;
+  const double latitudeEnd = SubSatellite(end).latitude * kDegreesPerRadian;
+  return Shape{latitudeEnd - latitudeStart > 0,
+               AzimuthReverses(azimuthStart, azimuthMid, azimuthEnd)};
+}
+
+// --- Listing ---
+
+PassTimes FindNextPass(const ElementSet& elements, const StationConfig& station,
+                       double startTsince) {
+  PassTimes pass;
+  if (IsGeosynchronous(elements.meanMotion)) {
+    pass.geosynchronous = true;
+    return pass;
+  }
+  Sgp4Cache cache;
+  PassSearch search(elements, station, cache);
+  const double epoch = elements.epochMinutes;
+  double aos;
+  if (search.Look(startTsince).elevation > search.minimumElevation()) {
+    pass.inProgress = true;
+    pass.aosTime = StoredTime(startTsince, epoch);
+    aos = startTsince;
+    pass.losTime = search.FindLos(startTsince);
+  } else {
+    pass.aosTime = search.FindAos(startTsince);
+    if (pass.aosTime <= 0) {
+      pass.aosTime = 0;
+      pass.propagations = search.propagations();
+      return pass;
+    }
+    aos = TsinceOf(pass.aosTime, epoch);
+    pass.losTime = search.FindLos(aos + kLosAfterAosMinutes);
+  }
+  pass.found = true;
+  pass.aosAzimuth = search.Look(aos).azimuth;
+  if (pass.losTime > 0) {
+    const double los = TsinceOf(pass.losTime, epoch);
+    pass.losAzimuth = search.Look(los).azimuth;
+    pass.maxElevation = -kTwoPi;
+    for (double t = aos; t <= los; t += 1.0 / 60) {
+      const double elevation = search.Look(t).elevation;
+      if (elevation > pass.maxElevation) {
+        pass.maxElevation = elevation;
+        pass.maxElevationTime = StoredTime(t, epoch);
+      }
+    }
+    PassSearch::Shape shape = search.EvaluateShape(TsinceOf(pass.aosTime, epoch), los);
+    pass.northbound = shape.northbound;
+    pass.flip = shape.flip;
+  }
+  pass.propagations = search.propagations();
+  return pass;
+}
+
+// --- PassPredictor ---
+
+PassPredictor::PassPredictor(PredictionContext context) : context_(std::move(context)) {}
+
+double PassPredictor::PresentTsince(const SatelliteRecord& slot) {
+  const SystemTime now = context_.clock.Now();
+  return static_cast<double>(now.seconds) / 60.0 + now.milliseconds / 60000.0 +
+         context_.clockCorrection / 60.0 - slot.epochMinutes;
+}
+
+PassSearch PassPredictor::SearchFor(int slot, const ElementSet& elements) {
+  return PassSearch(elements, context_.station, caches_[static_cast<std::size_t>(slot)]);
+}
+
+void PassPredictor::FindAos(double start, int slot) {
+  SatelliteRecord& record = context_.table[static_cast<std::size_t>(slot)];
+  const ElementSet elements = record.Elements();
+  PassSearch search = SearchFor(slot, elements);
+  const std::int32_t aos = search.FindAos(start);
+  propagations_ += search.propagations();
+  if (!StillHolds(record, elements)) return;
+  record.aosTime = aos;
+  if (aos == -1) record.geosynchronous = 1;
+  DropIfReplaced(record, elements);
+}
+
+void PassPredictor::FindLos(double start, int slot) {
+  SatelliteRecord& record = context_.table[static_cast<std::size_t>(slot)];
+  const ElementSet elements = record.Elements();
+  PassSearch search = SearchFor(slot, elements);
+  const std::int32_t los = search.FindLos(start);
+  propagations_ += search.propagations();
+  if (!StillHolds(record, elements)) return;
+  record.losTime = los;
+  if (los == -1) record.geosynchronous = 1;
+  DropIfReplaced(record, elements);
+}
+
+void PassPredictor::PredictionStep() {
+  const int index = nextSlot_;
+  nextSlot_ = (nextSlot_ + 1) % kSlotCount;
+  SatelliteRecord& slot = context_.table[static_cast<std::size_t>(index)];
+  if (!slot.IsActive()) return;
+
+  const ElementSet elements = slot.Elements();
+  const double tsince = PresentTsince(slot);
+  PassSearch search = SearchFor(index, elements);
+  const LookAngles look = search.Look(tsince);
+  const StateVector state = search.state();
+  const SubSatellitePoint point = search.SubSatellite(tsince);
+  const double minimum = search.minimumElevation();
+  const double e = look.elevation;
+
+  // The pass searches run on the search's own copy; the slot gets only their results.
+  enum class Search { None, Aos, Los } ran = Search::None;
+  std::int32_t found = 0;
+  const bool aosPending = slot.aosPending != 0;
+  const bool inPass = slot.inPass != 0;
+  // Both flags set means "up, but no LOS within a day"; once such a satellite is down, its next
+  // AOS is searched as for any other, or the slot would claim a pass for ever.
+  if (e < minimum && (!aosPending || inPass)) {
+    found = search.FindAos(tsince);
+    ran = Search::Aos;
+  } else if (e > minimum && !inPass) {
+    found = search.FindLos(tsince);
+    ran = Search::Los;
+  }
+  propagations_ += search.propagations();
+
+  if (!StillHolds(slot, elements)) return;
+  const double bstar = search.elements().bstar;
+  if (bstar != elements.bstar && slot.bstar == elements.bstar) slot.bstar = bstar;
+  for (int i = 0; i < 3; ++i) {
+    slot.position[i] = state.position[i];
+    slot.velocity[i] = state.velocity[i];
+  }
+  slot.subSatellite[0] = point.longitude;
+  slot.subSatellite[1] = point.latitude;
+  slot.subSatellite[2] = point.distance;
+  slot.lookAngles[0] = look.azimuth;
+  slot.lookAngles[1] = look.elevation;
+  slot.lookAngles[2] = look.range;
+
+  if (ran == Search::Aos) {
+    slot.aosTime = found;
+    if (found == -1) slot.geosynchronous = 1;
+    if (found > 0) {
+      slot.inPass = 0;
+      slot.aosPending = 1;
+    } else if (aosPending && inPass) {
+      slot.aosPending = 0;
+      slot.inPass = 0;
+    }
+  } else if (ran == Search::Los) {
+    slot.losTime = found;
+    if (found == -1) slot.geosynchronous = 1;
+    if (found > 0) {
+      slot.aosPending = 0;
+      slot.inPass = 1;
+    } else {
+      slot.aosPending = 1;
+      slot.inPass = 1;
+    }
+  }
+
+  slot.latitudeDeg = WholeDegrees(point.latitude);
+  slot.longitudeDeg = WholeDegrees(point.longitude);
+  slot.azimuthDeg = look.azimuth * kDegreesPerRadian;
+  slot.elevationDeg = look.elevation * kDegreesPerRadian;
+  DropIfReplaced(slot, elements);
+
+  if (context_.schedulerEnabled != 0 && context_.scheduleAntenna) context_.scheduleAntenna();
+}
+
+void PassPredictor::EvaluatePass(int slotIndex) {
+  SatelliteRecord& slot = context_.table[static_cast<std::size_t>(slotIndex)];
+  PassEvaluation& pass = context_.pass;
+  if (!slot.IsActive() || slot.geosynchronous != 0) {
+    pass.FlipPass = 0;
+    pass.PassEvaluated = 1;
+    return;
+  }
+  const ElementSet elements = slot.Elements();
+  const double epoch = elements.epochMinutes;
+  const bool aosPending = slot.aosPending != 0;
+  const bool inPass = slot.inPass != 0;
+  PassSearch search = SearchFor(slotIndex, elements);
+
+  bool known = false;
+  double start = 0;
+  std::int32_t losTime = slot.losTime;
+  const std::int32_t aosTime = slot.aosTime;
+  // With both flags set the satellite is up with no LOS within a day: there is no coming pass
+  // whose end a search from its (old) AOS could renew.
+  if (aosPending && !inPass && aosTime > 0) {
+    start = TsinceOf(aosTime, epoch);
+    losTime = search.FindLos(start + kLosAfterAosMinutes);
+    if (StillHolds(slot, elements)) {
+      slot.losTime = losTime;
+      DropIfReplaced(slot, elements);
+    }
+    known = true;
+  }
+  if (inPass) {
+    const SystemTime now = context_.clock.Now();
+    const double corrected =
+        std::trunc(static_cast<double>(now.seconds) + context_.clockCorrection);
+    start = corrected / 60.0 - epoch;
+    known = true;
+  }
+  if (!known) {
+    // No pass known yet: nothing to evaluate. Ask again on the next call, and do not flip.
+    propagations_ += search.propagations();
+    pass.FlipPass = 0;
+    return;
+  }
+  if (losTime <= 0) {
+    // Up for more than a day: no end to reach, so no reversal to prepare for.
+    propagations_ += search.propagations();
+    pass.PassNorthbound = 0;
+    pass.FlipPass = 0;
+    pass.PassEvaluated = 1;
+    return;
+  }
+  const PassSearch::Shape shape = search.EvaluateShape(start, TsinceOf(losTime, epoch));
+  propagations_ += search.propagations();
+  pass.PassNorthbound = shape.northbound ? 1 : 0;
+  pass.FlipPass = shape.flip ? 1 : 0;
+  pass.PassEvaluated = 1;
+}
+
+}  // namespace halvik

@@ -1,0 +1,182 @@
+#include "sim/HrptFrame.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <ctime>
+
+#include "sim/PseudoNoise.h"
+
+namespace halvik::sim {
+namespace {
+
+constexpr double kTwoPi = 6.283185307179586;
+
+constexpr FrameLayout kNoaaLayout{11090, 66540.0, 750, 5, 2048, 0b11100, 11090 - 100};
+constexpr FrameLayout kFengYunLayout{22180, 133080.0, 1600, 10, 2048, 0b11000, 22180 - 100};
+constexpr FrameLayout kSeaStarLayout{11090, 66540.0, 704, 8, 1285, 0, 11090 - 100};
+
+static_assert(kNoaaLayout.earthEndWord() <= kNoaaLayout.pseudoNoiseFirstWord);
+static_assert(kFengYunLayout.earthEndWord() <= kFengYunLayout.pseudoNoiseFirstWord);
+static_assert(kSeaStarLayout.earthEndWord() <= kSeaStarLayout.pseudoNoiseFirstWord);
+static_assert(kFengYunLayout.frameWords == kLongestFrameWords);
+
+// Header words common to the three formats, before the instrument data.
+constexpr int kIdFirstWord = 6;
+constexpr int kTimeCodeFirstWord = 8;
+constexpr int kTelemetryFirstWord = 12;
+constexpr int kBackScanFirstWord = 22;
+constexpr int kSpaceViewFirstWord = 102;
+constexpr int kSpaceViewEndWord = 152;
+
+// What lies under one pixel.
+struct ScenePoint {
+  bool land = false;
+  double cloud = 0;   // 0 clear .. 1 overcast
+  double relief = 0;  // -1 .. 1, brightness variation over land
+};
+
+double Clamp01(double x) {
+  return x < 0 ? 0 : (x > 1 ? 1 : x);
+}
+
+// Along-track terms are the same for the whole scan line, so they are computed once per frame.
+struct AlongTerms {
+  double along;
+  double coast;  // across-track position of the coastline
+  double cloudFront;
+  double sinRelief;
+  double sinCells;
+
+  explicit AlongTerms(double v)
+      : along(v),
+        coast(0.30 + 0.30 * v + 0.05 * std::sin(kTwoPi * 2.5 * v) +
+              0.02 * std::sin(kTwoPi * 9 * v)),
+        cloudFront(Clamp01((v - 0.55) / 0.10)),
+        sinRelief(std::sin(kTwoPi * 13 * v)),
+        sinCells(std::sin(kTwoPi * 11 * v)) {}
+};
+
+ScenePoint PointAt(double u, const AlongTerms& a) {
+  ScenePoint p;
+  double du = (u - 0.75) / 0.07;
+  double dv = (a.along - 0.30) / 0.05;
+  p.land = u < a.coast || du * du + dv * dv < 1.0;
+  if (p.land) p.relief = std::sin(kTwoPi * 17 * u) * a.sinRelief;
+  if (a.cloudFront > 0) {
+    double pattern = 0.5 * (std::sin(kTwoPi * (3 * u + 1.3 * a.along)) +
+                            std::sin(kTwoPi * (4.1 * a.along - 0.7 * u))) +
+                     0.35 * std::sin(kTwoPi * 9 * u) * a.sinCells;
+    p.cloud = Clamp01((pattern - 0.1) / 0.5) * a.cloudFront;
+  }
+  return p;
+}
+
+// 10-bit counts. Visible channels: dark sea, grey land, white cloud. Thermal channels: counts
+// rise as the scene gets colder, so cold cloud tops are brightest there too.
+double ValueOf(const ScenePoint& p, bool thermal) {
+  double surface =
+      thermal ? (p.land ? 470 + 30 * p.relief : 560) : (p.land ? 400 + 60 * p.relief : 60);
+  double cloud = thermal ? 900 : 880;
+  return surface * (1 - p.cloud) + cloud * p.cloud;
+}
+
+std::uint16_t ToWord(double counts) {
+  long v = std::lround(counts);
+  return static_cast<std::uint16_t>(std::clamp(v, 0L, 1023L));
+}
+
+// A small fixed-pattern jitter per sample so the picture is not flat; no random state needed.
+int Jitter(std::uint32_t pixel, std::uint32_t channel, std::uint32_t frame) {
+  std::uint32_t h = pixel * 0x9E3779B1u ^ channel * 0x85EBCA77u ^ frame * 0xC2B2AE3Du;
+  h ^= h >> 15;
+  h *= 0x2C1B3C6Du;
+  h ^= h >> 12;
+  return static_cast<int>(h & 0x1F) - 16;
+}
+
+void WriteTimeCode(std::int64_t timeMs, std::span<std::uint16_t> out) {
+  std::int64_t days = timeMs >= 0 ? timeMs / 86400000 : (timeMs - 86399999) / 86400000;
+  auto msOfDay = static_cast<std::uint32_t>(timeMs - days * 86400000);
+  std::time_t seconds = static_cast<std::time_t>(days * 86400);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  auto dayOfYear = static_cast<std::uint32_t>(utc.tm_yday + 1);
+  out[kTimeCodeFirstWord] = static_cast<std::uint16_t>((dayOfYear & 0x1FF) << 1);
+  out[kTimeCodeFirstWord + 1] = static_cast<std::uint16_t>((msOfDay >> 20) & 0x7F);
+  out[kTimeCodeFirstWord + 2] = static_cast<std::uint16_t>((msOfDay >> 10) & 0x3FF);
+  out[kTimeCodeFirstWord + 3] = static_cast<std::uint16_t>(msOfDay & 0x3FF);
+}
+
+}  // namespace
+
+const FrameLayout& LayoutFor(DownlinkFamily family) {
+  switch (family) {
+    case DownlinkFamily::FengYun:
+      return kFengYunLayout;
+    case DownlinkFamily::SeaStar:
+      return kSeaStarLayout;
+    case DownlinkFamily::Noaa:
+      break;
+  }
+  return kNoaaLayout;
+}
+
+std::uint16_t SceneSample(bool thermal, double across, double along) {
+  return ToWord(ValueOf(PointAt(across, AlongTerms(along)), thermal));
+}
+
+void SynthesizeFrame(const FrameContext& context, std::span<std::uint16_t> out) {
+  const FrameLayout& layout = LayoutFor(context.family);
+  std::span<std::uint16_t> frame = out.first(static_cast<std::size_t>(layout.frameWords));
+  std::fill(frame.begin(), frame.end(), std::uint16_t{0});
+
+  std::copy(kFrameSyncWords.begin(), kFrameSyncWords.end(), frame.begin());
+  // Minor-frame number 1..3 of the major frame, and the spacecraft address.
+  frame[kIdFirstWord] = static_cast<std::uint16_t>(((context.frameCounter % 3 + 1) << 8) |
+                                                   ((context.spacecraftAddress & 0xF) << 3));
+  WriteTimeCode(context.timeMs, frame);
+
+  // Telemetry: calibration ramp and platinum-thermometer readings, steady over a pass.
+  for (int i = kTelemetryFirstWord; i < kBackScanFirstWord; ++i)
+    frame[i] = static_cast<std::uint16_t>(0x1F0 + 7 * (i - kTelemetryFirstWord));
+  // Internal calibration target (warm) and deep space (cold) views.
+  for (int i = kBackScanFirstWord; i < kSpaceViewFirstWord; ++i)
+    frame[i] = static_cast<std::uint16_t>(0x3A0 + (i % 5));
+  for (int i = kSpaceViewFirstWord; i < kSpaceViewEndWord; ++i)
+    frame[i] = static_cast<std::uint16_t>(0x028 + (i % 5));
+  // Housekeeping and spare words carry the alternating fill pattern.
+  for (int i = kSpaceViewEndWord; i < layout.earthFirstWord; ++i)
+    frame[i] = (i & 1) ? 0x2AA : 0x155;
+  for (int i = layout.earthEndWord(); i < layout.pseudoNoiseFirstWord; ++i)
+    frame[i] = (i & 1) ? 0x2AA : 0x155;
+
+  AlongTerms along(Clamp01(context.alongTrack));
+  const double lastPixel = static_cast<double>(layout.pixels - 1);
+  std::size_t w = static_cast<std::size_t>(layout.earthFirstWord);
+  for (int pixel = 0; pixel < layout.pixels; ++pixel) {
+    ScenePoint point = PointAt(pixel / lastPixel, along);
+    double visible = ValueOf(point, false);
+    double thermal = ValueOf(point, true);
+    for (int channel = 0; channel < layout.channels; ++channel) {
+      bool isThermal = (layout.thermalChannels >> channel) & 1u;
+      int jitter = Jitter(static_cast<std::uint32_t>(pixel), static_cast<std::uint32_t>(channel),
+                          context.frameCounter);
+      frame[w++] = ToWord((isThermal ? thermal : visible) + jitter);
+    }
+  }
+
+  std::copy(kPseudoNoise.begin(), kPseudoNoise.end(), frame.begin() + layout.pseudoNoiseFirstWord);
+}
+
+int SpacecraftAddress(std::string_view name) {
+  std::size_t end = name.size();
+  while (end > 0 && !std::isdigit(static_cast<unsigned char>(name[end - 1]))) --end;
+  std::size_t begin = end;
+  while (begin > 0 && std::isdigit(static_cast<unsigned char>(name[begin - 1]))) --begin;
+  int number = 0;
+  for (std::size_t i = begin; i < end && i < begin + 4; ++i) number = number * 10 + (name[i] - '0');
+  return number & 0xF;
+}
+
+}  // namespace halvik::sim

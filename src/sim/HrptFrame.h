@@ -1,0 +1,56 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "sim/SkyLink.h"
+
+namespace halvik::sim {
+
+// The HRPT minor-frame sync: the first six words of every frame.
+inline constexpr std::array<std::uint16_t, 6> kFrameSyncWords = {0x284, 0x16F, 0x35C,
+                                                                 0x19D, 0x20F, 0x095};
+inline constexpr int kLongestFrameWords = 22180;
+
+// Where things lie in one minor frame of a family (word indices from 0 at the first sync word).
+struct FrameLayout {
+  int frameWords;            // minor-frame length
+  double wordsPerSecond;     // 10-bit words per second on the downlink
+  int earthFirstWord;        // first instrument sample of the scan line
+  int channels;              // samples per pixel, interleaved pixel by pixel
+  int pixels;                // pixels per scan line
+  unsigned thermalChannels;  // bit c set: channel c is a thermal channel (clouds cold, land warm)
+  int pseudoNoiseFirstWord;  // the last 100 words of the frame
+
+  constexpr int earthEndWord() const { return earthFirstWord + channels * pixels; }
+};
+
+// NOAA: five channels of 2048 pixels from word 750, 665.4 kbit/s. FengYun 1C: ten channels of
+// 2048 pixels from word 1600 at twice the rate. SeaStar: eight bands of 1285 pixels from word 704.
+const FrameLayout& LayoutFor(DownlinkFamily family);
+
+// Everything that makes one frame differ from the next.
+struct FrameContext {
+  DownlinkFamily family = DownlinkFamily::Noaa;
+  std::uint32_t frameCounter = 0;  // minor frames since the stream began
+  std::int64_t timeMs = 0;         // UTC of the frame, ms since 1970
+  int spacecraftAddress = 0;       // 0..15, in the identification word
+  double alongTrack = 0;           // 0..1 through the pass
+};
+
+// A clean minor frame (no bit errors) into the first LayoutFor(family).frameWords words of
+// `out`: sync, identification, time code, telemetry and calibration views, the synthetic scene
+// and the pseudo-noise words. `out` must hold at least that many words.
+void SynthesizeFrame(const FrameContext& context, std::span<std::uint16_t> out);
+
+// The synthetic earth: a coastline that drifts across the swath along the pass, an island, and
+// a cloud field over the later part of the pass. 10-bit sample of one channel at `across`
+// (0 first pixel .. 1 last pixel) and `along` (0 .. 1 through the pass).
+std::uint16_t SceneSample(bool thermal, double across, double along);
+
+// Identification nibble of a satellite: the number in its name ("NOAA 15" gives 15), 4 bits.
+int SpacecraftAddress(std::string_view name);
+
+}  // namespace halvik::sim

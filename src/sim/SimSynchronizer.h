@@ -1,0 +1,92 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <random>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Device.h"
+#include "sim/SkyLink.h"
+
+namespace halvik::sim {
+
+struct SimSynchronizerOptions {
+  std::uint64_t seed = 1;  // noise and bit errors come from a generator seeded with this
+  // ReadBlock fails (the control call returns false) on this call, counted from 0, and on every
+  // call after it; -1: never.
+  std::int64_t failReadFromBlock = -1;
+  // ReadBlock calls from this one on (counted from 0) transfer only `shortTransferBytes`, for
+  // `shortTransferBlocks` calls; -1: never. The rest of the caller's buffer is left untouched.
+  std::int64_t shortTransferFromBlock = -1;
+  std::int64_t shortTransferBlocks = 1;
+  std::uint32_t shortTransferBytes = 8000;  // even, below 16384
+  // The board buffers this much of the stream (ms) for a reader that falls behind; anything
+  // older is overwritten and lost.
+  double fifoMs = 500;
+};
+
+// What the board has been asked to do, for tests.
+struct SimSynchronizerCounters {
+  std::uint64_t blocksRead = 0;     // successful ReadBlock calls
+  std::uint64_t failedReads = 0;    // ReadBlock calls failed by injection
+  std::uint64_t noaaStarts = 0;     // StartNoaaMode
+  std::uint64_t seaStarStarts = 0;  // StartSeaStarMode
+  std::uint64_t stops = 0;          // StopAcquisition
+  std::uint64_t configures = 0;     // accepted Configure calls
+  std::uint64_t rejectedCalls = 0;  // unknown codes, wrong buffer sizes, wrong values
+  std::uint64_t framesInLock = 0;   // minor frames started while in lock
+};
+
+// The HRPT bit and frame synchronizer board behind \\.\hrptBfs. It hears what the sky's
+// downlink offers; in lock, in the acquisition mode that matches the satellite, it delivers that
+// satellite's minor frames, starting at a frame boundary after each start, with the downlink's
+// bit errors in everything but the sync words (the board re-inserts the sync pattern it locked
+// on). Otherwise it delivers noise. Blocks arrive at the downlink's word rate on the clock.
+class SimSynchronizer final : public Device {
+ public:
+  SimSynchronizer(SkyLink& sky, Clock& clock, SimSynchronizerOptions options = {});
+
+  bool Control(std::uint32_t code, std::span<const std::uint8_t> input,
+               std::span<std::uint8_t> output, std::uint32_t& transferred) override;
+
+  SimSynchronizerCounters counters() const;
+
+ private:
+  enum class Mode { Stopped, Noaa, SeaStar };
+
+  bool Reject();
+  bool Hears(DownlinkFamily family) const;
+  bool ReadBlock(std::span<std::uint8_t> output, std::uint32_t& transferred);
+  void Emit(const DownlinkView& link, bool locked, std::span<std::uint8_t> output,
+            std::size_t words);
+  void StartFrame(const DownlinkView& link);
+  void InjectBitErrors(double bitErrorRate, std::size_t firstWord, std::size_t endWord);
+  std::uint16_t NoiseWord();
+
+  SkyLink& sky_;
+  Clock& clock_;
+  const SimSynchronizerOptions options_;
+
+  std::mutex mutex_;  // one caller at a time; never held while sleeping
+  std::mt19937_64 random_;
+  Mode mode_ = Mode::Stopped;
+  std::int64_t readCalls_ = 0;
+  // The frame being sent: its words, the next position, and whether it is synthesized yet.
+  std::vector<std::uint16_t> frame_;
+  std::size_t frameWords_;
+  std::size_t framePosition_ = 0;
+  bool frameReady_ = false;
+  DownlinkFamily frameFamily_ = DownlinkFamily::Noaa;
+  std::uint32_t frameCounter_ = 0;
+  std::uint64_t noiseBits_ = 0;
+  int noiseWordsLeft_ = 0;
+  // Monotonic ms at which the last delivered word arrived; NaN before the first read.
+  double streamMs_;
+
+  std::atomic<std::uint64_t> blocksRead_{0}, failedReads_{0}, noaaStarts_{0}, seaStarStarts_{0},
+      stops_{0}, configures_{0}, rejectedCalls_{0}, framesInLock_{0};
+};
+
+}  // namespace halvik::sim

@@ -1,0 +1,58 @@
+#include "tracking/StationLocation.h"
+
+#include <cmath>
+
+#include "config/StationFiles.h"
+#include "devices/Gps.h"
+#include "platform/Files.h"
+#include "platform/Text.h"
+
+namespace halvik {
+
+bool StationDiffersFromFix(const StationConfig& station, double latitudeDeg, double longitudeDeg,
+                           double altitudeFeet) {
+  // A fix that is not a number fails every comparison and moves nothing.
+  return std::fabs(latitudeDeg - station.latitude * kStationRadiansToDegrees) >
+             kLocationToleranceDeg ||
+         std::fabs(longitudeDeg - station.longitude * kStationRadiansToDegrees) >
+             kLocationToleranceDeg ||
+         std::fabs(altitudeFeet - station.height * kEarthRadiiToFeet) > kHeightToleranceFeet;
+}
+
+std::string LocationFileText(double latitudeDeg, double longitudeDeg, double altitudeFeet,
+                             long timeZoneHours) {
+  return Format("%f\n%f\n%f\n%d\n", latitudeDeg, longitudeDeg, altitudeFeet,
+                static_cast<int>(timeZoneHours));
+}
+
+void StationLocation::CheckStationLocation(int& locationCheckCountdown) {
+  locationCheckCountdown = kLocationCheckPeriodSeconds;
+  GpsState& gps = context_.gpsState;
+  if (gps.GpsHealth.load() != kGpsHealthFixing) return;
+
+  context_.gps.GpsReadPosition();
+  if (gps.GpsAltitude.load() < 0.0) gps.GpsAltitude = 0.0;
+  const double latitude = gps.GpsLatitude;
+  const double longitude = gps.GpsLongitude;
+  const double altitude = gps.GpsAltitude;
+  if (!(longitude < kGpsNoFix)) return;  // no valid fix
+  if (!StationDiffersFromFix(context_.station, latitude, longitude, altitude)) return;
+
+  context_.beeper.Beep();
+  const std::string text = LocationFileText(latitude, longitude, altitude, MachineTimeZoneHours());
+  if (!WriteFileAtomically(context_.dir / "location.dat", text)) {
+    // The old file is still whole; the station is not reloaded, and the next check tries again.
+    if (!writeFailureShown_) {
+      writeFailureShown_ = true;
+      context_.messages.Show(kLocationNotWrittenMessage);
+    }
+    return;
+  }
+  writeFailureShown_ = false;
+
+  ConfigContext config{context_.dir, context_.table, context_.station, context_.messages};
+  ReloadStation(config);
+  if (checkMapFiles_) checkMapFiles_();
+}
+
+}  // namespace halvik

@@ -1,0 +1,199 @@
+#include "tracking/TrackingLoop.h"
+
+#include <cmath>
+#include <fstream>
+
+#include "config/StationFiles.h"
+
+namespace halvik {
+
+void LowerCountdowns(TrackingCountdowns& countdowns) {
+  for (int* countdown : {&countdowns.LocationCheckCountdown, &countdowns.GpsTimeCountdown,
+                         &countdowns.GpsHealthCountdown}) {
+    if (*countdown > 0) --*countdown;
+  }
+}
+
+GpsHealthAction NextGpsHealthAction(TrackingCountdowns& countdowns, bool linkFailed) {
+  if (!Expired(countdowns.GpsHealthCountdown)) return GpsHealthAction::None;
+  if (linkFailed) {
+    countdowns.GpsHealthCountdown = kGpsLinkRecoverySeconds;
+    return GpsHealthAction::ClearLinkFailure;
+  }
+  countdowns.GpsHealthCountdown = kGpsHealthPeriodSeconds;
+  return GpsHealthAction::Poll;
+}
+
+double ClockCorrectionFrom(double gpsTime, SystemTime pcClock) {
+  // The difference is taken to the PC clock's own resolution, a millisecond, before the
+  // hundredths are cut: in binary, 0.4 s behind is a hair short of -0.4 and would be cut to
+  // -0.14 instead of -0.15.
+  const double difference =
+      gpsTime - static_cast<double>(pcClock.seconds) - pcClock.milliseconds * 0.001;
+  if (!(std::fabs(difference) < 1e9)) return 0.0;  // no usable GPS time
+  const long long ms = std::llround(difference * 1000.0);
+  const long long hundredths = (ms + 250) / 10;  // integer division cuts toward zero
+  return static_cast<double>(hundredths) / 100.0;
+}
+
+// The orbit model's pass prediction, handing over to this loop's scheduler.
+struct TrackingLoop::OrbitPrediction {
+  explicit OrbitPrediction(PredictionContext context) : predictor(std::move(context)) {}
+  PassPredictor predictor;
+};
+
+TrackingLoop::TrackingLoop(TrackingContext& context)
+    : context_(context),
+      scheduler_(context, [this](int slot) { EvaluatePass(slot); }),
+      location_(context, [this] { CheckMapFiles(); }) {
+  orbit_ = std::make_unique<OrbitPrediction>(
+      PredictionContext{context.table, context.station, context.clock,
+                        context.status.ClockCorrection, context.status.SchedulerEnabled,
+                        context.evaluation, [this] { scheduler_.ScheduleAntenna(0); }});
+  prediction_.PredictionStep = [this] { orbit_->predictor.PredictionStep(); };
+  prediction_.EvaluatePass = [this](int slot) { orbit_->predictor.EvaluatePass(slot); };
+}
+
+TrackingLoop::TrackingLoop(
+    TrackingContext& context,
+    const std::function<PredictionSeam(std::function<void()> scheduleAntenna)>& makePrediction)
+    : context_(context),
+      scheduler_(context, [this](int slot) { EvaluatePass(slot); }),
+      location_(context, [this] { CheckMapFiles(); }) {
+  prediction_ = makePrediction([this] {
+    if (context_.status.SchedulerEnabled.load() == 1) scheduler_.ScheduleAntenna(0);
+  });
+}
+
+TrackingLoop::~TrackingLoop() = default;
+
+int TrackingLoop::Run() {
+  if (StartUp()) {
+    while (Iteration()) {
+    }
+  }
+  ShutDown();
+  return 0;
+}
+
+bool TrackingLoop::StartUp() {
+  ConfigContext config{context_.dir, context_.table, context_.station, context_.messages};
+
+  context_.tracker.TrackerFlush();
+  LoadMinimumElevation(config);
+  context_.receiver.ReceiverInit();
+  ClockTick();
+  context_.gps.GpsInitialise();
+  countdowns_.LocationCheckCountdown = kLocationCheckAfterGpsStartSeconds;
+  context_.gps.GpsReadPosition();
+
+  for (SatelliteRecord& slot : context_.table) slot.active.store(0, std::memory_order_release);
+  if (LoadStation(config) == 1) {
+    // The reload reads the file again (so its message shows a second time) and makes every
+    // slot search its pass for the fallback position.
+    ReloadStation(config);
+    CheckMapFiles();
+  }
+  LoadSatellites(config);
+  CheckMapFiles();
+
+  context_.tracker.TrackerSendByte(ComputerControl);
+  // Every slot gets its position and first AOS or LOS before the antenna moves.
+  for (int i = 0; i < kSlotCount; ++i) {
+    ClockTick();
+    PredictionStep();
+  }
+  scheduler_.ScheduleAntenna(1);
+  context_.status.SchedulerEnabled = 1;
+  context_.receiver.ReceiverTune(ReceiverIdleFrequency);
+  countdowns_.GpsTimeCountdown = kGpsTimeAfterStartUpSeconds;
+  countdowns_.LocationCheckCountdown = kLocationCheckAfterStartUpSeconds;
+  context_.gps.GpsReadPosition();
+  context_.status.TrackingReady = 1;
+  return !context_.StopRequested();
+}
+
+bool TrackingLoop::Iteration() {
+  context_.clock.SleepMs(kLoopSleepMs);
+  ClockTick();
+  PredictionStep();
+  GpsSteps();
+  scheduler_.ArmCapture([this] { WaitTurn(); });
+  return !context_.StopRequested();
+}
+
+void TrackingLoop::GpsSteps() {
+  GpsState& gps = context_.gpsState;
+  const bool present = gps.GpsPresent.load() == 1;
+  if (present) {
+    switch (NextGpsHealthAction(countdowns_, gps.GpsLinkFailed.load() == 1)) {
+      case GpsHealthAction::ClearLinkFailure:
+        gps.GpsLinkFailed = 0;
+        break;
+      case GpsHealthAction::Poll:
+        context_.gps.GpsPollHealth();
+        break;
+      case GpsHealthAction::None:
+        break;
+    }
+  }
+  if (!present) {
+    context_.status.ClockCorrection = 0.0;
+    return;
+  }
+  if (Expired(countdowns_.GpsTimeCountdown)) {
+    countdowns_.GpsTimeCountdown = kGpsTimePeriodSeconds;
+    context_.gps.GpsReadTime();
+    // A failed request keeps the last correction.
+    if (gps.GpsTimeValid.load() == 1) {
+      context_.status.ClockCorrection = ClockCorrectionFrom(gps.GpsTime, context_.clock.Now());
+    }
+  }
+  if (Expired(countdowns_.LocationCheckCountdown)) {
+    location_.CheckStationLocation(countdowns_.LocationCheckCountdown);
+  }
+}
+
+void TrackingLoop::WaitTurn() {
+  ClockTick();
+  PredictionStep();
+  context_.clock.SleepMs(kCaptureWaitSleepMs);
+}
+
+void TrackingLoop::ShutDown() {
+  ConfigContext config{context_.dir, context_.table, context_.station, context_.messages};
+  context_.tracker.TrackerSendByte(StopMotion);
+  SaveSatellites(config);
+  SaveMinimumElevation(config);
+  context_.antenna.FinalPark();
+}
+
+void TrackingLoop::ClockTick() {
+  const std::int64_t second = context_.clock.Now().seconds;
+  if (lastSecond_ && *lastSecond_ == second) return;
+  lastSecond_ = second;
+  LowerCountdowns(countdowns_);
+  context_.antenna.ReadAntennaPosition();
+}
+
+void CheckMapFiles(const std::filesystem::path& dir, Messages& messages) {
+  // Once for the world map and once for the zoom map of the legacy screen layer.
+  for (int check = 0; check < 2; ++check) {
+    std::ifstream map(dir / "map.dat", std::ios::binary);
+    if (!map.is_open()) messages.Show("Can't find file map.dat");
+  }
+}
+
+void TrackingLoop::CheckMapFiles() {
+  halvik::CheckMapFiles(context_.dir, context_.messages);
+}
+
+void TrackingLoop::PredictionStep() {
+  if (prediction_.PredictionStep) prediction_.PredictionStep();
+}
+
+void TrackingLoop::EvaluatePass(int slot) {
+  if (prediction_.EvaluatePass) prediction_.EvaluatePass(slot);
+}
+
+}  // namespace halvik

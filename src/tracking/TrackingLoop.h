@@ -1,0 +1,112 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "platform/Clock.h"
+#include "tracking/Scheduler.h"
+#include "tracking/StationLocation.h"
+#include "tracking/TrackingContext.h"
+
+namespace halvik {
+
+// The tracking thread's periodic work, in whole PC-clock seconds. A countdown has expired when
+// it is 0 or less; the clock tick lowers each one above 0 by one per new second.
+struct TrackingCountdowns {
+  int GpsHealthCountdown = 0;
+  int GpsTimeCountdown = 0;
+  int LocationCheckCountdown = 0;
+};
+
+inline constexpr int kGpsHealthPeriodSeconds = 2;
+// After a link failure the health poll rests this long, so the relay can settle.
+inline constexpr int kGpsLinkRecoverySeconds = 5;
+inline constexpr int kGpsTimePeriodSeconds = 15;
+inline constexpr int kLocationCheckAfterGpsStartSeconds = 5;
+inline constexpr int kGpsTimeAfterStartUpSeconds = 1;
+inline constexpr int kLocationCheckAfterStartUpSeconds = 60;
+
+inline constexpr std::int64_t kLoopSleepMs = 10;        // pace of the tracking loop
+inline constexpr std::int64_t kCaptureWaitSleepMs = 1;  // pace while a pass is recorded
+
+inline bool Expired(int countdown) {
+  return countdown <= 0;
+}
+
+// One new PC-clock second: each countdown above 0 goes down by one.
+void LowerCountdowns(TrackingCountdowns& countdowns);
+
+// What the GPS health step of a loop iteration does (only with a GPS receiver present). An
+// expired countdown is reloaded here: 5 s after clearing a link failure, 2 s with a poll.
+enum class GpsHealthAction { None, ClearLinkFailure, Poll };
+GpsHealthAction NextGpsHealthAction(TrackingCountdowns& countdowns, bool linkFailed);
+
+// GPS time minus the PC clock (seconds plus milliseconds), plus a quarter second, cut toward
+// zero to whole hundredths of a second.
+double ClockCorrectionFrom(double gpsTime, SystemTime pcClock);
+
+// The legacy screen layer's two map-file checks: map.dat in `dir` is opened twice, and each
+// open that fails shows "Can't find file map.dat". Only the file's presence matters.
+void CheckMapFiles(const std::filesystem::path& dir, Messages& messages);
+
+// The pass-prediction operations the tracking thread drives. The real ones come from the orbit
+// model; tests may script them. A prediction step that updated an active slot hands over to
+// the scheduler with `scheduleAntenna` once the start-up has enabled it.
+struct PredictionSeam {
+  std::function<void()> PredictionStep;
+  std::function<void(int slot)> EvaluatePass;
+};
+
+// The tracking thread: start-up, the 10 ms loop, and shut-down. Run() is the thread
+// procedure; its parts are public so they can be driven one at a time on a manual clock.
+class TrackingLoop {
+ public:
+  // With the orbit model's pass prediction.
+  explicit TrackingLoop(TrackingContext& context);
+  // With a prediction given by the caller; `makePrediction` gets the hand-over to the
+  // scheduler that its prediction step must call after updating an active slot (the
+  // hand-over itself does nothing until the start-up has enabled the scheduler).
+  TrackingLoop(
+      TrackingContext& context,
+      const std::function<PredictionSeam(std::function<void()> scheduleAntenna)>& makePrediction);
+  ~TrackingLoop();
+  TrackingLoop(const TrackingLoop&) = delete;
+  TrackingLoop& operator=(const TrackingLoop&) = delete;
+
+  // The thread procedure: start-up, the loop until TrackingThreadStop, shut-down. Returns 0.
+  int Run();
+
+  // Start-up steps; false when the thread was told to stop before the loop began.
+  bool StartUp();
+  // One loop iteration; false when the thread is to leave the loop.
+  bool Iteration();
+  void ShutDown();
+
+  // Once per new PC-clock second (uncorrected): lowers the countdowns and reads the antenna
+  // position back.
+  void ClockTick();
+  // The two map-file checks in the station's directory.
+  void CheckMapFiles();
+
+  Scheduler& scheduler() { return scheduler_; }
+
+ private:
+  struct OrbitPrediction;
+  void PredictionStep();
+  void EvaluatePass(int slot);
+  void GpsSteps();
+  void WaitTurn();
+
+  TrackingContext& context_;
+  Scheduler scheduler_;
+  StationLocation location_;
+  std::unique_ptr<OrbitPrediction> orbit_;
+  PredictionSeam prediction_;
+  TrackingCountdowns countdowns_;
+  std::optional<std::int64_t> lastSecond_;  // PC-clock second of the last clock tick
+};
+
+}  // namespace halvik

@@ -1,0 +1,187 @@
+#include "ui/StatusView.h"
+
+#include <cmath>
+#include <ctime>
+#include <limits>
+
+#include "platform/Clock.h"
+#include "platform/Text.h"
+#include "ui/SatellitePanel.h"
+
+namespace halvik {
+namespace {
+
+// Antenna power readings at or below this mean the positioner has no power.
+constexpr std::int32_t kAntennaPowerThreshold = 50;
+// GPS latitude and longitude at or beyond this magnitude mean there is no fix.
+constexpr double kNoGpsFix = 1000.0;
+
+// The C library's English names, whatever the locale.
+constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                   "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+
+void Heading(Canvas& canvas, int x, int y, const char* text) {
+  canvas.DrawText(x, y, text, Font::HeadingFont, kBlack, kBackgroundColour);
+}
+
+void Line(Canvas& canvas, int x, int y, const std::string& text) {
+  canvas.DrawText(x, y, text, Font::TextFont, kBlack, kBackgroundColour);
+}
+
+// The 24-character clock text of a time, or a placeholder of the same width when the time
+// cannot be broken down.
+std::string ClockTextOf(std::int64_t seconds, bool local) {
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm parts{};
+  if ((local ? localtime_r(&t, &parts) : gmtime_r(&t, &parts)) == nullptr) {
+    return "??? ??? ?? ??:??:?? ????";
+  }
+  return ClockText(parts);
+}
+
+std::string AntennaLine(const AntennaState& antenna) {
+  if (antenna.AntennaPower.load() <= kAntennaPowerThreshold) {
+    return Format("%s  %s", "      NO ", "POWER    ");
+  }
+  const float azimuth = antenna.AntennaAzimuth;
+  const float elevation = antenna.AntennaElevation;
+  std::string az = azimuth > 360.0f ? std::string("AZ: OVER ")
+                   : azimuth < 0.0f ? std::string("AZ: UNDER")
+                                    : Format("AZ: %5.1f", static_cast<double>(azimuth));
+  std::string el = elevation > 180.0f ? std::string("EL: OVER ")
+                   : elevation < 0.0f ? std::string("EL: UNDER")
+                                      : Format("EL: %5.1f", static_cast<double>(elevation));
+  return Format("%s  %s", az.c_str(), el.c_str());
+}
+
+// The error count as a whole number, cut toward zero; a count too large for the field is shown
+// at the field's limit rather than converted out of range.
+int ErrorCountForDisplay(double errors) {
+  if (!(errors > std::numeric_limits<int>::min())) return 0;
+  if (errors >= static_cast<double>(std::numeric_limits<int>::max())) {
+    return std::numeric_limits<int>::max();
+  }
+  return static_cast<int>(errors);
+}
+
+std::string ErrorRateLine(const CaptureStatus& capture) {
+  if (capture.CaptureState.load() != ReceivingData) return std::string(42, ' ');
+  const double errors = capture.BitErrorCount;
+  const double bits = capture.BitsCompared;
+  const double rate = bits == 0.0 ? 0.0 : errors / bits;
+  return Format("Errs:%3d  Bits:%3.1E  BER:%3.1E   ", ErrorCountForDisplay(errors), bits, rate);
+}
+
+std::string CaptureStateText(const CaptureStatus& capture) {
+  const std::int32_t state = capture.CaptureState.load();
+  if (state < 0 || state >= static_cast<std::int32_t>(kCaptureStateTexts.size())) {
+    return std::string(35, ' ');
+  }
+  return Format("%s", kCaptureStateTexts[static_cast<std::size_t>(state)]);
+}
+
+std::string GpsLine(const GpsState& gps) {
+  if (gps.GpsPresent.load() == 0) return "No GPS Found                  ";
+  const std::string status = GpsStatusText(gps.GpsHealth.load());
+  const double latitude = gps.GpsLatitude;
+  const double longitude = gps.GpsLongitude;
+  if (std::fabs(latitude) < kNoGpsFix && std::fabs(longitude) < kNoGpsFix) {
+    return Format("LAT: %5.2f%c  LON: %6.2f%c  %s ", std::fabs(latitude), latitude < 0 ? 'S' : 'N',
+                  std::fabs(longitude), longitude < 0 ? 'W' : 'E', status.c_str());
+  }
+  return Format("LAT:  N/A   LON:  N/A   %s  ", status.c_str());
+}
+
+}  // namespace
+
+std::int64_t CorrectedSecond(std::int64_t systemSeconds, double clockCorrection) {
+  // A correction beyond any real clock error (or not a number) is not applied.
+  constexpr double kLargestCorrection = 1e9;
+  if (!(std::fabs(clockCorrection) < kLargestCorrection)) return systemSeconds;
+  return systemSeconds + static_cast<std::int64_t>(std::trunc(clockCorrection));
+}
+
+std::string ClockText(const std::tm& time) {
+  const char* day = time.tm_wday >= 0 && time.tm_wday < 7 ? kDays[time.tm_wday] : "???";
+  const char* month = time.tm_mon >= 0 && time.tm_mon < 12 ? kMonths[time.tm_mon] : "???";
+  return Format("%.3s %.3s%3d %.2d:%.2d:%.2d %d", day, month, time.tm_mday, time.tm_hour,
+                time.tm_min, time.tm_sec, 1900 + time.tm_year);
+}
+
+std::string GpsStatusText(std::uint8_t health) {
+  switch (health) {
+    case 0:
+      return " GPS OK ";
+    case 1:
+      return " No Time";
+    case 3:
+      return "Bad PDOP";
+    case 8:
+      return "Sats = 0";
+    case 9:
+      return "Sats = 1";
+    case 10:
+      return "Sats = 2";
+    case 11:
+      return "Sats = 3";
+    case 0x80:
+      return "  COMM  ";
+    // No health report has arrived (the value the GPS state starts with).
+    case 0xFF:
+      return "No Reply";
+    default:
+      return Format("Hlth=%3u", static_cast<unsigned>(health));
+  }
+}
+
+void StatusView::Paint(Canvas& canvas) {
+  const SystemTime system = sources_.clock.Now();
+  const double clockCorrection = sources_.tracking.ClockCorrection;
+  const std::int64_t now = CorrectedSecond(system.seconds, clockCorrection);
+  const bool newSecond = now > lastShownSecond_;
+  if (newSecond) lastShownSecond_ = now;
+
+  Line(canvas, 10, 5,
+       Format("%s Local     Halvik NT     %s UTC", ClockTextOf(now, true).c_str(),
+              ClockTextOf(now, false).c_str()));
+
+  ReceiverReadout& receiver = sources_.receiver;
+  const float level = receiver.ReceiverReadStatus();
+  const double frequency = receiver.ReceiverFrequency();
+  const char lock = receiver.ReceiverLocked() != 0 ? '*' : ' ';
+  Heading(canvas, 10, 30, "Receiver Status__________________");
+  Line(canvas, 10, 45,
+       Format("FR: %8.3f  SL: %4.2fV  LK:%c      ", frequency, static_cast<double>(level), lock));
+
+  Heading(canvas, 10, 70, "Satellite Status_________________");
+  DrawSatellitePanel(canvas, sources_.satellites, sources_.tracking.TrackingReady.load() != 0, now,
+                     system.seconds);
+
+  Heading(canvas, 10, 390, "Antenna Position_________________");
+  Line(canvas, 10, 405, AntennaLine(sources_.antenna));
+
+  Heading(canvas, 320, 390, "Capture State:");
+  Line(canvas, 450, 390, CaptureStateText(sources_.capture));
+  Line(canvas, 320, 405, ErrorRateLine(sources_.capture));
+
+  Heading(canvas, 10, 425, "GPS Status___________________________________________________________");
+  // The GPS lines change at most once a second; they are drawn once per second.
+  if (newSecond) {
+    const GpsState& gps = sources_.gps;
+    Line(canvas, 10, 440, GpsLine(gps));
+    if (gps.GpsTimeValid.load() != 0 && gps.GpsTime.load() > 0) {
+      // The clock error is computer time minus GPS time. (0.0 - x keeps a zero from
+      // printing as -0.00.)
+      Line(canvas, 320, 440, Format("System Clock Error: %.2f sec    ", 0.0 - clockCorrection));
+    }
+  }
+
+  quickLook_.Step(canvas, sources_.quickLook, timerTicksSincePaint_);
+}
+
+void StatusView::DrawQuickLookPicture(Canvas& canvas) const {
+  quickLook_.DrawPicture(canvas, sources_.quickLook);
+}
+
+}  // namespace halvik

@@ -1,0 +1,27 @@
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "app/SampleStation.h"
+#include "tools/Commands.h"
+
+namespace halvik::tools {
+
+void AddInitStationCommand(CLI::App& app, int& exitCode) {
+  auto dir = std::make_shared<std::string>();
+  CLI::App* command = app.add_subcommand(
+      "init-station", "Lay out a complete sample station directory (refuses to overwrite one)");
+  command->add_option("DIR", *dir, "Directory for the station")->required();
+  command->callback([dir, &exitCode] {
+    std::string error = InitStation(*dir);
+    if (!error.empty()) {
+      std::cerr << "halvik init-station: " << error << "\n";
+      exitCode = 2;
+      return;
+    }
+    std::cout << "Sample station laid out in " << *dir << "\n";
+    exitCode = 0;
+  });
+}
+
+}  // namespace halvik::tools
