@@ -2,6 +2,7 @@
 #include <QApplication>
 #include <QGuiApplication>
 #include <QImage>
+#include <QScreen>
 #include <QTimer>
 #include <atomic>
 #include <clocale>
@@ -139,11 +140,19 @@ int RunStation(const RunOptions& options) {
     run.snapshotEverySeconds = options.snapshotEvery;
     run.out = &std::cout;
     run.stopSignal = &stopSignal;
-    if (snapshotPath) {
-      run.snapshot = [&](StatusView&) { picture.save(QString::fromStdString(*snapshotPath)); };
-    }
+    // A snapshot is the persistent picture with the whole quick-look image drawn in: rows the
+    // live paint skipped while the simulation ran fast are there too.
+    auto writeSnapshot = [&] {
+      QImage copy = picture.copy();
+      {
+        QtCanvas still(copy);
+        view.DrawQuickLookPicture(still);
+      }
+      copy.save(QString::fromStdString(*snapshotPath), "PNG");
+    };
+    if (snapshotPath) run.snapshot = [&](StatusView&) { writeSnapshot(); };
     RunHeadless(station, view, canvas, run);
-    if (snapshotPath) picture.save(QString::fromStdString(*snapshotPath));
+    if (snapshotPath) writeSnapshot();
     if (!station.Shutdown()) EndProcess(0);
     return 0;
   }
@@ -167,7 +176,9 @@ int RunStation(const RunOptions& options) {
       std::int64_t now = clock.Now().seconds;
       if (now < nextSnapshot) return;
       nextSnapshot = now + options.snapshotEvery;
-      frame.view().grab().save(QString::fromStdString(*snapshotPath));
+      // What the X server shows of the window; grab() would repaint the view and so restart
+      // its quick-look replay.
+      frame.screen()->grabWindow(frame.winId()).save(QString::fromStdString(*snapshotPath), "PNG");
     });
     snapshots.start(100);
   }

@@ -5,6 +5,7 @@
 
 #include "devices/ControlCodes.h"
 #include "platform/Text.h"
+#include "sim/PortRequest.h"
 
 namespace halvik::sim {
 namespace {
@@ -19,11 +20,6 @@ constexpr std::size_t kLongestCommand = 32;
 // The receiver tunes the L band only.
 constexpr double kLowestMHz = 1000.0;
 constexpr double kHighestMHz = 2000.0;
-
-std::uint32_t RegisterNumber(std::span<const std::uint8_t> input) {
-  return static_cast<std::uint32_t>(input[0]) | static_cast<std::uint32_t>(input[1]) << 8 |
-         static_cast<std::uint32_t>(input[2]) << 16 | static_cast<std::uint32_t>(input[3]) << 24;
-}
 
 bool AllDigits(std::string_view text) {
   return !text.empty() &&
@@ -64,12 +60,10 @@ SimReceiverBoard::Counters SimReceiverBoard::counters() {
 bool SimReceiverBoard::Control(std::uint32_t code, std::span<const std::uint8_t> input,
                                std::span<std::uint8_t> output, std::uint32_t& transferred) {
   transferred = 0;
-  bool read = code == IOCTL_PORT_READ_BYTE;
-  bool write = code == IOCTL_PORT_WRITE_BYTE;
-  if (!read && !write) return false;
-  if (read && (input.size() != kPortReadInputSize || output.empty())) return false;
-  if (write && input.size() != kPortWriteInputSize) return false;
-  std::uint32_t reg = RegisterNumber(input);
+  std::optional<PortRequest> request = DecodePortRequest(code, input, output);
+  if (!request) return false;
+  const bool write = request->write;
+  const std::uint32_t reg = request->reg;
   // The driver's window is the UART's eight registers; anything else is refused.
   if (reg > kScratch) return false;
 
@@ -80,11 +74,11 @@ bool SimReceiverBoard::Control(std::uint32_t code, std::span<const std::uint8_t>
   }
   nowNs_ = clock_.MonotonicMs() * 1'000'000;
   CatchUp(nowNs_);
-  if (read) {
+  if (!write) {
     output[0] = ReadRegister(reg);
     transferred = 1;
   } else {
-    WriteRegister(reg, input[4]);
+    WriteRegister(reg, request->value);
   }
   return true;
 }

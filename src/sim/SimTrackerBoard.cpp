@@ -5,33 +5,15 @@
 #include <limits>
 
 #include "devices/ControlCodes.h"
+#include "devices/Tracker.h"
+#include "sim/PortRequest.h"
 
 namespace halvik::sim {
 namespace {
 
-// Command bytes the board understands.
-constexpr std::uint8_t kStopMotion = 5;
-constexpr std::uint8_t kReadAzimuth = 6;
-constexpr std::uint8_t kReadElevation = 7;
-constexpr std::uint8_t kSetAzimuth = 8;
-constexpr std::uint8_t kSetElevation = 9;
-constexpr std::uint8_t kComputerControl = 10;
-constexpr std::uint8_t kReadPower = 12;
-constexpr std::uint8_t kMovePark = 16;
-constexpr std::uint8_t kMoveTrack = 17;
-constexpr std::uint8_t kGpsByteWaiting = 18;
-constexpr std::uint8_t kGpsReadyForByte = 19;
-constexpr std::uint8_t kGpsTakeByte = 20;
-constexpr std::uint8_t kGpsPutByte = 21;
-
 constexpr double kCountSpan = SimTrackerBoard::kCountMax - SimTrackerBoard::kCountMin;
 constexpr double kAzimuthDegPerCount = 360.0 / kCountSpan;
 constexpr double kElevationDegPerCount = 180.0 / kCountSpan;
-
-std::uint32_t RegisterNumber(std::span<const std::uint8_t> input) {
-  return static_cast<std::uint32_t>(input[0]) | static_cast<std::uint32_t>(input[1]) << 8 |
-         static_cast<std::uint32_t>(input[2]) << 16 | static_cast<std::uint32_t>(input[3]) << 24;
-}
 
 double ClampCount(double count) {
   return std::clamp(count, SimTrackerBoard::kCountMin, SimTrackerBoard::kCountMax);
@@ -91,12 +73,10 @@ std::pair<double, double> SimTrackerBoard::Position() {
 bool SimTrackerBoard::Control(std::uint32_t code, std::span<const std::uint8_t> input,
                               std::span<std::uint8_t> output, std::uint32_t& transferred) {
   transferred = 0;
-  bool read = code == IOCTL_PORT_READ_BYTE;
-  bool write = code == IOCTL_PORT_WRITE_BYTE;
-  if (!read && !write) return false;
-  if (read && (input.size() != kPortReadInputSize || output.empty())) return false;
-  if (write && input.size() != kPortWriteInputSize) return false;
-  std::uint32_t reg = RegisterNumber(input);
+  std::optional<PortRequest> request = DecodePortRequest(code, input, output);
+  if (!request) return false;
+  const bool write = request->write;
+  const std::uint32_t reg = request->reg;
   if (reg > kSpareRegister) return false;  // outside the board's window
 
   std::lock_guard lock(mutex_);
@@ -110,7 +90,7 @@ bool SimTrackerBoard::Control(std::uint32_t code, std::span<const std::uint8_t> 
       ++counters_.bytesLostWhileBusy;
     } else {
       busyUntilNs_ = nowNs_ + options_.busyMsPerByte * 1'000'000;
-      Take(input[4]);
+      Take(request->value);
     }
     return true;
   }
@@ -252,34 +232,34 @@ void SimTrackerBoard::Take(std::uint8_t byte) {
 
 void SimTrackerBoard::Command(std::uint8_t command) {
   switch (command) {
-    case kStopMotion:
+    case StopMotion:
       ++counters_.stopMotions;
       azimuthTarget_ = azimuth_;
       elevationTarget_ = elevation_;
       return;
-    case kSetAzimuth:
+    case SetAzimuth:
       expect_ = Expect::Azimuth;
       return;
-    case kSetElevation:
+    case SetElevation:
       expect_ = Expect::Elevation;
       return;
-    case kComputerControl:
+    case ComputerControl:
       counters_.computerControl = true;
       return;
-    case kMovePark:
-    case kMoveTrack:
+    case MovePark:
+    case MoveTrack:
       if (!counters_.computerControl) {
         ++counters_.ignoredMoves;
         return;
       }
-      ++(command == kMovePark ? counters_.parkMoves : counters_.trackMoves);
+      ++(command == MovePark ? counters_.parkMoves : counters_.trackMoves);
       // The limit switches stop either axis at the ends of its travel.
       azimuthTarget_ = ClampCount(pendingAzimuth_);
       elevationTarget_ = ClampCount(pendingElevation_);
       counters_.lastAzimuthTarget = static_cast<int>(azimuthTarget_);
       counters_.lastElevationTarget = static_cast<int>(elevationTarget_);
       return;
-    case kGpsPutByte:
+    case GpsPutByte:
       expect_ = Expect::GpsByte;
       return;
     default:
@@ -288,23 +268,23 @@ void SimTrackerBoard::Command(std::uint8_t command) {
 
   // Queries.
   switch (command) {
-    case kReadAzimuth:
+    case ReadAzimuth:
       Reply(CountByte(azimuth_));
       break;
-    case kReadElevation:
+    case ReadElevation:
       Reply(CountByte(elevation_));
       break;
-    case kReadPower:
+    case ReadPower:
       Reply(static_cast<std::uint8_t>(
           std::clamp(options_.noPower ? kNoPowerLevel : options_.powerLevel, 0, 255)));
       break;
-    case kGpsByteWaiting:
+    case GpsByteWaiting:
       Reply(fromGps_.empty() ? 0 : 1);
       break;
-    case kGpsReadyForByte:
+    case GpsReadyForByte:
       Reply(toGps_.size() < options_.relayToGpsBytes ? 1 : 0);
       break;
-    case kGpsTakeByte: {
+    case GpsTakeByte: {
       std::uint8_t byte = 0;
       if (!fromGps_.empty()) {
         byte = fromGps_.front();

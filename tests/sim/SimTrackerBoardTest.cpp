@@ -5,9 +5,12 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+
 #include <vector>
+#include "devices/Tracker.h"
 
 #include "BoardTestSupport.h"
+#include "devices/Tracker.h"
 #include "platform/Clock.h"
 #include "sim/SimGpsReceiver.h"
 
@@ -15,20 +18,6 @@ namespace halvik::sim {
 namespace {
 
 using Board = SimTrackerBoard;
-
-constexpr std::uint8_t kStopMotion = 5;
-constexpr std::uint8_t kReadAzimuth = 6;
-constexpr std::uint8_t kReadElevation = 7;
-constexpr std::uint8_t kSetAzimuth = 8;
-constexpr std::uint8_t kSetElevation = 9;
-constexpr std::uint8_t kComputerControl = 10;
-constexpr std::uint8_t kReadPower = 12;
-constexpr std::uint8_t kMovePark = 16;
-constexpr std::uint8_t kMoveTrack = 17;
-constexpr std::uint8_t kGpsByteWaiting = 18;
-constexpr std::uint8_t kGpsReadyForByte = 19;
-constexpr std::uint8_t kGpsTakeByte = 20;
-constexpr std::uint8_t kGpsPutByte = 21;
 
 // Degrees of the beam's true direction may differ from the exact count conversion by float
 // rounding only.
@@ -60,9 +49,9 @@ int Query(Board& board, ManualClock& clock, std::uint8_t command) {
 }
 
 void Move(Board& board, ManualClock& clock, int azimuth, int elevation, std::uint8_t how) {
-  SendByte(board, clock, kSetAzimuth);
+  SendByte(board, clock, SetAzimuth);
   SendByte(board, clock, static_cast<std::uint8_t>(azimuth));
-  SendByte(board, clock, kSetElevation);
+  SendByte(board, clock, SetElevation);
   SendByte(board, clock, static_cast<std::uint8_t>(elevation));
   SendByte(board, clock, how);
 }
@@ -79,16 +68,16 @@ TEST_F(TrackerFixture, RegisterHandshake) {
   EXPECT_EQ(Status(board), Board::kStatusCanTake | Board::kStatusNoReply);
 
   // --- a byte taken keeps the board busy for its busy time; a byte written meanwhile is lost
-  WriteRegister(board, Board::kCommandRegister, kComputerControl);
+  WriteRegister(board, Board::kCommandRegister, ComputerControl);
   EXPECT_FALSE(CanTake(board));
-  WriteRegister(board, Board::kCommandRegister, kReadPower);
+  WriteRegister(board, Board::kCommandRegister, ReadPower);
   EXPECT_EQ(board.counters().bytesLostWhileBusy, 1);
   clock.Advance(1);
   EXPECT_TRUE(CanTake(board));
   EXPECT_FALSE(ReplyWaiting(board)) << "the lost query was never taken";
 
   // --- a query's reply waits in register 2; reading it clears bit 1
-  WriteRegister(board, Board::kCommandRegister, kReadAzimuth);
+  WriteRegister(board, Board::kCommandRegister, ReadAzimuth);
   EXPECT_FALSE(ReplyWaiting(board)) << "the board needs its time to answer";
   clock.Advance(1);
   ASSERT_TRUE(ReplyWaiting(board));
@@ -108,7 +97,7 @@ TEST_F(TrackerFixture, RegisterHandshake) {
 
   // --- a reply byte of 255 comes through whole
   board.SetOptions(SimTrackerOptions{.powerLevel = 255});
-  EXPECT_EQ(Query(board, clock, kReadPower), 255);
+  EXPECT_EQ(Query(board, clock, ReadPower), 255);
   // --- unknown commands are taken and ignored
   SendByte(board, clock, 99);
   clock.Advance(10);
@@ -118,10 +107,10 @@ TEST_F(TrackerFixture, RegisterHandshake) {
 
 TEST_F(TrackerFixture, ParametersAreKnownByTheirPosition) {
   Board board(clock, sky);
-  SendByte(board, clock, kComputerControl);
+  SendByte(board, clock, ComputerControl);
 
   // --- parameter bytes with the values of commands are parameters
-  Move(board, clock, kReadAzimuth, kComputerControl, kMoveTrack);
+  Move(board, clock, ReadAzimuth, ComputerControl, MoveTrack);
   clock.Advance(10);
   EXPECT_FALSE(ReplyWaiting(board)) << "6 after SetAzimuth is a count, not a query";
   Board::Counters c = board.counters();
@@ -130,14 +119,14 @@ TEST_F(TrackerFixture, ParametersAreKnownByTheirPosition) {
   EXPECT_EQ(c.trackMoves, 1);
 
   // --- a GPS byte with the value of StopMotion is relayed, not obeyed
-  SendByte(board, clock, kGpsPutByte);
-  SendByte(board, clock, kStopMotion);
+  SendByte(board, clock, GpsPutByte);
+  SendByte(board, clock, StopMotion);
   clock.Advance(10);
   EXPECT_EQ(board.counters().stopMotions, 0);
   EXPECT_EQ(board.counters().bytesToGps, 1);
 
   // --- targets beyond the limit switches stop at 5 and 251
-  Move(board, clock, 0, 255, kMovePark);
+  Move(board, clock, 0, 255, MovePark);
   EXPECT_EQ(board.counters().lastAzimuthTarget, 5);
   EXPECT_EQ(board.counters().lastElevationTarget, 251);
   EXPECT_EQ(board.counters().parkMoves, 1);
@@ -145,25 +134,25 @@ TEST_F(TrackerFixture, ParametersAreKnownByTheirPosition) {
 
 TEST_F(TrackerFixture, MovesNeedComputerControl) {
   Board board(clock, sky);
-  Move(board, clock, 200, 200, kMoveTrack);
+  Move(board, clock, 200, 200, MoveTrack);
   clock.Advance(30000);
-  EXPECT_EQ(Query(board, clock, kReadAzimuth), 128);
+  EXPECT_EQ(Query(board, clock, ReadAzimuth), 128);
   EXPECT_EQ(board.counters().ignoredMoves, 1);
 
-  SendByte(board, clock, kComputerControl);
-  SendByte(board, clock, kMoveTrack);  // the latched targets are obeyed now
+  SendByte(board, clock, ComputerControl);
+  SendByte(board, clock, MoveTrack);  // the latched targets are obeyed now
   clock.Advance(30000);
-  EXPECT_EQ(Query(board, clock, kReadAzimuth), 200);
-  EXPECT_EQ(Query(board, clock, kReadElevation), 200);
+  EXPECT_EQ(Query(board, clock, ReadAzimuth), 200);
+  EXPECT_EQ(Query(board, clock, ReadElevation), 200);
 }
 
 TEST_F(TrackerFixture, AxesSlewAtTheirRate) {
   Board board(clock, sky, SimTrackerOptions{.azimuthDegPerSec = 5.0, .elevationDegPerSec = 5.0});
-  SendByte(board, clock, kComputerControl);
+  SendByte(board, clock, ComputerControl);
 
   // --- 72 counts of azimuth (105.4 degrees) take 21.07 s at 5 deg/s; 72 counts of elevation
   // (52.7 degrees) 10.54 s
-  Move(board, clock, 200, 200, kMoveTrack);
+  Move(board, clock, 200, 200, MoveTrack);
   std::int64_t start = clock.MonotonicMs();
   const double azimuthCountsPerSec = 5.0 * 246.0 / 360.0;
   const double elevationCountsPerSec = 5.0 * 246.0 / 180.0;
@@ -172,8 +161,8 @@ TEST_F(TrackerFixture, AxesSlewAtTheirRate) {
   auto [az10, el10] = board.Position();
   EXPECT_NEAR(az10, 128 + 10.0 * azimuthCountsPerSec, 0.01);
   EXPECT_NEAR(el10, 128 + 10.0 * elevationCountsPerSec, 0.01);
-  EXPECT_EQ(Query(board, clock, kReadAzimuth), 162);
-  EXPECT_EQ(Query(board, clock, kReadElevation), 196);
+  EXPECT_EQ(Query(board, clock, ReadAzimuth), 162);
+  EXPECT_EQ(Query(board, clock, ReadElevation), 196);
 
   clock.Advance(start + 10600 - clock.MonotonicMs());
   EXPECT_EQ(board.Position().second, 200.0);
@@ -181,12 +170,12 @@ TEST_F(TrackerFixture, AxesSlewAtTheirRate) {
   EXPECT_LT(board.Position().first, 200.0);
   clock.Advance(100);
   EXPECT_EQ(board.Position().first, 200.0);
-  EXPECT_EQ(Query(board, clock, kReadAzimuth), 200);
+  EXPECT_EQ(Query(board, clock, ReadAzimuth), 200);
 
   // --- StopMotion holds both axes where they are
-  Move(board, clock, 128, 128, kMovePark);
+  Move(board, clock, 128, 128, MovePark);
   clock.Advance(2000);
-  SendByte(board, clock, kStopMotion);
+  SendByte(board, clock, StopMotion);
   auto held = board.Position();
   clock.Advance(20000);
   EXPECT_EQ(board.Position(), held);
@@ -195,17 +184,17 @@ TEST_F(TrackerFixture, AxesSlewAtTheirRate) {
 
   // --- a slower positioner takes longer
   board.SetOptions(SimTrackerOptions{.azimuthDegPerSec = 1.0, .elevationDegPerSec = 1.0});
-  Move(board, clock, 5, 5, kMoveTrack);
+  Move(board, clock, 5, 5, MoveTrack);
   clock.Advance(10000);
   EXPECT_NEAR(board.Position().first, held.first - 10.0 * 246.0 / 360.0, 0.05);
 }
 
 TEST_F(TrackerFixture, TellsTheSkyTheTrueBeamDirection) {
   Board board(clock, sky, SimTrackerOptions{.azimuthDegPerSec = 50, .elevationDegPerSec = 50});
-  SendByte(board, clock, kComputerControl);
+  SendByte(board, clock, ComputerControl);
 
   // --- over the top: counts 121 and 224 look at azimuth 349.76, elevation 19.76
-  Move(board, clock, 121, 224, kMoveTrack);
+  Move(board, clock, 121, 224, MoveTrack);
   clock.Advance(10000);
   board.Position();
   ASSERT_FALSE(sky.pointings().empty());
@@ -216,7 +205,7 @@ TEST_F(TrackerFixture, TellsTheSkyTheTrueBeamDirection) {
   EXPECT_NEAR(sky.pointings().back().azimuthDeg, 349.76, 0.01);
 
   // --- the right way up: counts 73 and 19 are azimuth 99.5, elevation 10.2
-  Move(board, clock, 73, 19, kMoveTrack);
+  Move(board, clock, 73, 19, MoveTrack);
   clock.Advance(10000);
   board.Position();
   EXPECT_NEAR(sky.pointings().back().azimuthDeg, 68 * 360.0 / 246.0, kSameDirectionDeg);
@@ -224,7 +213,7 @@ TEST_F(TrackerFixture, TellsTheSkyTheTrueBeamDirection) {
 
   // --- while slewing the sky follows every step, not just the end
   std::size_t before = sky.pointings().size();
-  Move(board, clock, 128, 128, kMovePark);
+  Move(board, clock, 128, 128, MovePark);
   for (int i = 0; i < 5; ++i) {
     clock.Advance(100);
     board.Position();
@@ -240,7 +229,7 @@ TEST_F(TrackerFixture, FailureModes) {
       clock.Advance(1000);
       EXPECT_FALSE(CanTake(board));
     }
-    WriteRegister(board, Board::kCommandRegister, kReadPower);
+    WriteRegister(board, Board::kCommandRegister, ReadPower);
     clock.Advance(100);
     EXPECT_FALSE(ReplyWaiting(board));
     EXPECT_EQ(board.counters().bytesTaken, 0);
@@ -248,7 +237,7 @@ TEST_F(TrackerFixture, FailureModes) {
   // --- silent: takes the bytes, never answers
   {
     Board board(clock, sky, SimTrackerOptions{.silent = true});
-    EXPECT_EQ(Query(board, clock, kReadPower), -1);
+    EXPECT_EQ(Query(board, clock, ReadPower), -1);
     clock.Advance(5000);
     EXPECT_FALSE(ReplyWaiting(board));
     EXPECT_EQ(board.counters().bytesTaken, 1);
@@ -256,7 +245,7 @@ TEST_F(TrackerFixture, FailureModes) {
   // --- stale replies: every reply leaves a second byte pending for the next exchange
   {
     Board board(clock, sky, SimTrackerOptions{.staleReplies = true});
-    EXPECT_EQ(Query(board, clock, kReadPower), 200);
+    EXPECT_EQ(Query(board, clock, ReadPower), 200);
     EXPECT_TRUE(ReplyWaiting(board));
     EXPECT_EQ(ReadRegister(board, Board::kReplyRegister), 200);
     EXPECT_FALSE(ReplyWaiting(board));
@@ -270,35 +259,35 @@ TEST_F(TrackerFixture, FailureModes) {
     EXPECT_EQ(ReadRegister(board, Board::kReplyRegister), 0x11);
     EXPECT_EQ(ReadRegister(board, Board::kReplyRegister), 0x22);
     EXPECT_FALSE(ReplyWaiting(board));
-    EXPECT_EQ(Query(board, clock, kReadPower), 200);
+    EXPECT_EQ(Query(board, clock, ReadPower), 200);
   }
   // --- no power: the level reads 50 or less and the axes do not move
   {
     Board board(clock, sky, SimTrackerOptions{.noPower = true});
-    EXPECT_LE(Query(board, clock, kReadPower), 50);
-    SendByte(board, clock, kComputerControl);
-    Move(board, clock, 200, 200, kMoveTrack);
+    EXPECT_LE(Query(board, clock, ReadPower), 50);
+    SendByte(board, clock, ComputerControl);
+    Move(board, clock, 200, 200, MoveTrack);
     clock.Advance(60000);
-    EXPECT_EQ(Query(board, clock, kReadAzimuth), 128);
+    EXPECT_EQ(Query(board, clock, ReadAzimuth), 128);
     // Power back: the axes go.
     board.SetOptions({});
     clock.Advance(60000);
-    EXPECT_EQ(Query(board, clock, kReadAzimuth), 200);
+    EXPECT_EQ(Query(board, clock, ReadAzimuth), 200);
   }
 }
 
 // Sends one byte through the relay as the host does: ready test, then put.
 void RelayPut(Board& board, ManualClock& clock, std::uint8_t byte) {
-  for (int i = 0; i < 100 && Query(board, clock, kGpsReadyForByte) == 0; ++i) clock.Advance(1);
-  SendByte(board, clock, kGpsPutByte);
+  for (int i = 0; i < 100 && Query(board, clock, GpsReadyForByte) == 0; ++i) clock.Advance(1);
+  SendByte(board, clock, GpsPutByte);
   SendByte(board, clock, byte);
 }
 
 // Collects what the relay holds from the GPS receiver.
 std::vector<std::uint8_t> RelayTakeAll(Board& board, ManualClock& clock) {
   std::vector<std::uint8_t> out;
-  while (Query(board, clock, kGpsByteWaiting) > 0) {
-    out.push_back(static_cast<std::uint8_t>(Query(board, clock, kGpsTakeByte)));
+  while (Query(board, clock, GpsByteWaiting) > 0) {
+    out.push_back(static_cast<std::uint8_t>(Query(board, clock, GpsTakeByte)));
   }
   return out;
 }
@@ -310,7 +299,7 @@ TEST_F(TrackerFixture, RelaysTheGpsReceiver) {
   // --- a health request goes through; the report comes back
   for (std::uint8_t b : {0x10, 0x26, 0x10, 0x03}) RelayPut(board, clock, b);
   clock.Advance(30);
-  EXPECT_EQ(Query(board, clock, kGpsByteWaiting), 0) << "the receiver takes its time to answer";
+  EXPECT_EQ(Query(board, clock, GpsByteWaiting), 0) << "the receiver takes its time to answer";
   clock.Advance(100);
   EXPECT_EQ(RelayTakeAll(board, clock), (std::vector<std::uint8_t>{0x10, 0x46, 3, 0, 0x10, 0x03}));
   EXPECT_EQ(gps->counters().packets.at(0x26), 1);
@@ -342,14 +331,14 @@ TEST_F(TrackerFixture, RelayBuffersAndAbsentReceiver) {
                 SimTrackerOptions{.busyMsPerByte = 0, .replyDelayMs = 0, .relayToGpsBytes = 2},
                 gps);
     for (int i = 0; i < 4; ++i) {
-      WriteRegister(board, Board::kCommandRegister, kGpsPutByte);
+      WriteRegister(board, Board::kCommandRegister, GpsPutByte);
       WriteRegister(board, Board::kCommandRegister, 0x55);
     }
     EXPECT_EQ(board.counters().bytesToGpsLost, 1);
-    WriteRegister(board, Board::kCommandRegister, kGpsReadyForByte);
+    WriteRegister(board, Board::kCommandRegister, GpsReadyForByte);
     EXPECT_EQ(ReadRegister(board, Board::kReplyRegister), 0);
     clock.Advance(4);
-    WriteRegister(board, Board::kCommandRegister, kGpsReadyForByte);
+    WriteRegister(board, Board::kCommandRegister, GpsReadyForByte);
     EXPECT_EQ(ReadRegister(board, Board::kReplyRegister), 1);
     EXPECT_EQ(board.counters().bytesToGps, 3);
   }
@@ -358,27 +347,27 @@ TEST_F(TrackerFixture, RelayBuffersAndAbsentReceiver) {
     Board board(clock, sky);
     for (std::uint8_t b : {0x10, 0x26, 0x10, 0x03}) RelayPut(board, clock, b);
     clock.Advance(3000);
-    EXPECT_EQ(Query(board, clock, kGpsByteWaiting), 0);
+    EXPECT_EQ(Query(board, clock, GpsByteWaiting), 0);
     EXPECT_EQ(board.counters().bytesToGps, 4);
   }
 }
 
 TEST_F(TrackerFixture, SharedBetweenThreads) {
   Board board(clock, sky, SimTrackerOptions{.azimuthDegPerSec = 50});
-  SendByte(board, clock, kComputerControl);
+  SendByte(board, clock, ComputerControl);
   std::atomic<bool> done{false};
   // An observer (the view, a test) looks at the position while the tracking thread drives.
   std::thread observer([&] {
     while (!done.load()) board.Position();
   });
-  Move(board, clock, 200, 128, kMoveTrack);
+  Move(board, clock, 200, 128, MoveTrack);
   for (int i = 0; i < 50; ++i) {
     clock.Advance(100);
-    Query(board, clock, kReadAzimuth);
+    Query(board, clock, ReadAzimuth);
   }
   done = true;
   observer.join();
-  EXPECT_EQ(Query(board, clock, kReadAzimuth), 200);
+  EXPECT_EQ(Query(board, clock, ReadAzimuth), 200);
 }
 
 }  // namespace

@@ -1,0 +1,84 @@
+// The sample station that `halvik init-station` lays out, and the next-pass simulated start.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <set>
+
+#include "app/SampleStation.h"
+#include "app/SimStart.h"
+#include "config/StationFiles.h"
+#include "platform/Files.h"
+#include "platform/Messages.h"
+#include "sim/PseudoNoise.h"
+#include "sim/Sky.h"
+#include "support/TempDir.h"
+
+namespace halvik {
+namespace {
+
+TEST(SampleStation, LaysOutAWholeStationAndNeverOverwritesOne) {
+  TempDir dir;
+  ASSERT_EQ(InitStation(dir.path() / "station"), "");
+  auto station = dir.path() / "station";
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(station)) {
+    names.insert(entry.path().filename().string());
+  }
+  for (const char* file : {"elements.dat", "sats.dat", "location.dat", "minel.dat", "map.dat",
+                           "pn.fil", "ppnoaa.exe", "ppfy1c.exe", "ppsea.exe"}) {
+    EXPECT_TRUE(names.count(file)) << file;
+  }
+  // The post-processing programs can be started.
+  for (const char* program : {"ppnoaa.exe", "ppfy1c.exe", "ppsea.exe"}) {
+    struct stat info {};
+    ASSERT_EQ(stat((station / program).c_str(), &info), 0);
+    EXPECT_NE(info.st_mode & S_IXUSR, 0u) << program;
+  }
+  // The pseudo-noise table is the one the simulated satellites send: 100 little-endian words.
+  std::string pn = TempDir::ReadFile(station / "pn.fil");
+  ASSERT_EQ(pn.size(), 200u);
+  EXPECT_EQ(pn, sim::PseudoNoiseFileBytes());
+
+  // Every satellite of the list loads with the station's own loader, without a message.
+  SatelliteTable table;
+  StationConfig config;
+  RecordingMessages messages;
+  ConfigContext context{station, table, config, messages};
+  LoadMinimumElevation(context);
+  EXPECT_EQ(LoadStation(context), 0);
+  LoadSatellites(context);
+  EXPECT_TRUE(messages.Shown().empty());
+  int active = 0;
+  for (const SatelliteRecord& slot : table) active += slot.IsActive() ? 1 : 0;
+  EXPECT_GE(active, 3);
+
+  // A second run refuses and changes nothing, even when only one file is left.
+  std::filesystem::remove(station / "elements.dat");
+  WriteFileAtomically(station / "sats.dat", "MINE\n");
+  EXPECT_NE(InitStation(station), "");
+  EXPECT_EQ(TempDir::ReadFile(station / "sats.dat"), "MINE\n");
+  EXPECT_FALSE(std::filesystem::exists(station / "elements.dat"));
+}
+
+TEST(SampleStation, NextPassStartsAMinuteBeforeARealPass) {
+  TempDir dir;
+  ASSERT_EQ(InitStation(dir.path()), "");
+  std::optional<SystemTime> start = NextPassStart(dir.path());
+  ASSERT_TRUE(start.has_value());
+  // One of the listed satellites crosses the horizon a minute after the start.
+  std::vector<sim::TrueSatellite> satellites;
+  for (const char* name : {"NOAA 15", "NOAA 16", "NOAA 14", "ORBVIEW 2 (SEASTAR)", "FENGYUN 1C"}) {
+    sim::TrueSatellite satellite;
+    ASSERT_EQ(sim::FindTrueSatellite(dir.path() / "elements.dat", name, satellite), 0) << name;
+    satellites.push_back(satellite);
+  }
+  LocationValues location = ReadLocation(dir.path());
+  sim::TrueStation station{location.latitude, location.longitude, location.height};
+  double t = start->AsSeconds();
+  std::optional<double> aos = sim::FirstAos(satellites, station, t - 1);
+  ASSERT_TRUE(aos.has_value());
+  EXPECT_NEAR(*aos - t, kSimLeadSeconds, 1.0);
+}
+
+}  // namespace
+}  // namespace halvik
