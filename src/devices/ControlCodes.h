@@ -14,7 +14,7 @@ inline constexpr std::size_t kPortWriteInputSize = 5;
 
 // Bit/frame synchronizer: device type 0x9C40, any access.
 inline constexpr std::uint32_t IOCTL_SYNC_STOP_ACQUISITION = 0x9C402480;  // buffered, no data
-inline constexpr std::uint32_t IOCTL_SYNC_CONFIGURE = 0x9C4024C0;  // buffered, in: i16 (-200)
+inline constexpr std::uint32_t IOCTL_SYNC_CONFIGURE = 0x9C4024C0;      // buffered, in: i16 (-200)
 inline constexpr std::uint32_t IOCTL_SYNC_START_NOAA = 0x9C402500;     // buffered, no data
 inline constexpr std::uint32_t IOCTL_SYNC_START_SEASTAR = 0x9C402540;  // buffered, no data
 inline constexpr std::uint32_t IOCTL_SYNC_READ_BLOCK = 0x9C402581;  // in-direct, out: 16384 bytes

@@ -13,7 +13,8 @@ class ProcessSpawner {
  public:
   virtual ~ProcessSpawner() = default;
   // argv[0] is the program name as the child sees it. Returns whether the program started.
-  virtual bool Spawn(const std::filesystem::path& program, const std::vector<std::string>& argv) = 0;
+  virtual bool Spawn(const std::filesystem::path& program,
+                     const std::vector<std::string>& argv) = 0;
 };
 
 }  // namespace halvik

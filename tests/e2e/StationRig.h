@@ -2,9 +2,13 @@
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/Headless.h"
@@ -51,11 +55,17 @@ class RoomySystemInfo final : public SystemInfo {
 };
 
 struct RigOptions {
-  std::vector<std::string> satellites;                // sats.dat lines; empty keeps the sample's
-  double speed = 50.0;                                // simulated seconds per real second
-  std::optional<SystemTime> start;                    // default: shortly before the first pass
-  std::function<void(SimHardwareOptions&)> hardware;  // adjust the simulated boards
+  std::vector<std::string> satellites{};                // sats.dat lines; empty keeps the sample's
+  double speed = 50.0;                                  // simulated seconds per real second
+  std::optional<SystemTime> start{};                    // default: shortly before the first pass
+  std::function<void(SimHardwareOptions&)> hardware{};  // adjust the simulated boards
   DiskBudget* diskBudget = nullptr;
+  // Rewrites the fresh sample station's files (before sats.dat and the start are settled).
+  std::function<void(const std::filesystem::path&)> prepare{};
+  Canvas* canvas = nullptr;  // the status view paints here; nullptr: nowhere
+  // When set (and no start is given): start before the first pass that climbs higher than this
+  // many degrees, not before the first pass at all (which may stay below the minimum elevation).
+  double passAboveDeg = 0;
 };
 
 // A sample station in a temporary directory, run whole on the simulated boards with a fast
@@ -93,9 +103,50 @@ class StationRig {
   DeviceNamespace devices_;
   std::unique_ptr<SimHardware> hardware_;
   std::unique_ptr<Station> station_;
+  Canvas* canvas_ = nullptr;
 };
 
 // The satellite's downlink family's expectations for a capture file.
 std::string Describe(const CaptureFileContents& contents);
+
+// A canvas that remembers the last text drawn at each position.
+class TextCanvas final : public Canvas {
+ public:
+  void DrawText(int x, int y, std::string_view text, Font, Colour, Colour) override;
+  void FillRect(int, int, int, int, Colour) override {}
+  void SetPixel(int, int, Colour) override {}
+  // The text last drawn with its top-left corner at (x, y); empty when none was.
+  std::string TextAt(int x, int y) const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<std::pair<int, int>, std::string> texts_;
+};
+
+// A satellite's pass as the sky flies it: above `aboveDeg` from `rise` to `set` (UTC seconds).
+struct PassWindow {
+  double rise = 0;
+  double set = 0;
+  double highestDeg = 0;
+};
+// The first pass of `name` that begins after `fromSeconds` (one already running does not
+// count), found within a day to the second.
+std::optional<PassWindow> FindPass(const sim::Sky& sky, std::string_view name, double fromSeconds,
+                                   double aboveDeg = 0.0);
+
+// Shortly before the first pass, after `from`, of any satellite of the station's sats.dat that
+// climbs higher than `aboveDeg` over the station of its location.dat.
+std::optional<SystemTime> StartBeforeHighPass(const std::filesystem::path& stationDir,
+                                              SystemTime from, double aboveDeg);
+
+// An element line with its check digit (column 69) recomputed: the sum of the digits of
+// columns 1 to 68, each '-' counting 1, modulo 10.
+std::string WithCheckDigit(std::string line);
+// A second element line with its mean anomaly (columns 44 to 51) replaced, check digit
+// recomputed.
+std::string WithMeanAnomaly(const std::string& line2, double degrees);
+
+// The entries of a capture file in short: "acquired 30", "frames", "lost 30", "end".
+std::vector<std::string> EntryOutline(const CaptureFileContents& contents);
 
 }  // namespace halvik::e2e

@@ -1,0 +1,79 @@
+// Whole-station passes of the two other downlink families: FengYun 1C with its long frames and
+// SeaStar with its own acquisition mode.
+#include <gtest/gtest.h>
+
+#include <variant>
+
+#include "capture/CaptureFileReader.h"
+#include "e2e/StationRig.h"
+
+namespace halvik::e2e {
+namespace {
+
+// Checks one finished capture: the header names the satellite, then sync acquired (30), frames
+// that all carry sync, end.
+void ExpectCleanCapture(const CaptureFileContents& contents, const std::string& satellite) {
+  EXPECT_TRUE(contents.header.found);
+  EXPECT_EQ(contents.header.nameLine, satellite);
+  ASSERT_EQ(EntryOutline(contents), (std::vector<std::string>{"acquired 30", "frames", "end"}))
+      << Describe(contents);
+  const auto& frames = std::get<CaptureFrameRun>(contents.entries[1]);
+  EXPECT_GT(frames.frames, 100) << Describe(contents);
+  EXPECT_EQ(frames.withSync, frames.frames) << Describe(contents);
+}
+
+TEST(WholeStationFamilies, FengYunAndSeaStarPasses) {
+  // --- FengYun 1C: "fy1" files of 22180-word blocks, its own post-processing program ---
+  {
+    StationRig rig({.satellites = {"FENGYUN 1C"}, .passAboveDeg = 20});
+    ASSERT_TRUE(rig.Run(1, 30 * 60));
+    EXPECT_EQ(rig.station().captureStatus.CapturesFinished.load(), 1);
+    EXPECT_TRUE(rig.messages().Shown().empty()) << rig.messages().Shown().front();
+    auto files = rig.CaptureFiles();
+    ASSERT_EQ(files.size(), 1u);
+    const std::string name = files[0].filename().string();
+    ASSERT_GT(name.size(), 5u);
+    EXPECT_EQ(name.substr(name.size() - 5), "A.fy1") << name;
+
+    CaptureReadResult read = ReadCaptureFile(files[0]);
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(read.contents.blockWords, 22180);
+    ExpectCleanCapture(read.contents, "FENGYUN 1C");
+
+    auto spawned = rig.spawner().Spawned();
+    ASSERT_EQ(spawned.size(), 1u);
+    EXPECT_EQ(spawned[0].program, rig.dir() / "ppfy1c.exe");
+    ASSERT_EQ(spawned[0].argv.size(), 2u);
+    EXPECT_EQ(spawned[0].argv[0], "ppfy1c.exe");
+    EXPECT_EQ(spawned[0].argv[1], std::filesystem::absolute(files[0]).string());
+    EXPECT_EQ(rig.hardware().synchronizer().counters().seaStarStarts, 0u);
+  }
+
+  // --- SeaStar: "str" files of 11090-word blocks, synchronizer in the SeaStar mode ---
+  {
+    StationRig rig({.satellites = {"ORBVIEW 2 (SEASTAR)"}, .passAboveDeg = 20});
+    ASSERT_TRUE(rig.Run(1, 30 * 60));
+    EXPECT_EQ(rig.station().captureStatus.CapturesFinished.load(), 1);
+    EXPECT_TRUE(rig.messages().Shown().empty()) << rig.messages().Shown().front();
+    auto files = rig.CaptureFiles();
+    ASSERT_EQ(files.size(), 1u);
+    const std::string name = files[0].filename().string();
+    ASSERT_GT(name.size(), 5u);
+    EXPECT_EQ(name.substr(name.size() - 5), "A.str") << name;
+
+    CaptureReadResult read = ReadCaptureFile(files[0]);
+    ASSERT_TRUE(read.ok) << read.error;
+    EXPECT_EQ(read.contents.blockWords, 11090);
+    ExpectCleanCapture(read.contents, "ORBVIEW 2 (SEASTAR)");
+
+    auto spawned = rig.spawner().Spawned();
+    ASSERT_EQ(spawned.size(), 1u);
+    EXPECT_EQ(spawned[0].program, rig.dir() / "ppsea.exe");
+    ASSERT_EQ(spawned[0].argv.size(), 2u);
+    EXPECT_EQ(spawned[0].argv[1], std::filesystem::absolute(files[0]).string());
+    EXPECT_GT(rig.hardware().synchronizer().counters().seaStarStarts, 0u);
+  }
+}
+
+}  // namespace
+}  // namespace halvik::e2e
