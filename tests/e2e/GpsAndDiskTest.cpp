@@ -63,9 +63,12 @@ TEST(WholeStationGps, NoReceiverOrComputerClockOff) {
               (std::vector<std::string>{"acquired 30", "frames", "end"}))
         << Describe(read.contents);
 
+    // 1.234 s plus the formula's quarter second, less the relay's latency, which the scaled
+    // clock stretches on a busy machine. Without the clock error it could not exceed 0.25.
     const double correction = rig.station().tracking.ClockCorrection.load();
-    EXPECT_GE(correction, 1.2);
+    EXPECT_GE(correction, 0.6);
     EXPECT_LE(correction, 1.5);
+    EXPECT_GE(largest, 0.8);
     EXPECT_LE(largest, 1.5);
     EXPECT_EQ(rig.station().gpsState.GpsPresent.load(), 1);
     // Computer time minus GPS time, negative here.
@@ -75,7 +78,7 @@ TEST(WholeStationGps, NoReceiverOrComputerClockOff) {
     ASSERT_EQ(shown.rfind(prefix, 0), 0u) << shown;
     const double error = ParseDouble(shown.substr(prefix.size()));
     EXPECT_EQ(shown, Format("System Clock Error: %.2f sec    ", error)) << shown;
-    EXPECT_LE(error, -1.2) << shown;
+    EXPECT_LE(error, -0.6) << shown;
     EXPECT_GE(error, -1.5) << shown;
   }
 }
