@@ -21,6 +21,7 @@
 #include "sim/PseudoNoise.h"
 #include "sim/SimSynchronizer.h"
 #include "sim/SkyLink.h"
+#include "support/PlatformFakes.h"
 #include "support/TempDir.h"
 
 namespace halvik {
@@ -57,30 +58,6 @@ class PassLink final : public sim::SkyLink {
   Clock& clock_;
   double fadeStart_;
   double fadeEnd_;
-};
-
-class RecordingSpawner final : public ProcessSpawner {
- public:
-  bool Spawn(const std::filesystem::path& program, const std::vector<std::string>& argv) override {
-    std::lock_guard lock(mutex_);
-    started.push_back({program.string(), argv});
-    return true;
-  }
-  struct Started {
-    std::string program;
-    std::vector<std::string> argv;
-  };
-  std::vector<Started> started;
-
- private:
-  std::mutex mutex_;
-};
-
-class PlentyOfSpace final : public SystemInfo {
- public:
-  std::optional<std::uint64_t> PhysicalMemoryBytes() override { return 1ull << 32; }
-  std::optional<double> FreeBytes(const std::filesystem::path&) override { return 1e12; }
-  std::string MountPoint(const std::filesystem::path&) override { return "/"; }
 };
 
 struct SimCapture {
@@ -136,8 +113,8 @@ struct SimCapture {
   std::shared_ptr<sim::SimSynchronizer> board;
   DeviceNamespace devices;
   RecordingMessages messages;
-  PlentyOfSpace systemInfo;
-  RecordingSpawner spawner;
+  testing::RoomySystemInfo systemInfo;
+  testing::RecordingSpawner spawner;
   CaptureHandOff handOff;
   CaptureStatus status;
   std::unique_ptr<QuickLookBuffer> quickLook = std::make_unique<QuickLookBuffer>();
@@ -177,9 +154,9 @@ TEST(CaptureOnSim, ARecordedPassReadsBackWhole) {
   EXPECT_EQ(station.quickLook->QuickLookLine.load(), 22 + static_cast<int>(run.frames / 13));
 
   // --- Handed on once, with the full path ---
-  ASSERT_EQ(station.spawner.started.size(), 1u);
-  EXPECT_EQ(station.spawner.started[0].program, (station.dir.path() / "ppnoaa.exe").string());
-  EXPECT_EQ(station.spawner.started[0].argv,
+  ASSERT_EQ(station.spawner.Spawned().size(), 1u);
+  EXPECT_EQ(station.spawner.Spawned()[0].program, station.dir.path() / "ppnoaa.exe");
+  EXPECT_EQ(station.spawner.Spawned()[0].argv,
             (std::vector<std::string>{"ppnoaa.exe", std::filesystem::canonical(path).string()}));
   EXPECT_TRUE(station.messages.Shown().empty());
   EXPECT_EQ(station.board->counters().rejectedCalls, 0u);
@@ -202,7 +179,7 @@ TEST(CaptureOnSim, AFadeIsMarkedAndRecordingResumes) {
   const auto& after = std::get<CaptureFrameRun>(read.contents.entries[4]);
   EXPECT_EQ(after.frames, after.withSync);
   EXPECT_GT(after.frames, 6 * 20);
-  EXPECT_EQ(station.spawner.started.size(), 1u);
+  EXPECT_EQ(station.spawner.Spawned().size(), 1u);
 }
 
 }  // namespace

@@ -190,18 +190,6 @@ std::optional<double> FakeSystemInfo::FreeBytes(const std::filesystem::path&) {
   return free();
 }
 
-bool RecordingSpawner::Spawn(const std::filesystem::path& program,
-                             const std::vector<std::string>& argv) {
-  std::lock_guard lock(mutex_);
-  started_.push_back({program, argv});
-  return true;
-}
-
-std::vector<RecordingSpawner::Started> RecordingSpawner::Spawned() const {
-  std::lock_guard lock(mutex_);
-  return started_;
-}
-
 std::vector<std::uint16_t> ReadWords(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());

@@ -15,6 +15,7 @@
 #include "platform/Device.h"
 #include "platform/Spawn.h"
 #include "platform/SystemInfo.h"
+#include "support/PlatformFakes.h"
 
 namespace halvik::testing {
 
@@ -92,21 +93,6 @@ class FakeSystemInfo final : public SystemInfo {
 
   std::function<std::optional<double>()> free = [] { return std::optional<double>(1e12); };
   int queries = 0;
-};
-
-// Records the programs started instead of starting them.
-class RecordingSpawner final : public ProcessSpawner {
- public:
-  struct Started {
-    std::filesystem::path program;
-    std::vector<std::string> argv;
-  };
-  bool Spawn(const std::filesystem::path& program, const std::vector<std::string>& argv) override;
-  std::vector<Started> Spawned() const;
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Started> started_;
 };
 
 // The words of a file as 16-bit little-endian values.

@@ -22,57 +22,46 @@ void ExpectCleanCapture(const CaptureFileContents& contents, const std::string& 
   EXPECT_EQ(frames.withSync, frames.frames) << Describe(contents);
 }
 
+struct FamilyPass {
+  std::string satellite;
+  std::string suffix;  // the end of the capture file's name: letter and code
+  int blockWords;
+  std::string program;
+  bool seaStarMode;
+};
+
+// Runs the station through one pass of the satellite and checks the capture it makes.
+void ExpectFamilyPass(const FamilyPass& family) {
+  SCOPED_TRACE(family.satellite);
+  StationRig rig({.satellites = {family.satellite}, .passAboveDeg = 20});
+  ASSERT_TRUE(rig.Run(1, 30 * 60));
+  EXPECT_EQ(rig.station().captureStatus.CapturesFinished.load(), 1);
+  EXPECT_TRUE(rig.messages().Shown().empty()) << rig.messages().Shown().front();
+  auto files = rig.CaptureFiles();
+  ASSERT_EQ(files.size(), 1u);
+  const std::string name = files[0].filename().string();
+  ASSERT_GT(name.size(), family.suffix.size());
+  EXPECT_EQ(name.substr(name.size() - family.suffix.size()), family.suffix) << name;
+
+  CaptureReadResult read = ReadCaptureFile(files[0]);
+  ASSERT_TRUE(read.ok) << read.error;
+  EXPECT_EQ(read.contents.blockWords, family.blockWords);
+  ExpectCleanCapture(read.contents, family.satellite);
+
+  auto spawned = rig.spawner().Spawned();
+  ASSERT_EQ(spawned.size(), 1u);
+  EXPECT_EQ(spawned[0].program, rig.dir() / family.program);
+  ASSERT_EQ(spawned[0].argv.size(), 2u);
+  EXPECT_EQ(spawned[0].argv[0], family.program);
+  EXPECT_EQ(spawned[0].argv[1], std::filesystem::absolute(files[0]).string());
+  EXPECT_EQ(rig.hardware().synchronizer().counters().seaStarStarts > 0, family.seaStarMode);
+}
+
 TEST(WholeStationFamilies, FengYunAndSeaStarPasses) {
-  // --- FengYun 1C: "fy1" files of 22180-word blocks, its own post-processing program ---
-  {
-    StationRig rig({.satellites = {"FENGYUN 1C"}, .passAboveDeg = 20});
-    ASSERT_TRUE(rig.Run(1, 30 * 60));
-    EXPECT_EQ(rig.station().captureStatus.CapturesFinished.load(), 1);
-    EXPECT_TRUE(rig.messages().Shown().empty()) << rig.messages().Shown().front();
-    auto files = rig.CaptureFiles();
-    ASSERT_EQ(files.size(), 1u);
-    const std::string name = files[0].filename().string();
-    ASSERT_GT(name.size(), 5u);
-    EXPECT_EQ(name.substr(name.size() - 5), "A.fy1") << name;
-
-    CaptureReadResult read = ReadCaptureFile(files[0]);
-    ASSERT_TRUE(read.ok) << read.error;
-    EXPECT_EQ(read.contents.blockWords, 22180);
-    ExpectCleanCapture(read.contents, "FENGYUN 1C");
-
-    auto spawned = rig.spawner().Spawned();
-    ASSERT_EQ(spawned.size(), 1u);
-    EXPECT_EQ(spawned[0].program, rig.dir() / "ppfy1c.exe");
-    ASSERT_EQ(spawned[0].argv.size(), 2u);
-    EXPECT_EQ(spawned[0].argv[0], "ppfy1c.exe");
-    EXPECT_EQ(spawned[0].argv[1], std::filesystem::absolute(files[0]).string());
-    EXPECT_EQ(rig.hardware().synchronizer().counters().seaStarStarts, 0u);
-  }
-
-  // --- SeaStar: "str" files of 11090-word blocks, synchronizer in the SeaStar mode ---
-  {
-    StationRig rig({.satellites = {"ORBVIEW 2 (SEASTAR)"}, .passAboveDeg = 20});
-    ASSERT_TRUE(rig.Run(1, 30 * 60));
-    EXPECT_EQ(rig.station().captureStatus.CapturesFinished.load(), 1);
-    EXPECT_TRUE(rig.messages().Shown().empty()) << rig.messages().Shown().front();
-    auto files = rig.CaptureFiles();
-    ASSERT_EQ(files.size(), 1u);
-    const std::string name = files[0].filename().string();
-    ASSERT_GT(name.size(), 5u);
-    EXPECT_EQ(name.substr(name.size() - 5), "A.str") << name;
-
-    CaptureReadResult read = ReadCaptureFile(files[0]);
-    ASSERT_TRUE(read.ok) << read.error;
-    EXPECT_EQ(read.contents.blockWords, 11090);
-    ExpectCleanCapture(read.contents, "ORBVIEW 2 (SEASTAR)");
-
-    auto spawned = rig.spawner().Spawned();
-    ASSERT_EQ(spawned.size(), 1u);
-    EXPECT_EQ(spawned[0].program, rig.dir() / "ppsea.exe");
-    ASSERT_EQ(spawned[0].argv.size(), 2u);
-    EXPECT_EQ(spawned[0].argv[1], std::filesystem::absolute(files[0]).string());
-    EXPECT_GT(rig.hardware().synchronizer().counters().seaStarStarts, 0u);
-  }
+  // FengYun 1C: "fy1" files of 22180-word blocks, its own post-processing program.
+  ExpectFamilyPass({"FENGYUN 1C", "A.fy1", 22180, "ppfy1c.exe", false});
+  // SeaStar: "str" files of 11090-word blocks, the synchronizer in the SeaStar mode.
+  ExpectFamilyPass({"ORBVIEW 2 (SEASTAR)", "A.str", 11090, "ppsea.exe", true});
 }
 
 }  // namespace

@@ -14,19 +14,9 @@
 #include "config/StationFiles.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
+#include "support/NullCanvas.h"
 
 namespace halvik::e2e {
-
-bool SpawnLog::Spawn(const std::filesystem::path& program, const std::vector<std::string>& argv) {
-  std::lock_guard lock(mutex_);
-  started_.push_back({program, argv});
-  return true;
-}
-
-std::vector<SpawnLog::Started> SpawnLog::Spawned() const {
-  std::lock_guard lock(mutex_);
-  return started_;
-}
 
 StationRig::StationRig(RigOptions options) {
   std::string error = InitStation(dir_.path());
@@ -66,7 +56,7 @@ bool StationRig::Run(std::int64_t passes, std::int64_t limitSeconds,
   if (!station_->Start()) return false;
   StationReceiverReadout readout(station_->receiver);
   StatusView view(StatusSourcesOf(*station_, readout));
-  NullCanvas nowhere;
+  testing::NullCanvas nowhere;
   Canvas& canvas = canvas_ ? *canvas_ : nowhere;
   HeadlessOptions run;
   run.exitAfterPasses = passes;

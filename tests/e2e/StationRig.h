@@ -18,41 +18,11 @@
 #include "capture/CaptureFileReader.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
+#include "support/PlatformFakes.h"
 #include "support/TempDir.h"
 #include "ui/Canvas.h"
 
 namespace halvik::e2e {
-
-// A canvas that draws nowhere: the paint still runs, so the receiver is polled as with a window.
-class NullCanvas final : public Canvas {
- public:
-  void DrawText(int, int, std::string_view, Font, Colour, Colour) override {}
-  void FillRect(int, int, int, int, Colour) override {}
-  void SetPixel(int, int, Colour) override {}
-};
-
-// Starts nothing; remembers what would have been started.
-class SpawnLog final : public ProcessSpawner {
- public:
-  struct Started {
-    std::filesystem::path program;
-    std::vector<std::string> argv;
-  };
-  bool Spawn(const std::filesystem::path& program, const std::vector<std::string>& argv) override;
-  std::vector<Started> Spawned() const;
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<Started> started_;
-};
-
-// Plenty of memory and disk, whatever the machine has.
-class RoomySystemInfo final : public SystemInfo {
- public:
-  std::optional<std::uint64_t> PhysicalMemoryBytes() override { return 1ull << 33; }
-  std::optional<double> FreeBytes(const std::filesystem::path&) override { return 1e12; }
-  std::string MountPoint(const std::filesystem::path&) override { return "/"; }
-};
 
 struct RigOptions {
   std::vector<std::string> satellites{};                // sats.dat lines; empty keeps the sample's
@@ -86,7 +56,7 @@ class StationRig {
   SimHardware& hardware() { return *hardware_; }
   ScaledClock& clock() { return *clock_; }
   RecordingMessages& messages() { return messages_; }
-  SpawnLog& spawner() { return spawner_; }
+  testing::RecordingSpawner& spawner() { return spawner_; }
   SystemTime start() const { return start_; }
 
   // Capture files (final names) in the station directory, oldest name first.
@@ -98,8 +68,8 @@ class StationRig {
   std::unique_ptr<ScaledClock> clock_;
   RecordingMessages messages_;
   CountingBeeper beeper_;
-  RoomySystemInfo systemInfo_;
-  SpawnLog spawner_;
+  testing::RoomySystemInfo systemInfo_;
+  testing::RecordingSpawner spawner_;
   DeviceNamespace devices_;
   std::unique_ptr<SimHardware> hardware_;
   std::unique_ptr<Station> station_;

@@ -34,6 +34,8 @@
 #include "platform/Messages.h"
 #include "platform/Text.h"
 #include "soak/SoakPlan.h"
+#include "support/NullCanvas.h"
+#include "support/PlatformFakes.h"
 #include "support/TempDir.h"
 #include "ui/Canvas.h"
 
@@ -105,20 +107,6 @@ std::int64_t StatusKiB(const std::string& field) {
 double MiB(std::int64_t kib) {
   return static_cast<double>(kib) / 1024.0;
 }
-
-class NullCanvas final : public Canvas {
- public:
-  void DrawText(int, int, std::string_view, Font, Colour, Colour) override {}
-  void FillRect(int, int, int, int, Colour) override {}
-  void SetPixel(int, int, Colour) override {}
-};
-
-class RoomySystemInfo final : public SystemInfo {
- public:
-  std::optional<std::uint64_t> PhysicalMemoryBytes() override { return 1ull << 33; }
-  std::optional<double> FreeBytes(const std::filesystem::path&) override { return 1e12; }
-  std::string MountPoint(const std::filesystem::path&) override { return "/"; }
-};
 
 struct Spawned {
   std::filesystem::path program;
@@ -297,7 +285,7 @@ int Soak(const Options& options) {
   ScaledClock clock(SystemTime::FromMilliseconds(start * 1000), options.speed);
   RecordingMessages messages;
   CountingBeeper beeper;
-  RoomySystemInfo systemInfo;
+  testing::RoomySystemInfo systemInfo;
   SpawnQueue spawner;
   DeviceNamespace devices;
   SimHardwareOptions hardwareOptions;
@@ -323,7 +311,7 @@ int Soak(const Options& options) {
   {
     StationReceiverReadout readout(station.receiver);
     StatusView view(StatusSourcesOf(station, readout));
-    NullCanvas canvas;
+    testing::NullCanvas canvas;
     HeadlessOptions run;
     run.limitSeconds = durationSeconds;
     run.afterPaint = [&] {
