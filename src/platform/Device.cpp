@@ -2,9 +2,9 @@
 
 namespace halvik {
 
-void DeviceNamespace::Publish(const std::string& path, std::shared_ptr<Device> device) {
+void DeviceNamespace::Publish(const std::string& path, std::shared_ptr<Device> device, int opens) {
   std::lock_guard lock(mutex_);
-  published_[path] = std::move(device);
+  published_[path] = PublishedDevice{std::move(device), opens};
 }
 
 void DeviceNamespace::Withdraw(const std::string& path) {
@@ -20,12 +20,13 @@ bool DeviceNamespace::Exists(const std::string& path) const {
 int DeviceNamespace::Open(const std::string& path) {
   std::lock_guard lock(mutex_);
   auto it = published_.find(path);
-  if (it == published_.end()) return 0;
+  if (it == published_.end() || it->second.opensLeft == 0) return 0;
   for (const auto& [id, open] : open_) {
     if (open.path == path) return 0;
   }
+  if (it->second.opensLeft > 0) --it->second.opensLeft;
   int id = nextHandle_++;
-  open_[id] = OpenDevice{path, it->second};
+  open_[id] = OpenDevice{path, it->second.device};
   return id;
 }
 

@@ -24,7 +24,9 @@ class Device {
 // fails while the first is held.
 class DeviceNamespace {
  public:
-  void Publish(const std::string& path, std::shared_ptr<Device> device);
+  // `opens` limits how many times the device can be opened (a device another program takes
+  // over after a while); negative: no limit.
+  void Publish(const std::string& path, std::shared_ptr<Device> device, int opens = -1);
   void Withdraw(const std::string& path);
   bool Exists(const std::string& path) const;
 
@@ -39,8 +41,12 @@ class DeviceNamespace {
     std::string path;
     std::shared_ptr<Device> device;
   };
+  struct PublishedDevice {
+    std::shared_ptr<Device> device;
+    int opensLeft;  // negative: no limit
+  };
   mutable std::mutex mutex_;
-  std::map<std::string, std::shared_ptr<Device>> published_;
+  std::map<std::string, PublishedDevice> published_;
   std::map<int, OpenDevice> open_;
   int nextHandle_ = 1;
 };

@@ -63,7 +63,8 @@ bool SimServiceManager::StartLocked(const std::string& serviceName) {
                          path.compare(path.size() - file.size(), file.size(), file) == 0);
     if (!fileMatches) return false;
     if (!failures.openFails && board->second.device) {
-      devices_.Publish(board->second.devicePath, board->second.device);
+      devices_.Publish(board->second.devicePath, board->second.device,
+                       failures.takenAfterCheck ? 1 : -1);
     }
   }
   it->second.running = true;

@@ -14,10 +14,12 @@ namespace halvik::sim {
 // Faults a simulated driver service can be given, each standing for a way a real driver
 // installation goes wrong.
 struct SimServiceFailures {
-  bool createFails = false;  // the service cannot be created (no rights, bad path)
-  bool startFails = false;   // the driver does not load
-  bool openFails = false;    // the driver loads but never makes its device
-  bool stopFails = false;    // the driver refuses to stop (it stays loaded)
+  bool createFails = false;      // the service cannot be created (no rights, bad path)
+  bool startFails = false;       // the driver does not load
+  bool openFails = false;        // the driver loads but never makes its device
+  bool takenAfterCheck = false;  // the device opens once (the install's check), then is held
+                                 // by another program
+  bool stopFails = false;        // the driver refuses to stop (it stays loaded)
 };
 
 // A service manager whose drivers are simulated boards. The application registers the board

@@ -14,25 +14,11 @@
 #include "app/Station.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
-#include "platform/PosixSpawner.h"
+#include "support/PlatformFakes.h"
 #include "support/TempDir.h"
 
 namespace halvik {
 namespace {
-
-class NoSystemInfo final : public SystemInfo {
- public:
-  std::optional<std::uint64_t> PhysicalMemoryBytes() override { return 1ull << 30; }
-  std::optional<double> FreeBytes(const std::filesystem::path&) override { return 1e12; }
-  std::string MountPoint(const std::filesystem::path&) override { return "/"; }
-};
-
-class NoSpawner final : public ProcessSpawner {
- public:
-  bool Spawn(const std::filesystem::path&, const std::vector<std::string>&) override {
-    return true;
-  }
-};
 
 // A sample station on the simulated boards, not started.
 struct Bench {
@@ -54,8 +40,8 @@ struct Bench {
   std::unique_ptr<ScaledClock> clock;
   RecordingMessages messages;
   CountingBeeper beeper;
-  NoSystemInfo systemInfo;
-  NoSpawner spawner;
+  testing::RoomySystemInfo systemInfo;
+  testing::RecordingSpawner spawner;
   DeviceNamespace devices;
   std::unique_ptr<SimHardware> hardware;
   std::unique_ptr<Station> station;
@@ -131,6 +117,8 @@ TEST(Station, EveryStartupFailureShowsItsMessagesAndCleansUp) {
        {.openFails = true},
        {"Error Opening Driver After Install", "Error Installing Receiver Driver"},
        {"hrptRcvr"}},
+      // The install's check opened the device, then another program took it.
+      {"hrptRcvr", {.takenAfterCheck = true}, {"Cannot Open Receiver Device!"}, {}},
       {"hrptTrkr",
        {.createFails = true},
        {"Error Installing Driver: hrptTrkr. ", "Error Installing Tracker Driver"},
@@ -139,6 +127,8 @@ TEST(Station, EveryStartupFailureShowsItsMessagesAndCleansUp) {
        {.startFails = true},
        {"Error Starting Driver", "Error Installing Tracker Driver"},
        {"hrptRcvr", "hrptTrkr"}},
+      // The receiver is closed and both services removed before the message.
+      {"hrptTrkr", {.takenAfterCheck = true}, {"Cannot Open Tracker Device!"}, {}},
       // The tracking thread is already running: the receiver and tracker are closed and their
       // services removed before the message.
       {"hrptBfs",
@@ -165,7 +155,7 @@ TEST(Station, EveryStartupFailureShowsItsMessagesAndCleansUp) {
                       row.installedAfter.end();
       EXPECT_EQ(bench.hardware->services().IsInstalled(service), expected) << service;
     }
-    if (std::string(row.service) == "hrptBfs") {
+    if (std::string(row.service) == "hrptBfs" || row.messages[0] == "Cannot Open Tracker Device!") {
       EXPECT_FALSE(bench.station->ReceiverDevice.valid());
       EXPECT_FALSE(bench.station->TrackerDevice.valid());
     }
