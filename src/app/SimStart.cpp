@@ -25,7 +25,8 @@ std::optional<SystemTime> NextPassStart(const std::filesystem::path& stationDir)
 
   LocationValues location = ReadLocation(stationDir);
   sim::TrueStation station{location.latitude, location.longitude, location.height};
-  std::optional<double> aos = sim::FirstAos(satellites, station, newestEpochSeconds);
+  std::optional<double> aos =
+      sim::FirstAos(satellites, station, newestEpochSeconds, ReadMinimumElevationDeg(stationDir));
   if (!aos) return std::nullopt;
   return SystemTime::FromMilliseconds(std::llround((*aos - kSimLeadSeconds) * 1000.0));
 }

@@ -7,13 +7,14 @@
 
 namespace halvik {
 
-// Seconds before the first horizon crossing at which a next-pass simulation starts: enough to
-// see the antenna pre-positioned before the pass.
-inline constexpr double kSimLeadSeconds = 60.0;
+// Seconds before the first AOS at which a next-pass simulation starts: the station settles, then
+// the antenna is seen pre-positioned (61 s before AOS) before the pass.
+inline constexpr double kSimLeadSeconds = 90.0;
 
-// A simulated start shortly before the first pass over the station (location.dat) of any
-// satellite of sats.dat, after the newest epoch of their element sets (elements.dat). Nothing
-// when no satellite loads or none rises within two days.
+// A simulated start shortly before the first AOS (the rise above minel.dat's minimum elevation)
+// over the station (location.dat) of any satellite of sats.dat, after the newest epoch of their
+// element sets (elements.dat): the first pass the station will follow. Nothing when no
+// satellite loads or none rises within two days.
 std::optional<SystemTime> NextPassStart(const std::filesystem::path& stationDir);
 
 }  // namespace halvik

@@ -84,19 +84,30 @@ void ReloadStation(ConfigContext& context) {
   ClearPassFlags(context.table);
 }
 
-void LoadMinimumElevation(ConfigContext& context) {
-  LineReader reader(context.dir / kMinimumElevationFile);
-  if (!reader.ok()) {
-    context.messages.Show("Can't find file minel.dat");
-    context.station.minimumElevation = kDefaultMinimumElevationDeg * kDegreesToRadians;
-    return;
-  }
+namespace {
+
+// minel.dat's value in degrees; nothing when the file cannot be opened.
+std::optional<double> MinimumElevationIn(const std::filesystem::path& dir) {
+  LineReader reader(dir / kMinimumElevationFile);
+  if (!reader.ok()) return std::nullopt;
   // An empty file (a zero-length leftover) has no value at all and gets the default, like any
   // value outside the range; a line without a number reads as 0.
   std::optional<std::string> line = reader.Next();
   double degrees = line ? ParseDouble(*line) : kDefaultMinimumElevationDeg;
-  if (!InMinimumElevationRange(degrees)) degrees = kDefaultMinimumElevationDeg;
-  context.station.minimumElevation = degrees * kDegreesToRadians;
+  return InMinimumElevationRange(degrees) ? degrees : kDefaultMinimumElevationDeg;
+}
+
+}  // namespace
+
+void LoadMinimumElevation(ConfigContext& context) {
+  std::optional<double> degrees = MinimumElevationIn(context.dir);
+  if (!degrees) context.messages.Show("Can't find file minel.dat");
+  context.station.minimumElevation =
+      degrees.value_or(kDefaultMinimumElevationDeg) * kDegreesToRadians;
+}
+
+double ReadMinimumElevationDeg(const std::filesystem::path& dir) {
+  return MinimumElevationIn(dir).value_or(kDefaultMinimumElevationDeg);
 }
 
 bool SaveMinimumElevation(ConfigContext& context) {

@@ -43,6 +43,10 @@ void ReloadStation(ConfigContext& context);
 // missing file gives 5 degrees after "Can't find file minel.dat".
 void LoadMinimumElevation(ConfigContext& context);
 
+// The minimum elevation in degrees that LoadMinimumElevation takes from minel.dat, read without
+// messages.
+double ReadMinimumElevationDeg(const std::filesystem::path& dir);
+
 // Writes the minimum elevation in degrees ("%f\n"). False, with a message and the old file
 // intact, when the file cannot be written.
 bool SaveMinimumElevation(ConfigContext& context);

@@ -60,12 +60,13 @@ TEST(SampleStation, LaysOutAWholeStationAndNeverOverwritesOne) {
   EXPECT_FALSE(std::filesystem::exists(station / "elements.dat"));
 }
 
-TEST(SampleStation, NextPassStartsAMinuteBeforeARealPass) {
+TEST(SampleStation, NextPassStartsShortlyBeforeTheFirstPassTheStationFollows) {
   TempDir dir;
   ASSERT_EQ(InitStation(dir.path()), "");
   std::optional<SystemTime> start = NextPassStart(dir.path());
   ASSERT_TRUE(start.has_value());
-  // One of the listed satellites crosses the horizon a minute after the start.
+  // One of the listed satellites rises above the minimum elevation (minel.dat) just after the
+  // start.
   std::vector<sim::TrueSatellite> satellites;
   for (const char* name : {"NOAA 15", "NOAA 16", "NOAA 14", "ORBVIEW 2 (SEASTAR)", "FENGYUN 1C"}) {
     sim::TrueSatellite satellite;
@@ -75,9 +76,18 @@ TEST(SampleStation, NextPassStartsAMinuteBeforeARealPass) {
   LocationValues location = ReadLocation(dir.path());
   sim::TrueStation station{location.latitude, location.longitude, location.height};
   double t = start->AsSeconds();
-  std::optional<double> aos = sim::FirstAos(satellites, station, t - 1);
+  std::optional<double> aos = sim::FirstAos(satellites, station, t - 1, 5.0);
   ASSERT_TRUE(aos.has_value());
   EXPECT_NEAR(*aos - t, kSimLeadSeconds, 1.0);
+
+  // A higher minimum elevation moves the start to a pass that climbs above it.
+  WriteFileAtomically(dir.path() / "minel.dat", "25.000000\n");
+  std::optional<SystemTime> later = NextPassStart(dir.path());
+  ASSERT_TRUE(later.has_value());
+  std::optional<double> highAos = sim::FirstAos(satellites, station, start->AsSeconds(), 25.0);
+  ASSERT_TRUE(highAos.has_value());
+  EXPECT_NEAR(*highAos - later->AsSeconds(), kSimLeadSeconds, 1.0);
+  EXPECT_GT(later->AsSeconds(), t);
 }
 
 }  // namespace

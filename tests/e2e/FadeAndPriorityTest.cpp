@@ -18,7 +18,7 @@ constexpr std::int64_t kLossFrames = 31;
 
 TEST(WholeStationUpsets, FadeInMidPass) {
   StationRig rig({.satellites = {"NOAA 15"}});
-  auto pass = FindPass(rig.hardware().sky(), "NOAA 15", rig.start().AsSeconds());
+  auto pass = FindPass(rig.hardware().sky(), "NOAA 15", rig.start().AsSeconds(), kMinimumElevation);
   ASSERT_TRUE(pass);
   ASSERT_GT(pass->set - pass->rise, 5 * 60.0);
   const double middle = (pass->rise + pass->set) / 2;
@@ -59,7 +59,6 @@ TEST(WholeStationUpsets, FadeInMidPass) {
 
 // The same orbit as NOAA 15's, this much later along it.
 constexpr double kLagSeconds = 180.0;
-constexpr double kMinimumElevation = 5.0;  // the sample station's minel.dat
 
 // elements.dat with slot 0's satellite "NOAA 16" flying NOAA 15's orbit a few minutes behind it.
 void WriteTrailingTwin(const std::filesystem::path& dir) {

@@ -16,11 +16,10 @@
 namespace halvik::e2e {
 namespace {
 
-constexpr double kMinimumElevation = 5.0;  // the sample station's minel.dat
 constexpr double kDegreesPerRadian = 57.29577951308232;
 // Station time allowed for one pass after the start: the pass and a few minutes.
 std::int64_t PassLimit(StationRig& rig, const char* satellite) {
-  auto pass = FindPass(rig.hardware().sky(), satellite, rig.start().AsSeconds());
+  auto pass = FindPass(rig.hardware().sky(), satellite, rig.start().AsSeconds(), kMinimumElevation);
   if (!pass) return 0;
   return static_cast<std::int64_t>(pass->set - rig.start().AsSeconds()) + 240;
 }
@@ -131,7 +130,7 @@ TEST(WholeStationDisk, DiskFillsDuringPass) {
   // The header, the sync-acquired marker and the frames, then half a block more.
   DiskBudget disk((2 + kFramesThatFit) * kBlockBytes + kBlockBytes / 2);
   StationRig rig({.satellites = {"NOAA 15"}, .diskBudget = &disk});
-  auto pass = FindPass(rig.hardware().sky(), "NOAA 15", rig.start().AsSeconds());
+  auto pass = FindPass(rig.hardware().sky(), "NOAA 15", rig.start().AsSeconds(), kMinimumElevation);
   ASSERT_TRUE(pass);
 
   bool suspendedSeen = false;

@@ -146,7 +146,7 @@ std::optional<SystemTime> StartBeforeHighPass(const std::filesystem::path& stati
   std::optional<double> best;
   for (const std::string& name : names) {
     double t = from.AsSeconds();
-    while (auto pass = FindPass(sky, name, t)) {
+    while (auto pass = FindPass(sky, name, t, kMinimumElevation)) {
       if (pass->highestDeg > aboveDeg) {
         if (!best || pass->rise < *best) best = pass->rise;
         break;

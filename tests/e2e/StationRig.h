@@ -93,6 +93,9 @@ class TextCanvas final : public Canvas {
   std::map<std::pair<int, int>, std::string> texts_;
 };
 
+// The sample station's minimum elevation (minel.dat), in degrees.
+inline constexpr double kMinimumElevation = 5.0;
+
 // A satellite's pass as the sky flies it: above `aboveDeg` from `rise` to `set` (UTC seconds).
 struct PassWindow {
   double rise = 0;
