@@ -49,6 +49,7 @@ struct RunOptions {
   std::int64_t exitAfterPasses = 0;
   std::string snapshot;
   std::int64_t snapshotEvery = 10;
+  std::int64_t statusEvery = 1;
 };
 
 bool DisplayAvailable() {
@@ -139,6 +140,7 @@ int RunStation(const RunOptions& options) {
     run.exitAfterPasses = options.exitAfterPasses;
     run.snapshotEverySeconds = options.snapshotEvery;
     run.out = &std::cout;
+    run.statusEverySeconds = options.statusEvery;
     run.stopSignal = &stopSignal;
     // A snapshot is the persistent picture with the whole quick-look image drawn in: rows the
     // live paint skipped while the simulation ran fast are there too.
@@ -207,6 +209,10 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
   app.add_option("--snapshot", options->snapshot, "Write the status view to this PNG file");
   app.add_option("--snapshot-every", options->snapshotEvery, "Seconds between snapshots")
       ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+  app.add_option("--status-every", options->statusEvery,
+                 "Headless: seconds of station time between status lines (0: none)")
+      ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
   app.final_callback([&app, &exitCode, options] {
     if (app.get_subcommands().empty()) exitCode = RunStation(*options);

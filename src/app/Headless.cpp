@@ -48,8 +48,8 @@ std::string StatusLine(Station& station, std::int64_t stationSecond) {
 void RunHeadless(Station& station, StatusView& view, Canvas& canvas,
                  const HeadlessOptions& options) {
   Clock& clock = station.environment().clock;
-  std::int64_t lastPrintedSecond = -1;
-  std::int64_t lastPrintRealMs = 0;
+  std::int64_t lastStatusSecond = -1;
+  std::int64_t lastPrintRealMs = -1;
   std::int64_t nextSnapshotSecond = clock.Now().seconds;
   const std::int64_t deadline = clock.Now().seconds + options.limitSeconds;
   for (;;) {
@@ -65,10 +65,13 @@ void RunHeadless(Station& station, StatusView& view, Canvas& canvas,
 
     std::int64_t second = clock.Now().seconds;
     std::int64_t realMs = RealMs();
-    if (options.out && second != lastPrintedSecond &&
-        (lastPrintedSecond < 0 || realMs - lastPrintRealMs >= 1000)) {
+    // A clock set back (by hand or by a time service) starts the interval afresh.
+    const bool statusDue = lastStatusSecond < 0 || second < lastStatusSecond ||
+                           second - lastStatusSecond >= options.statusEverySeconds;
+    if (options.out && options.statusEverySeconds > 0 && statusDue &&
+        (lastPrintRealMs < 0 || realMs - lastPrintRealMs >= options.statusRealGapMs)) {
       *options.out << StatusLine(station, second) << std::endl;
-      lastPrintedSecond = second;
+      lastStatusSecond = second;
       lastPrintRealMs = realMs;
     }
     if (options.snapshot && second >= nextSnapshotSecond) {

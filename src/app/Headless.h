@@ -18,8 +18,11 @@ struct HeadlessOptions {
   // Called every `snapshotEverySeconds` of station time with the view, to write a picture.
   std::function<void(StatusView&)> snapshot;
   std::int64_t snapshotEverySeconds = 10;
-  // The status lines go here, at most one a second of real time.
+  // The status lines go here: one every `statusEverySeconds` of station time (0: none), and
+  // never more than one per `statusRealGapMs` of real time, however fast the clock runs.
   std::ostream* out = nullptr;
+  std::int64_t statusEverySeconds = 1;
+  std::int64_t statusRealGapMs = 1000;
   // Set (to non-zero) by a signal handler: run the orderly shut-down.
   const std::atomic<int>* stopSignal = nullptr;
   // Called after every paint (whole-station tests watch the station through it).
