@@ -48,9 +48,6 @@ constexpr std::int64_t kStartMarginSeconds = 180;
 constexpr std::int64_t kEndMarginSeconds = 180;
 // The run starts this long before the first pass of the sample satellites.
 constexpr std::int64_t kLeadSeconds = 300;
-// The share of the downlink's frames a capture must hold; fewer means the capture thread fell
-// behind the simulated clock (marker times are whole seconds, hence the slack).
-constexpr double kMinimumFrameShare = 0.97;
 
 struct Options {
   double hours = 24;
@@ -362,7 +359,7 @@ int Soak(const Options& options) {
       worstShare = share;
       worstShareFile = capture.file;
     }
-    if (share < kMinimumFrameShare) {
+    if (!HoldsEnoughFrames(capture)) {
       failures.push_back(Format(
           "%s: %lld frames of %.0f sent in lock (%s .. %s): the capture "
           "fell behind",

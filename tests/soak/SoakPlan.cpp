@@ -100,6 +100,7 @@ CaptureCheck CheckCapture(const std::string& fileName, const CaptureReadResult& 
       locked = true;
     } else if (locked) {
       check.framesExpected += static_cast<double>(marker->time - lockedSince) * rate;
+      ++check.lockIntervals;
       locked = false;
     }
   }
@@ -112,6 +113,11 @@ double FramesPerSecond(std::string_view code) {
   if (code == "str") family = sim::DownlinkFamily::SeaStar;
   const sim::FrameLayout& layout = sim::LayoutFor(family);
   return layout.wordsPerSecond / layout.frameWords;
+}
+
+bool HoldsEnoughFrames(const CaptureCheck& check) {
+  const double slack = check.lockIntervals * FramesPerSecond(check.code);
+  return static_cast<double>(check.frames) >= check.framesExpected * kMinimumFrameShare - slack;
 }
 
 std::vector<ListedPass> Missed(const std::vector<ListedPass>& expected,

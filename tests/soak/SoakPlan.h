@@ -43,6 +43,7 @@ struct CaptureCheck {
   std::int64_t frames = 0;
   // Frames the downlink sent while the board was in lock (sync acquired .. lost / end).
   double framesExpected = 0;
+  int lockIntervals = 0;  // stretches in lock that framesExpected adds up
 };
 
 // Reads the contents' shape: header found, sync acquired with count 30 first, end marker last,
@@ -51,6 +52,16 @@ CaptureCheck CheckCapture(const std::string& fileName, const CaptureReadResult& 
 
 // Frames per second of the downlink family of a capture code ("fy1", "str", else NOAA).
 double FramesPerSecond(std::string_view code);
+
+// The share of the frames sent in lock that a capture must hold; fewer means the capture thread
+// fell behind the simulated clock.
+inline constexpr double kMinimumFrameShare = 0.97;
+
+// Whether a capture holds enough of the frames sent in lock: the share above, less one second
+// of frames per stretch in lock, since marker times are whole seconds and so each stretch's
+// length is known only to the second (which matters for a capture cut short after a few
+// seconds by a higher slot's pass).
+bool HoldsEnoughFrames(const CaptureCheck& check);
 
 // The let-through passes that no capture of their code started for: a capture starts for a
 // pass when its sync-acquired time lies in [aos - 61, los].

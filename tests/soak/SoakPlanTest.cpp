@@ -1,6 +1,8 @@
 // The soak's own bookkeeping: which passes it expects and what it accepts as a capture.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "soak/SoakPlan.h"
 
 namespace halvik::soak {
@@ -78,6 +80,24 @@ TEST(SoakPlan, CaptureShapeAndMatching) {
   EXPECT_EQ(good.frames, 1800);
   EXPECT_NEAR(good.framesExpected, 300 * FramesPerSecond("N15"), 1e-9);
   EXPECT_NEAR(FramesPerSecond("fy1") / FramesPerSecond("N15"), 1.0, 0.01);  // twice both
+  EXPECT_EQ(good.lockIntervals, 2);
+
+  // --- enough frames: 97 % of those sent in lock, less a second's worth per stretch in lock
+  const double rate = FramesPerSecond("N15");
+  CaptureCheck check = good;
+  check.frames = static_cast<std::int64_t>(std::ceil(good.framesExpected * 0.97 - 2 * rate));
+  EXPECT_TRUE(HoldsEnoughFrames(check));
+  check.frames = static_cast<std::int64_t>(good.framesExpected * 0.95);
+  EXPECT_FALSE(HoldsEnoughFrames(check));
+  // A capture of three seconds that a higher slot cut short: one stretch, known to a second.
+  CaptureCheck brief = CheckCapture(
+      "Th27DecA.N14", Read({acquired, CaptureFrameRun{16, 16},
+                            CaptureMarker{MarkerKind::EndOfCapture, 0, acquired.time + 3}}));
+  ASSERT_EQ(brief.fault, "");
+  EXPECT_NEAR(brief.framesExpected, 3 * rate, 1e-9);
+  EXPECT_TRUE(HoldsEnoughFrames(brief));
+  brief.frames = 10;
+  EXPECT_FALSE(HoldsEnoughFrames(brief));
 
   // --- what makes one malformed
   EXPECT_NE(CheckCapture("a.N15", Read({acquired, CaptureFrameRun{1, 1}, end}, false)).fault, "");
