@@ -105,9 +105,16 @@ TEST(WholeStationUpsets, HigherPriorityPassTakesTheAntenna) {
   ASSERT_TRUE(rig.Run(2, static_cast<std::int64_t>(second->set - rig.start().AsSeconds()) + 300,
                       [&](Station& station) {
                         const SchedulerState* scheduler = station.scheduler();
-                        if (!scheduler || !scheduler->TrackingActive) return;
+                        if (!scheduler) return;
+                        // The tracking thread runs on while the selection and the park count
+                        // are read one by one. A park between the reads would pair a count
+                        // with the wrong selection, so a sample counts only when the park count
+                        // was the same before and after the selection was read.
+                        const int parksBefore = rig.hardware().tracker().counters().parkMoves;
+                        const bool active = scheduler->TrackingActive != 0;
                         const int slot = static_cast<int>(scheduler->SelectedSatellite);
                         const int parks = rig.hardware().tracker().counters().parkMoves;
+                        if (!active || parks != parksBefore) return;
                         if (slot == 1 && parksAtSlot0 < 0) parksWhileSlot1 = parks;
                         if (slot == 0 && parksAtSlot0 < 0) parksAtSlot0 = parks;
                       }));
