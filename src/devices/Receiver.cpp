@@ -3,6 +3,7 @@
 #include <array>
 
 #include "devices/PortIo.h"
+#include "platform/BoundedWait.h"
 
 namespace halvik {
 namespace {
@@ -32,6 +33,9 @@ constexpr int kFlushBeforeLockReads = 6;
 constexpr std::size_t kLevelReplyBytes = 11;
 constexpr std::size_t kLockReplyBytes = 3;
 constexpr std::array<std::uint8_t, 5> kNoLevel{'0', '.', '0', '0', '0'};
+// One character time at 9600 baud 8N1 (10 bits), to the clock's millisecond: the line status
+// cannot change much sooner, so the serial waits pause this long after an empty poll.
+constexpr std::int64_t kCharacterTimeMs = 1;
 
 }  // namespace
 
@@ -62,14 +66,13 @@ float Receiver::ReceiverReadStatus() {
 }
 
 bool Receiver::WaitLineStatus(std::uint8_t bit, std::int64_t timeoutMs) {
-  std::int64_t start = clock_.MonotonicMs();
+  BoundedWait wait(clock_, timeoutMs, kCharacterTimeMs);
   for (;;) {
     if ((ReadPortByte(device_, kUartLineStatus) & bit) != 0) return true;
     // One last look once the bound has passed: a thread held up between its status read and
     // the clock must not take a late byte for a missing one.
-    if (clock_.MonotonicMs() - start > timeoutMs) {
-      return (ReadPortByte(device_, kUartLineStatus) & bit) != 0;
-    }
+    if (wait.Over()) return (ReadPortByte(device_, kUartLineStatus) & bit) != 0;
+    wait.Pause();
   }
 }
 
