@@ -141,6 +141,7 @@ int RunStation(const RunOptions& options) {
     run.snapshotEverySeconds = options.snapshotEvery;
     run.out = &std::cout;
     run.statusEverySeconds = options.statusEvery;
+    run.pollWithoutPaint = &readout;
     run.stopSignal = &stopSignal;
     // A snapshot is the persistent picture with the whole quick-look image drawn in: rows the
     // live paint skipped while the simulation ran fast are there too.

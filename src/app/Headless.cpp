@@ -52,18 +52,24 @@ void RunHeadless(Station& station, StatusView& view, Canvas& canvas,
   std::int64_t lastPrintRealMs = -1;
   std::int64_t nextSnapshotSecond = clock.Now().seconds;
   const std::int64_t deadline = clock.Now().seconds + options.limitSeconds;
-  for (;;) {
-    if (options.limitSeconds > 0 && clock.Now().seconds >= deadline) return;
-    if (options.stopSignal && options.stopSignal->load() != 0) return;
-    if (options.exitAfterPasses > 0 &&
-        station.captureStatus.CapturesFinished.load() >= options.exitAfterPasses) {
-      return;
+  auto timeToStop = [&] {
+    return (options.limitSeconds > 0 && clock.Now().seconds >= deadline) ||
+           (options.stopSignal && options.stopSignal->load() != 0) ||
+           (options.exitAfterPasses > 0 &&
+            station.captureStatus.CapturesFinished.load() >= options.exitAfterPasses);
+  };
+  while (!timeToStop()) {
+    std::int64_t second = clock.Now().seconds;
+    const bool snapshotDue = options.snapshot && second >= nextSnapshotSecond;
+    if (options.pollWithoutPaint == nullptr || snapshotDue) {
+      view.TimerTick();
+      view.Paint(canvas);
+    } else {
+      options.pollWithoutPaint->ReceiverReadStatus();
     }
-    view.TimerTick();
-    view.Paint(canvas);
     if (options.afterPaint) options.afterPaint();
 
-    std::int64_t second = clock.Now().seconds;
+    second = clock.Now().seconds;
     std::int64_t realMs = RealMs();
     // A clock set back (by hand or by a time service) starts the interval afresh.
     const bool statusDue = lastStatusSecond < 0 || second < lastStatusSecond ||
@@ -74,12 +80,17 @@ void RunHeadless(Station& station, StatusView& view, Canvas& canvas,
       lastStatusSecond = second;
       lastPrintRealMs = realMs;
     }
-    if (options.snapshot && second >= nextSnapshotSecond) {
+    if (snapshotDue) {
       options.snapshot(view);
       nextSnapshotSecond =
           second + (options.snapshotEverySeconds > 0 ? options.snapshotEverySeconds : 10);
     }
     clock.SleepMs(kPaintPeriodMs);
+  }
+  // The caller's last picture shows the end, not the last snapshot.
+  if (options.pollWithoutPaint != nullptr && options.snapshot) {
+    view.TimerTick();
+    view.Paint(canvas);
   }
 }
 

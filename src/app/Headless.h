@@ -25,8 +25,14 @@ struct HeadlessOptions {
   std::int64_t statusRealGapMs = 1000;
   // Set (to non-zero) by a signal handler: run the orderly shut-down.
   const std::atomic<int>* stopSignal = nullptr;
-  // Called after every paint (whole-station tests watch the station through it).
+  // Called after every tick of the 100 ms timer, painted or not (whole-station tests watch the
+  // station through it).
   std::function<void()> afterPaint;
+  // Nobody sees the offscreen view between snapshots: when this is set, the view is painted
+  // only for a snapshot, and on every other tick this readout is polled as the paint would
+  // poll it, so the receiver's lock stays as current and its serial line as busy as with a
+  // window. nullptr: the view is painted on every tick.
+  ReceiverReadout* pollWithoutPaint = nullptr;
   // Give up after this much station time even when the captures have not come (0: never).
   std::int64_t limitSeconds = 0;
 };
@@ -34,9 +40,10 @@ struct HeadlessOptions {
 // One line of the station's state: time, receiver, antenna, capture state, satellite followed.
 std::string StatusLine(Station& station, std::int64_t stationSecond);
 
-// The station without a window: the same paint every 100 ms on an offscreen canvas (so the
-// receiver is polled as with a window), a status line once a second, snapshots when asked, until
-// a signal or the requested number of captures. Returns when it is time to shut down.
+// The station without a window: the view's 100 ms timer, painting on an offscreen canvas (or
+// only polling the receiver, see `pollWithoutPaint`), a status line once a second, snapshots
+// when asked, until a signal or the requested number of captures. Returns when it is time to
+// shut down.
 void RunHeadless(Station& station, StatusView& view, Canvas& canvas,
                  const HeadlessOptions& options);
 

@@ -80,7 +80,7 @@ bool Station::Start() {
 
 void Station::StartTrackingThread() {
   trackingLoop_ = std::make_unique<TrackingLoop>(trackingContext_);
-  trackingThread_.Start([this] { trackingLoop_->Run(); });
+  trackingThread_.Start([this] { trackingLoop_->Run(); }, "halvik-track");
 }
 
 void Station::StartCaptureThread() {
@@ -90,7 +90,7 @@ void Station::StartCaptureThread() {
   context.diskBudget = env_.diskBudget;
   context.raiseThreadPriority = env_.raiseCapturePriority;
   captureEngine_ = std::make_unique<CaptureEngine>(context);
-  captureThread_.Start([this] { captureEngine_->Run(); });
+  captureThread_.Start([this] { captureEngine_->Run(); }, "halvik-capture");
 }
 
 bool Station::Shutdown() {

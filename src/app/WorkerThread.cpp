@@ -1,5 +1,7 @@
 #include "app/WorkerThread.h"
 
+#include <pthread.h>
+
 #include "platform/Clock.h"
 
 namespace halvik {
@@ -13,9 +15,11 @@ WorkerThread::~WorkerThread() {
   if (thread_.joinable()) thread_.join();
 }
 
-void WorkerThread::Start(std::function<void()> body) {
+void WorkerThread::Start(std::function<void()> body, const char* name) {
   ended_.store(false, std::memory_order_relaxed);
-  thread_ = std::thread([this, body = std::move(body)] {
+  thread_ = std::thread([this, body = std::move(body), name] {
+    // A name that does not fit is refused by the system; the thread runs unnamed.
+    if (name != nullptr) (void)pthread_setname_np(pthread_self(), name);
     body();
     ended_.store(true, std::memory_order_release);
   });

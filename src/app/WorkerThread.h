@@ -20,7 +20,9 @@ class WorkerThread {
   // Joins a thread that is still running (blocking): the owner has made sure it will end.
   ~WorkerThread();
 
-  void Start(std::function<void()> body);
+  // `name` (at most 15 characters) is what ps, top and /proc/PID/task/*/comm show for the
+  // thread, so its share of the processor can be told from the others'.
+  void Start(std::function<void()> body, const char* name = nullptr);
   // Waits up to `limitMs` on `clock` for the thread to end; joins it and returns true when it
   // ended, false when it is still running.
   bool WaitFor(Clock& clock, std::int64_t limitMs);

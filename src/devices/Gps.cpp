@@ -2,6 +2,8 @@
 
 #include <bit>
 
+#include "platform/BoundedWait.h"
+
 namespace halvik {
 namespace {
 
@@ -30,18 +32,23 @@ std::int16_t Integer16(const std::uint8_t* p) {
   return static_cast<std::int16_t>((std::uint16_t{p[0]} << 8) | std::uint16_t{p[1]});
 }
 
+// One character time on the relay's 9600-baud line (11 bits, about 1.15 ms): the first pause
+// of both waits, since neither room in the relay nor the next byte can come much sooner.
+constexpr std::int64_t kGpsCharacterTimeMs = 1;
+
 }  // namespace
 
 void GpsLink::GpsSendByte(std::uint8_t byte) {
   if (LinkFailed()) return;
   // A relay that cannot take a byte for 100 ms is taken as failed. A board that does not answer
   // at all (-1) lets the byte go and fails later, in the receive.
-  std::int64_t start = clock_.MonotonicMs();
+  BoundedWait wait(clock_, kGpsReadyTimeoutMs, kGpsCharacterTimeMs);
   while (tracker_.TrackerQuery(GpsReadyForByte) == 0) {
-    if (clock_.MonotonicMs() - start > kGpsReadyTimeoutMs) {
+    if (wait.Over()) {
       state_.GpsLinkFailed = 1;
       return;
     }
+    wait.Pause();
   }
   tracker_.TrackerSendByte(GpsPutByte);
   tracker_.TrackerSendByte(byte);
@@ -72,15 +79,19 @@ std::size_t GpsLink::GpsReceivePacket(std::span<std::uint8_t> buffer, std::uint8
 
   // The time budget covers the whole packet and is only looked at while nothing is waiting, so
   // a receiver that talks without pause keeps the receive going.
-  const std::int64_t start = clock_.MonotonicMs();
+  BoundedWait wait(clock_, kGpsPacketTimeoutMs, kGpsCharacterTimeMs);
   auto take = [&]() -> int {
     for (;;) {
       int byte = GpsNextByte();
-      if (byte >= 0) return byte;
-      if (clock_.MonotonicMs() - start > kGpsPacketTimeoutMs) {
+      if (byte >= 0) {
+        wait.Served();
+        return byte;
+      }
+      if (wait.Over()) {
         state_.GpsLinkFailed = 1;
         return -1;
       }
+      wait.Pause();
     }
   };
 

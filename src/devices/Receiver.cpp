@@ -1,8 +1,10 @@
 #include "devices/Receiver.h"
 
+#include <algorithm>
 #include <array>
 
 #include "devices/PortIo.h"
+#include "platform/BoundedWait.h"
 
 namespace halvik {
 namespace {
@@ -32,6 +34,13 @@ constexpr int kFlushBeforeLockReads = 6;
 constexpr std::size_t kLevelReplyBytes = 11;
 constexpr std::size_t kLockReplyBytes = 3;
 constexpr std::array<std::uint8_t, 5> kNoLevel{'0', '.', '0', '0', '0'};
+// One character at 9600 baud 8N1 (10 bits) takes this long on the line. A serial wait pauses
+// at least a millisecond, and while a reply is awaited, about as long as its remaining bytes
+// take to arrive: they then wait in the receive FIFO and are read without further pauses.
+constexpr std::int64_t kCharacterTimeUs = 1042;
+std::int64_t LineTimeMs(std::size_t characters) {
+  return std::max<std::int64_t>(1, static_cast<std::int64_t>(characters) * kCharacterTimeUs / 1000);
+}
 
 }  // namespace
 
@@ -61,22 +70,23 @@ float Receiver::ReceiverReadStatus() {
   return QueryStatusLocked();
 }
 
-bool Receiver::WaitLineStatus(std::uint8_t bit, std::int64_t timeoutMs) {
-  std::int64_t start = clock_.MonotonicMs();
+bool Receiver::WaitLineStatus(std::uint8_t bit, std::int64_t timeoutMs, std::int64_t firstPauseMs) {
+  BoundedWait wait(clock_, timeoutMs, firstPauseMs);
   for (;;) {
     if ((ReadPortByte(device_, kUartLineStatus) & bit) != 0) return true;
     // One last look once the bound has passed: a thread held up between its status read and
     // the clock must not take a late byte for a missing one.
-    if (clock_.MonotonicMs() - start > timeoutMs) {
-      return (ReadPortByte(device_, kUartLineStatus) & bit) != 0;
-    }
+    if (wait.Over()) return (ReadPortByte(device_, kUartLineStatus) & bit) != 0;
+    wait.Pause();
   }
 }
 
 bool Receiver::SendCommandLocked(std::string_view command) {
   if (command.empty()) return true;
   // The whole command fits the transmit FIFO, so one wait before the first byte is enough.
-  if (!WaitLineStatus(kLineStatusTransmitterEmpty, kTransmitterEmptyTimeoutMs)) return false;
+  if (!WaitLineStatus(kLineStatusTransmitterEmpty, kTransmitterEmptyTimeoutMs, LineTimeMs(1))) {
+    return false;
+  }
   for (char c : command) WritePortByte(device_, kUartData, static_cast<std::uint8_t>(c));
   return true;
 }
@@ -93,8 +103,10 @@ void Receiver::TuneLocked(int mhz) {
   }
 }
 
-bool Receiver::ReadReplyByte(std::uint8_t& byte) {
-  if (!WaitLineStatus(kLineStatusDataReady, kReplyByteTimeoutMs)) return false;
+bool Receiver::ReadReplyByte(std::uint8_t& byte, std::size_t bytesToCome) {
+  if (!WaitLineStatus(kLineStatusDataReady, kReplyByteTimeoutMs, LineTimeMs(bytesToCome))) {
+    return false;
+  }
   byte = ReadPortByte(device_, kUartData);
   return true;
 }
@@ -117,8 +129,8 @@ Receiver::ReceiverStatus Receiver::ExchangeStatusLocked() {
 
   if (!SendCommandLocked("sv\r")) return {};
   std::array<std::uint8_t, kLevelReplyBytes> levelReply{};
-  for (std::uint8_t& byte : levelReply) {
-    if (!ReadReplyByte(byte)) return {};
+  for (std::size_t i = 0; i < levelReply.size(); ++i) {
+    if (!ReadReplyByte(levelReply[i], levelReply.size() - i)) return {};
   }
   // The level comes as "d.ddd"; any other shape (ten volts or more, noise) reads as "0.000".
   // The characters are used as they come, digits or not.
@@ -131,8 +143,8 @@ Receiver::ReceiverStatus Receiver::ExchangeStatusLocked() {
 
   if (!SendCommandLocked("sl\r")) return {};
   std::array<std::uint8_t, kLockReplyBytes> lockReply{};
-  for (std::uint8_t& byte : lockReply) {
-    if (!ReadReplyByte(byte)) return {};
+  for (std::size_t i = 0; i < lockReply.size(); ++i) {
+    if (!ReadReplyByte(lockReply[i], lockReply.size() - i)) return {};
   }
   return {static_cast<float>(level), lockReply[0] == 'L' && lockReply[1] == 'K'};
 }

@@ -55,8 +55,9 @@ class Receiver {
  private:
   bool SendCommandLocked(std::string_view command);
   void TuneLocked(int mhz);
-  bool WaitLineStatus(std::uint8_t bit, std::int64_t timeoutMs);
-  bool ReadReplyByte(std::uint8_t& byte);
+  bool WaitLineStatus(std::uint8_t bit, std::int64_t timeoutMs, std::int64_t firstPauseMs);
+  // `bytesToCome`: this byte and the rest of the reply, which the wait's first pause allows for.
+  bool ReadReplyByte(std::uint8_t& byte, std::size_t bytesToCome);
   void FlushReceiveFifo(int reads);
   struct ReceiverStatus {
     float level = 0.0f;  // volts

@@ -1,6 +1,7 @@
 #include "devices/Tracker.h"
 
 #include "devices/PortIo.h"
+#include "platform/BoundedWait.h"
 
 namespace halvik {
 namespace {
@@ -9,6 +10,9 @@ constexpr int kFlushRounds = 10;
 constexpr int kStatusReadsBeforeWait = 4;
 constexpr int kStatusReadsBetweenWaits = 5;
 constexpr int kStatusReadsBeforeReply = 5;
+// The board is busy about this long after taking a byte, and a reply takes about as long: the
+// first pause of every wait on it.
+constexpr std::int64_t kTrackerBusyMs = 1;
 
 }  // namespace
 
@@ -26,15 +30,14 @@ std::uint8_t Tracker::ReadStatus() {
 }
 
 bool Tracker::WaitUntilBoardTakes() {
-  std::int64_t start = clock_.MonotonicMs();
+  BoundedWait wait(clock_, kTrackerReadyTimeoutMs, kTrackerBusyMs);
   for (;;) {
     if ((ReadStatus() & kTrackerCanTake) != 0) return true;
     if (Closed()) return false;
     // One last look once the time is up, so a thread held up between its status read and the
     // clock does not give up on a board that is ready by now.
-    if (clock_.MonotonicMs() - start > kTrackerReadyTimeoutMs) {
-      return (ReadStatus() & kTrackerCanTake) != 0;
-    }
+    if (wait.Over()) return (ReadStatus() & kTrackerCanTake) != 0;
+    wait.Pause();
   }
 }
 
@@ -53,7 +56,7 @@ std::int16_t Tracker::TrackerQuery(std::uint8_t command) {
   if (Closed()) return kTrackerNoAnswer;
 
   // A reply left over from an earlier exchange would be taken for this one's: drop it, with a
-  // beep for each stale byte.
+  // beep for each stale byte. Every round finds a byte there, so the drain never pauses.
   std::int64_t drainStart = clock_.MonotonicMs();
   while (!Closed() && (ReadStatus() & kTrackerNoReply) == 0) {
     ReadPortByte(device_, kTrackerReply);
@@ -64,13 +67,14 @@ std::int16_t Tracker::TrackerQuery(std::uint8_t command) {
   TrackerSendByte(command);
 
   // As in the ready wait, the status gets one last look once the time is up.
-  std::int64_t replyStart = clock_.MonotonicMs();
+  BoundedWait replyWait(clock_, kTrackerReplyTimeoutMs, kTrackerBusyMs);
   for (bool last = false;;) {
     std::uint8_t status = ReadStatus();
     if (Closed()) return kTrackerNoAnswer;
     if ((status & kTrackerNoReply) == 0) break;
     if (last) return kTrackerNoAnswer;
-    last = clock_.MonotonicMs() - replyStart > kTrackerReplyTimeoutMs;
+    last = replyWait.Over();
+    if (!last) replyWait.Pause();
   }
   for (int i = 0; i < kStatusReadsBeforeReply; ++i) ReadStatus();
   std::uint8_t reply = ReadPortByte(device_, kTrackerReply);

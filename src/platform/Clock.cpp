@@ -1,6 +1,7 @@
 #include "platform/Clock.h"
 
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 namespace halvik {
@@ -55,7 +56,8 @@ std::int64_t ScaledClock::MonotonicMs() { return SimulatedMsSinceStart(); }
 
 void ScaledClock::SleepMs(std::int64_t ms) {
   if (ms <= 0) return;
-  auto realUs = static_cast<std::int64_t>(static_cast<double>(ms) * 1000.0 / speed_);
+  // Rounded up, so the simulated time slept is never short of what was asked.
+  auto realUs = static_cast<std::int64_t>(std::ceil(static_cast<double>(ms) * 1000.0 / speed_));
   // Even a very fast simulation yields the processor on every sleep.
   std::this_thread::sleep_for(std::chrono::microseconds(realUs > 0 ? realUs : 1));
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "FakeTrackerBoard.h"
@@ -276,6 +277,73 @@ TEST(Gps, ReceiverThatTalksWithoutPauseKeepsTheReceiveGoing) {
   EXPECT_GT(bench.clock.MonotonicMs() - start, 2 * kGpsPacketTimeoutMs);
   EXPECT_EQ(bench.state.GpsHealth.load(), 3);
   EXPECT_EQ(bench.state.GpsLinkFailed.load(), 0);
+}
+
+// A manual clock that calls `onSleep` after every sleep, so the GPS receiver can act at a set
+// time while only the station's own sleeps move the clock.
+class SleepHookClock final : public Clock {
+ public:
+  SystemTime Now() override { return inner_.Now(); }
+  std::int64_t MonotonicMs() override { return inner_.MonotonicMs(); }
+  void SleepMs(std::int64_t ms) override {
+    inner_.SleepMs(ms);
+    if (onSleep) onSleep(inner_.MonotonicMs());
+  }
+  std::function<void(std::int64_t)> onSleep;
+
+ private:
+  ManualClock inner_;
+};
+
+TEST(Gps, WaitsSleepBetweenPolls) {
+  ScriptedDevice device{"\\\\.\\hrptTrkr"};
+  FakeTrackerBoard board{*device.registers};
+  SleepHookClock clock;
+  CountingBeeper beeper;
+  Tracker tracker{device.handle, clock, beeper};
+  GpsState state;
+  GpsLink gps{tracker, clock, state};
+  auto queries = [&](std::uint8_t command) {
+    return std::count(board.received.begin(), board.received.end(), command);
+  };
+
+  // --- a relay with no room: the byte fails the link at the 100 ms bound, after tens of polls
+  board.relayReady = false;
+  std::int64_t start = clock.MonotonicMs();
+  gps.GpsSendByte(0x21);
+  std::int64_t spent = clock.MonotonicMs() - start;
+  EXPECT_EQ(state.GpsLinkFailed.load(), 1);
+  EXPECT_GT(spent, kGpsReadyTimeoutMs);
+  EXPECT_LE(spent, kGpsReadyTimeoutMs + 2);
+  EXPECT_LT(queries(GpsReadyForByte), 40);
+
+  // --- a receiver that answers 700 ms after the request: taken within one pause of it (at
+  // most a twentieth of the packet's bound)
+  state.GpsLinkFailed = 0;
+  board.relayReady = true;
+  board.received.clear();
+  const std::int64_t answerAt = clock.MonotonicMs() + 700;
+  clock.onSleep = [&](std::int64_t now) {
+    if (now >= answerAt && board.fromGps.empty() && queries(GpsTakeByte) == 0) {
+      Feed(board, HealthReply(4));
+    }
+  };
+  gps.GpsReadHealth();
+  EXPECT_EQ(state.GpsHealth.load(), 4);
+  EXPECT_GE(clock.MonotonicMs(), answerAt);
+  EXPECT_LE(clock.MonotonicMs(), answerAt + kGpsPacketTimeoutMs / 20);
+  EXPECT_LT(queries(GpsByteWaiting), 40 + static_cast<long>(HealthReply(4).size()));
+
+  // --- no answer at all: the link fails at the packet's 2000 ms bound, after tens of polls
+  clock.onSleep = nullptr;
+  board.received.clear();
+  start = clock.MonotonicMs();
+  gps.GpsReadHealth();
+  spent = clock.MonotonicMs() - start;
+  EXPECT_EQ(state.GpsLinkFailed.load(), 1);
+  EXPECT_GT(spent, kGpsPacketTimeoutMs);
+  EXPECT_LE(spent, kGpsPacketTimeoutMs + 2);
+  EXPECT_LT(queries(GpsByteWaiting), 40);
 }
 
 }  // namespace

@@ -255,6 +255,43 @@ TEST(Receiver, SilentReceiverAndClosedDeviceStayBounded) {
   EXPECT_DOUBLE_EQ(bench.receiver.ReceiverFrequency(), 1691.0);
 }
 
+// Only the waits' own sleeps move the clock here, and every line-status read is counted.
+TEST(Receiver, SerialWaitsSleepBetweenPolls) {
+  // --- a transmitter that never empties: the tune ends at the bound after tens of polls
+  ReceiverBench bench;
+  ScriptedRegisters& registers = *bench.board.registers;
+  bench.uart.transmitterStuck = true;
+  std::int64_t start = bench.clock.MonotonicMs();
+  bench.receiver.ReceiverTune(1700);
+  std::int64_t spent = bench.clock.MonotonicMs() - start;
+  EXPECT_TRUE(registers.Written(kUartData).empty());
+  EXPECT_GT(spent, kTransmitterEmptyTimeoutMs);
+  EXPECT_LE(spent, kTransmitterEmptyTimeoutMs + 2);
+  EXPECT_LT(registers.ReadCount(kUartLineStatus), 40u);
+
+  // --- a receiver that never answers the level query: likewise, on the reply's bound
+  bench.uart.transmitterStuck = false;
+  registers.ClearLog();
+  start = bench.clock.MonotonicMs();
+  EXPECT_FLOAT_EQ(bench.receiver.ReceiverReadStatus(), 0.0f);
+  spent = bench.clock.MonotonicMs() - start;
+  EXPECT_GT(spent, kReplyByteTimeoutMs);
+  EXPECT_LE(spent, kReplyByteTimeoutMs + 2);
+  EXPECT_LT(registers.ReadCount(kUartLineStatus), 40u);
+
+  // --- a transmitter that empties after 23 ms: both commands of the tune go out within one
+  // pause of it (at most 2 ms on a 50 ms bound)
+  std::int64_t emptyAt = bench.clock.MonotonicMs() + 23;
+  registers.OnRead(kUartLineStatus, [&] {
+    return static_cast<std::uint8_t>(bench.clock.MonotonicMs() >= emptyAt ? 0x60 : 0x00);
+  });
+  bench.uart.commands.clear();
+  bench.receiver.ReceiverTune(1700);
+  EXPECT_EQ(bench.uart.commands, (std::vector<std::string>{"f1700.500\r", "m5\r"}));
+  EXPECT_GE(bench.clock.MonotonicMs(), emptyAt);
+  EXPECT_LE(bench.clock.MonotonicMs(), emptyAt + 2);
+}
+
 // Gives the other thread a chance before every register access, so that two unserialised
 // exchanges would interleave at register granularity.
 class YieldingDevice final : public Device {

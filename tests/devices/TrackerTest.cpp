@@ -149,5 +149,49 @@ TEST(Tracker, ClosedDeviceEndsExchangesAtOnce) {
   EXPECT_EQ(bench.board.registers->CallCount(), 0u);
 }
 
+// Only the waits' own sleeps move the clock here, and every status read is counted.
+TEST(Tracker, WaitsSleepBetweenPolls) {
+  // --- a board that never takes a byte: both waits end at their bound with tens of polls
+  {
+    TrackerBench bench;
+    FixedBoard(*bench.board.registers, kTrackerNoReply);
+    std::int64_t start = bench.clock.MonotonicMs();
+    bench.tracker.TrackerSendByte(StopMotion);
+    std::int64_t spent = bench.clock.MonotonicMs() - start;
+    EXPECT_TRUE(bench.board.registers->Written(kTrackerData).empty());
+    EXPECT_GT(spent, 2 * kTrackerReadyTimeoutMs);
+    EXPECT_LE(spent, 2 * kTrackerReadyTimeoutMs + 2);
+    EXPECT_LT(bench.board.registers->ReadCount(kTrackerStatus), 100u);
+  }
+  // --- a board busy for 37 ms, then one whose reply takes 300 ms: each is served within one
+  // pause (the pauses double from 1 ms, so at most as long as the wait so far)
+  {
+    TrackerBench bench;
+    FixedBoard(*bench.board.registers, kTrackerNoReply, 0x21);
+    ManualClock& clock = bench.clock;
+    std::int64_t start = clock.MonotonicMs();
+    std::int64_t readyAt = start + 37;
+    std::int64_t replyAt = -1;
+    bench.board.registers->OnRead(kTrackerStatus, [&] {
+      std::int64_t now = clock.MonotonicMs();
+      int status = now >= readyAt ? kTrackerCanTake : 0;
+      if (replyAt < 0 || now < replyAt) status |= kTrackerNoReply;
+      return static_cast<std::uint8_t>(status);
+    });
+    std::int64_t writtenAt = -1;
+    bench.board.registers->OnWrite(kTrackerData, [&](std::uint8_t) {
+      writtenAt = clock.MonotonicMs();
+      replyAt = writtenAt + 300;
+    });
+    EXPECT_EQ(bench.tracker.TrackerQuery(ReadPower), 0x21);
+    EXPECT_GE(writtenAt, readyAt);
+    EXPECT_LE(writtenAt, readyAt + 37);
+    std::int64_t repliedAt = clock.MonotonicMs();
+    EXPECT_GE(repliedAt, replyAt);
+    EXPECT_LE(repliedAt, replyAt + kTrackerReplyTimeoutMs / 20);
+    EXPECT_LT(bench.board.registers->ReadCount(kTrackerStatus), 60u);
+  }
+}
+
 }  // namespace
 }  // namespace halvik

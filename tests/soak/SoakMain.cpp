@@ -311,6 +311,7 @@ int Soak(const Options& options) {
     testing::NullCanvas canvas;
     HeadlessOptions run;
     run.limitSeconds = durationSeconds;
+    run.pollWithoutPaint = &readout;
     run.afterPaint = [&] {
       std::int64_t now = clock.Now().seconds;
       if (now < nextSample) return;
