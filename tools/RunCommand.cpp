@@ -34,17 +34,28 @@
 namespace halvik::tools {
 namespace {
 
-// Set by SIGINT and SIGTERM: the orderly shut-down follows.
+// Set by a stop signal: the orderly shut-down follows.
 std::atomic<int> stopSignal{0};
 
 extern "C" void OnStopSignal(int) {
   stopSignal.store(1);
 }
 
+// Every signal that ends the station does so in order: captures finished, lists saved, the
+// antenna parked. SIGHUP is one of them until it gets a meaning of its own.
+void InstallStopSignals() {
+  for (int signal : {SIGINT, SIGTERM, SIGQUIT, SIGHUP}) std::signal(signal, OnStopSignal);
+}
+
+// Exit status when a worker thread did not stop within its time at shut-down.
+constexpr int kShutdownFailureExitStatus = 4;
+
 struct RunOptions {
   bool headless = false;
   std::string hardware = "sim";
-  std::string simStart;  // ISO 8601 UTC, "next-pass", or empty for the computer's clock
+  std::string simStart;          // ISO 8601 UTC, "next-pass", or empty for the computer's clock
+  std::string simComputerClock;  // ISO 8601 UTC; empty: the same as the simulated start
+  std::string simGpsWeek = "full";
   double simSpeed = 1.0;
   std::int64_t exitAfterPasses = 0;
   std::string snapshot;
@@ -65,6 +76,23 @@ bool DisplayAvailable() {
   std::_Exit(status);
 }
 
+// Shuts the station down; a worker that did not stop is named and ends the process at once.
+void ShutDownOrEnd(Station& station) {
+  if (station.Shutdown()) return;
+  const std::string which = station.ThreadsNotStopped();
+  const bool both = which.find(" and ") != std::string::npos;
+  std::cerr << "halvik: the " << which << (both ? " threads" : " thread") << " did not stop within "
+            << kWorkerStopLimitMs / 1000 << " s; ending without " << (both ? "them" : "it") << "\n";
+  EndProcess(kShutdownFailureExitStatus);
+}
+
+// The time of an ISO 8601 UTC option, to the millisecond.
+std::optional<SystemTime> IsoUtcTime(const std::string& text) {
+  std::optional<double> t = ParseIsoUtc(text);
+  if (!t) return std::nullopt;
+  return SystemTime::FromMilliseconds(static_cast<std::int64_t>(*t * 1000.0));
+}
+
 int RunStation(const RunOptions& options) {
   if (options.hardware != "sim") {
     std::cerr << "halvik: no driver for hardware '" << options.hardware
@@ -83,15 +111,27 @@ int RunStation(const RunOptions& options) {
     }
     start = *next;
   } else if (!options.simStart.empty()) {
-    std::optional<double> t = ParseIsoUtc(options.simStart);
+    std::optional<SystemTime> t = IsoUtcTime(options.simStart);
     if (!t) {
       std::cerr << "halvik: --sim-start wants an ISO 8601 UTC time such as "
                    "2000-11-17T10:00:00Z, or next-pass\n";
       return 2;
     }
-    start = SystemTime::FromMilliseconds(static_cast<std::int64_t>(*t * 1000.0));
+    start = *t;
   }
-  ScaledClock clock(start, options.simSpeed);
+  // The computer's clock may read anything at the start (a machine without a working
+  // real-time clock boots at 1970); the simulated sky and GPS keep the true time.
+  SystemTime computerStart = start;
+  if (!options.simComputerClock.empty()) {
+    std::optional<SystemTime> t = IsoUtcTime(options.simComputerClock);
+    if (!t) {
+      std::cerr << "halvik: --sim-computer-clock wants an ISO 8601 UTC time such as "
+                   "1970-01-01T00:00:00Z\n";
+      return 2;
+    }
+    computerStart = *t;
+  }
+  ScaledClock clock(computerStart, options.simSpeed);
 
   const bool headless = options.headless || !DisplayAvailable();
   if (headless) setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -107,8 +147,7 @@ int RunStation(const RunOptions& options) {
   // Qt takes the user's locale; station files and the screen keep the C locale's numbers.
   std::setlocale(LC_NUMERIC, "C");
 
-  std::signal(SIGINT, OnStopSignal);
-  std::signal(SIGTERM, OnStopSignal);
+  InstallStopSignals();
 
   LoggedMessages logged(clock);
   std::unique_ptr<QtMessages> boxes;
@@ -121,6 +160,9 @@ int RunStation(const RunOptions& options) {
   DeviceNamespace devices;
   SimHardwareOptions simOptions;
   simOptions.stationDir = dir;
+  simOptions.computerClockErrorSeconds =
+      static_cast<double>(start.AsMilliseconds() - computerStart.AsMilliseconds()) / 1000.0;
+  simOptions.gpsWeekModulo1024 = options.simGpsWeek == "mod1024";
   SimHardware hardware(clock, devices, simOptions);
   StationEnvironment env{dir,    clock, messages, beeper, systemInfo, spawner, hardware.services(),
                          devices};
@@ -156,7 +198,7 @@ int RunStation(const RunOptions& options) {
     if (snapshotPath) run.snapshot = [&](StatusView&) { writeSnapshot(); };
     RunHeadless(station, view, canvas, run);
     if (snapshotPath) writeSnapshot();
-    if (!station.Shutdown()) EndProcess(0);
+    ShutDownOrEnd(station);
     return 0;
   }
 
@@ -187,7 +229,7 @@ int RunStation(const RunOptions& options) {
   }
   gui->exec();
   boxes->StopDisplaying();
-  if (!station.Shutdown()) EndProcess(0);
+  ShutDownOrEnd(station);
   return 0;
 }
 
@@ -201,6 +243,13 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
       ->capture_default_str();
   app.add_option("--sim-start", options->simStart,
                  "Simulated start time: ISO 8601 UTC (2000-11-17T10:00:00Z) or next-pass");
+  app.add_option("--sim-computer-clock", options->simComputerClock,
+                 "What the computer's clock reads at the simulated start: ISO 8601 UTC "
+                 "(default: the simulated start)");
+  app.add_option("--sim-gps-week", options->simGpsWeek,
+                 "How the simulated GPS reports its week: full, or mod1024 as older receivers")
+      ->check(CLI::IsMember({"full", "mod1024"}))
+      ->capture_default_str();
   app.add_option("--sim-speed", options->simSpeed, "Simulated clock speed (times real time)")
       ->check(CLI::PositiveNumber)
       ->capture_default_str();

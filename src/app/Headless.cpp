@@ -37,9 +37,10 @@ std::string StatusLine(Station& station, std::int64_t stationSecond) {
     const SatelliteRecord& record = station.table[static_cast<std::size_t>(slot)];
     if (scheduler->TrackingActive && record.IsActive()) followed = record.name.Get();
   }
-  return Format("%s rx %.3f MHz %s %s | %s | %s | captures %lld",
+  // The GPS clock correction, what the station adds to the computer's clock.
+  return Format("%s clk %.2f s rx %.3f MHz %s %s | %s | %s | captures %lld",
                 FormatIsoUtc(static_cast<double>(stationSecond)).c_str(),
-                station.receiver.ReceiverFrequency(),
+                station.tracking.ClockCorrection.load(), station.receiver.ReceiverFrequency(),
                 station.receiver.ReceiverLocked() ? "locked" : "no-lock", antenna.c_str(),
                 capture.c_str(), followed.c_str(),
                 static_cast<long long>(station.captureStatus.CapturesFinished.load()));

@@ -57,6 +57,7 @@ SimHardware::SimHardware(Clock& computerClock, DeviceNamespace& devices, SimHard
   if (options.gpsPresent) {
     sim::SimGpsOptions gps = options.gps;
     gps.clockErrorSeconds = options.computerClockErrorSeconds;
+    gps.fullWeekNumber = !options.gpsWeekModulo1024;
     gps.latitudeDeg = station.latitudeDeg;
     gps.longitudeDeg = station.longitudeDeg;
     gps.altitudeM = station.heightFeet * 0.3048;

@@ -43,11 +43,13 @@ struct SimHardwareOptions {
   bool gpsPresent = true;
   // The computer's clock runs this many seconds behind the true (GPS) time.
   double computerClockErrorSeconds = 0.0;
+  // The GPS reports its week modulo 1024, as receivers of the 1990s did; else the whole week.
+  bool gpsWeekModulo1024 = false;
   std::vector<std::pair<double, double>> fades;  // UTC s since 1970: link lost from, until
   sim::SkyOptions sky;
   sim::SimReceiverOptions receiver;
   sim::SimTrackerOptions tracker;
-  sim::SimGpsOptions gps;  // its position and clock error are set from the fields above
+  sim::SimGpsOptions gps;  // its position, clock error and week form are set from the above
   sim::SimSynchronizerOptions synchronizer;
   std::map<std::string, sim::SimServiceFailures> serviceFailures;  // by service name
 };

@@ -107,7 +107,16 @@ bool Station::Shutdown() {
   bool captureEnded = captureThread_.WaitFor(env_.clock, kWorkerStopLimitMs);
 
   RemoveDriver(kSynchronizerDriver, env_.services);
+  trackingStopped_ = trackingEnded;
+  captureStopped_ = captureEnded;
   return trackingEnded && captureEnded;
+}
+
+std::string Station::ThreadsNotStopped() const {
+  if (!trackingStopped_ && !captureStopped_) return "tracking and capture";
+  if (!trackingStopped_) return "tracking";
+  if (!captureStopped_) return "capture";
+  return {};
 }
 
 }  // namespace halvik

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "app/WorkerThread.h"
 #include "capture/CaptureFile.h"
@@ -69,6 +70,9 @@ class Station {
   // thread stopped (10 s at most), synchronizer removed. False when a worker overran its
   // 10 s: it is still running, so the process must end without destroying the station.
   bool Shutdown();
+  // After a failed Shutdown: "tracking", "capture" or "tracking and capture", the worker
+  // threads that did not stop; empty when both did.
+  std::string ThreadsNotStopped() const;
 
   const StationEnvironment& environment() const { return env_; }
   ConfigContext& config() { return config_; }
@@ -107,6 +111,8 @@ class Station {
   std::unique_ptr<CaptureEngine> captureEngine_;
   WorkerThread trackingThread_;
   WorkerThread captureThread_;
+  bool trackingStopped_ = true;
+  bool captureStopped_ = true;
 };
 
 }  // namespace halvik

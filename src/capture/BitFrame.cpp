@@ -61,6 +61,9 @@ bool CaptureEngine::Allocate(std::size_t bytes) {
 }
 
 bool CaptureEngine::Begin() {
+  // Recordings a crash or a kill left under their temporary names are finished first, so none
+  // stays unusable and none is mistaken for this run's.
+  file_.FinishLeftoverCaptures();
   context_.status.BitErrorCount.store(0.0);
   context_.status.BitsCompared.store(0.0);
   if (Allocate(kSyncBlockBytes)) block_.reset(new (std::nothrow) std::uint16_t[kSyncBlockWords]);
@@ -177,6 +180,10 @@ void CaptureEngine::WriteMarkerOrSuspend(MarkerKind kind, int count) {
 bool CaptureEngine::Cycle() {
   if (!block_) return false;  // Begin failed: there is no loop
   if (context_.CaptureThreadStop.load(std::memory_order_acquire) != 0) {
+    // A stop during a capture ends it as the pass's end would, whether or not the tracking
+    // thread's end request got here first: end marker, final name and post-processing when
+    // frames were recorded, no file when none were.
+    if (state_ >= WaitingForData) CloseDownCapture();
     device_.Stop();
     return false;
   }

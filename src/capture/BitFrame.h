@@ -77,7 +77,7 @@ class CaptureEngine {
   // The thread's start-up. False after a fatal failure (already shown): go to End.
   bool Begin();
   // One loop cycle: one block read and acted on. False when the loop is left (stop flag set,
-  // or a failed read).
+  // or a failed read). A stop flag seen with a capture open finishes the capture first.
   bool Cycle();
   // Closes what is open, waits for CaptureThreadStop (every 500 ms), closes the device.
   void End();

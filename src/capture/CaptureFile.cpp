@@ -229,15 +229,15 @@ void CaptureFile::PruneCaptureFiles(SatelliteFamily family, int limit) {
   }
 }
 
-bool CaptureFile::ChooseName(const std::string& satelliteName) {
-  const std::string date = CaptureDatePart(context_.clock.Now().seconds);
-  const std::string code = CaptureFileCode(satelliteName);
+bool CaptureFile::ChooseName(const std::string& date, const std::string& code,
+                             std::string_view ownTemporaryName) {
   for (char letter : kCaptureLetters) {
     std::string finalName = date + letter + "." + code;
     std::string temporaryName = date + letter + "." + std::string(kTemporaryCode);
     // A non-empty temporary file under the same letter is a recording kept from an earlier
-    // capture (shut down mid-pass, or its rename failed): it is passed over, never reused.
-    if (Occupied(InDirectory(finalName)) || Occupied(InDirectory(temporaryName))) continue;
+    // capture (its rename failed, or it is being finished): it is passed over, never reused.
+    if (Occupied(InDirectory(finalName))) continue;
+    if (temporaryName != ownTemporaryName && Occupied(InDirectory(temporaryName))) continue;
     finalName_ = std::move(finalName);
     temporaryName_ = std::move(temporaryName);
     return true;
@@ -255,7 +255,10 @@ bool CaptureFile::OpenCaptureFile(const std::string& satelliteName, SatelliteFam
   ApplyFreeSpaceRule(family);
   finalName_.clear();
   temporaryName_.clear();
-  if (!ChooseName(satelliteName)) return false;
+  if (!ChooseName(CaptureDatePart(context_.clock.Now().seconds), CaptureFileCode(satelliteName),
+                  {})) {
+    return false;
+  }
   fd_ = ::open(InDirectory(temporaryName_).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     context_.messages.Show(
@@ -330,9 +333,15 @@ bool CaptureFile::WriteFrame(const std::uint16_t* frame) {
 }
 
 bool CaptureFile::WriteMarker(MarkerKind kind, std::uint16_t count) {
+  return WriteMarkerAt(kind, count, context_.clock.Now().seconds);
+}
+
+bool CaptureFile::WriteMarkerAt(MarkerKind kind, std::uint16_t count, std::int64_t seconds) {
   std::uint16_t* block = block_.get();
   std::fill(block, block + frameLength_, std::uint16_t{0});
-  const auto stamp = static_cast<std::uint32_t>(context_.clock.Now().seconds);
+  // The block holds 32 bits of time, read back unsigned: the low 32 bits of a 64-bit time
+  // stay exact until 2106-02-07, past 2038 too.
+  const auto stamp = static_cast<std::uint32_t>(seconds);
   block[0] = kBlockFlag;
   block[1] = static_cast<std::uint16_t>(kind);
   block[2] = count;
@@ -363,8 +372,14 @@ bool CaptureFile::Rename() {
 }
 
 void CaptureFile::FinishCaptureFile(bool framesWritten) {
+  EndCapture(framesWritten, context_.clock.Now().seconds);
+}
+
+void CaptureFile::EndCapture(bool framesWritten, std::int64_t endSeconds) {
   if (fd_ < 0) return;
-  if (!WriteMarker(MarkerKind::EndOfCapture, 0)) context_.messages.Show("Out of Disk Space");
+  if (!WriteMarkerAt(MarkerKind::EndOfCapture, 0, endSeconds)) {
+    context_.messages.Show("Out of Disk Space");
+  }
   CloseCaptureFile();
   const auto temporaryPath = InDirectory(temporaryName_);
   if (!framesWritten) {
@@ -385,6 +400,82 @@ void CaptureFile::FinishCaptureFile(bool framesWritten) {
   const char* program = PostProcessingProgram(family_);
   // Whether the program started is not examined: it is outside the station.
   (void)context_.spawner.Spawn(InDirectory(program), {program, full.string()});
+}
+
+void CaptureFile::FinishLeftoverCaptures() {
+  CloseCaptureFile();
+  std::vector<std::string> leftovers;
+  std::error_code error;
+  std::filesystem::directory_iterator it(context_.workingDirectory, error);
+  if (error) return;
+  for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
+    if (error) break;
+    std::string name = it->path().filename().string();
+    if (LooksLikeCaptureName(name) && name.substr(kDatePartLength + 2) == kTemporaryCode) {
+      leftovers.push_back(std::move(name));
+    }
+  }
+  std::sort(leftovers.begin(), leftovers.end());
+  for (const std::string& name : leftovers) FinishLeftover(name);
+}
+
+void CaptureFile::FinishLeftover(const std::string& temporaryName) {
+  const auto path = InDirectory(temporaryName);
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ < 0) return;
+  // The header names the satellite, which fixes the block length, the code and the program.
+  const std::string satellite = HeaderSatelliteName();
+  family_ = FamilyForSatellite(satellite);
+  frameLength_ = FamilyFrameLength(family_);
+  const std::int64_t blockBytes = std::int64_t{frameLength_} * 2;
+  // A block cut short by the crash is dropped: the file keeps whole blocks only.
+  size_ = info.st_size - info.st_size % blockBytes;
+  const bool framesWritten = HasFrameBlock(blockBytes);
+  if (::ftruncate(fd_, static_cast<off_t>(size_)) != 0 ||
+      ::lseek(fd_, static_cast<off_t>(size_), SEEK_SET) < 0) {
+    CloseCaptureFile();
+    return;
+  }
+  // Its date is the day it was opened, kept in the temporary name.
+  if (!ChooseName(temporaryName.substr(0, kDatePartLength), CaptureFileCode(satellite),
+                  temporaryName)) {
+    CloseCaptureFile();
+    return;
+  }
+  temporaryName_ = temporaryName;
+  // It ended when it was last written to.
+  EndCapture(framesWritten, static_cast<std::int64_t>(info.st_mtime));
+}
+
+std::string CaptureFile::HeaderSatelliteName() const {
+  // The first block is at least a NOAA block long whatever the family; the name is near its
+  // start.
+  std::vector<std::uint8_t> bytes(std::size_t{kNoaaFrameWords} * 2);
+  const ssize_t got = ::pread(fd_, bytes.data(), bytes.size(), 0);
+  const std::size_t words = got > 0 ? static_cast<std::size_t>(got) / 2 : 0;
+  auto word = [&](std::size_t i) {
+    return static_cast<std::uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  };
+  std::string name;
+  if (words < 3 || word(0) != kBlockFlag || word(1) != kBlockFlag || word(2) != kHeaderFound) {
+    return name;
+  }
+  for (std::size_t i = 3; i < words && word(i) != 0 && name.size() < kHeaderLineLimit; ++i) {
+    name.push_back(static_cast<char>(word(i) & 0xFF));
+  }
+  return WithoutTrailingSpaces(std::move(name));
+}
+
+bool CaptureFile::HasFrameBlock(std::int64_t blockBytes) const {
+  // Header and marker blocks have bit 15 of their first word set; a frame never does.
+  for (std::int64_t offset = blockBytes; offset + blockBytes <= size_; offset += blockBytes) {
+    std::uint8_t first[2] = {};
+    if (::pread(fd_, first, sizeof first, static_cast<off_t>(offset)) != sizeof first) break;
+    if ((first[1] & 0x80) == 0) return true;
+  }
+  return false;
 }
 
 }  // namespace halvik

@@ -107,6 +107,12 @@ class CaptureFile {
   void FinishCaptureFile(bool framesWritten);
   // Closes a file in progress as it is, under its temporary name.
   void CloseCaptureFile();
+  // Finishes every temporary capture file in the working directory as FinishCaptureFile
+  // would: the blocks a crash cut short dropped, an end marker stamped with the file's last
+  // write, its final name (its own date, the code of the satellite its header names) and the
+  // post-processing program when it holds a frame; deleted when it holds none. For start-up,
+  // before any capture is open.
+  void FinishLeftoverCaptures();
   // Keeps at most `limit` capture files of the family, deleting the oldest.
   void PruneCaptureFiles(SatelliteFamily family, int limit);
 
@@ -118,7 +124,15 @@ class CaptureFile {
  private:
   void ApplyFreeSpaceRule(SatelliteFamily family);
   double FreeBytes();
-  bool ChooseName(const std::string& satelliteName);
+  // The first free letter for `date` and `code`; the temporary name `ownTemporaryName` (a
+  // leftover being finished) does not count as taken.
+  bool ChooseName(const std::string& date, const std::string& code,
+                  std::string_view ownTemporaryName);
+  bool WriteMarkerAt(MarkerKind kind, std::uint16_t count, std::int64_t seconds);
+  void EndCapture(bool framesWritten, std::int64_t endSeconds);
+  void FinishLeftover(const std::string& temporaryName);
+  std::string HeaderSatelliteName() const;
+  bool HasFrameBlock(std::int64_t blockBytes) const;
   void WriteHeaderBlock(const std::string& satelliteName);
   bool WriteBlock(const std::uint16_t* words);
   bool Rename();

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 #include <string_view>
 
 #include "config/StationFiles.h"
@@ -89,10 +88,9 @@ PassListing ListPasses(const std::filesystem::path& dir, std::int64_t fromSecond
   LoadStation(context);
   LoadSatellites(context);
 
-  // Stored times are 32-bit seconds: the window ends in 2038 at the latest.
+  // Stored times end with year 9999: so does the window.
   const double windowEnd = static_cast<double>(fromSeconds) + (hours > 0 ? hours : 0.0) * 3600.0;
-  const std::int64_t end = static_cast<std::int64_t>(
-      std::min(windowEnd, static_cast<double>(std::numeric_limits<std::int32_t>::max())));
+  const std::int64_t end = static_cast<std::int64_t>(std::min(windowEnd, kLatestStoredTime));
 
   PassListing listing;
   listing.lines.push_back(Header(station, fromSeconds, hours));

@@ -43,6 +43,39 @@ void DeactivateAll(SatelliteTable& table) {
   for (SatelliteRecord& slot : table) slot.active.store(0, std::memory_order_release);
 }
 
+// sats.dat as the station writes it: each active slot's name, a single blank for an empty one.
+std::string SatellitesText(const SatelliteTable& table) {
+  std::string text;
+  for (const SatelliteRecord& slot : table) {
+    text += slot.IsActive() ? slot.name.Get() : std::string(" ");
+    text += '\n';
+  }
+  return text;
+}
+
+std::string MinimumElevationText(const StationConfig& station) {
+  return Format("%f\n", station.minimumElevation * kRadiansToDegrees);
+}
+
+ListRead ListReadOf(const std::filesystem::path& path, bool loaded) {
+  if (loaded) return ListRead::Read;
+  std::error_code error;
+  const auto type = std::filesystem::symlink_status(path, error).type();
+  return type == std::filesystem::file_type::not_found ? ListRead::Absent : ListRead::Failed;
+}
+
+bool NeedsSaving(const ListAsRead& asRead, const std::string& heldNow) {
+  switch (asRead.read) {
+    case ListRead::Absent:
+      return true;
+    case ListRead::Read:
+      return heldNow != asRead.text;
+    case ListRead::Failed:
+      break;
+  }
+  return false;
+}
+
 std::string CantWrite(const char* file) {
   return std::string("Can't write file ") + file;
 }
@@ -99,11 +132,12 @@ std::optional<double> MinimumElevationIn(const std::filesystem::path& dir) {
 
 }  // namespace
 
-void LoadMinimumElevation(ConfigContext& context) {
+bool LoadMinimumElevation(ConfigContext& context) {
   std::optional<double> degrees = MinimumElevationIn(context.dir);
   if (!degrees) context.messages.Show("Can't find file minel.dat");
   context.station.minimumElevation =
       degrees.value_or(kDefaultMinimumElevationDeg) * kDegreesToRadians;
+  return degrees.has_value();
 }
 
 double ReadMinimumElevationDeg(const std::filesystem::path& dir) {
@@ -111,25 +145,26 @@ double ReadMinimumElevationDeg(const std::filesystem::path& dir) {
 }
 
 bool SaveMinimumElevation(ConfigContext& context) {
-  std::string text = Format("%f\n", context.station.minimumElevation * kRadiansToDegrees);
+  const std::string text = MinimumElevationText(context.station);
   if (WriteFileAtomically(context.dir / kMinimumElevationFile, text)) return true;
   context.messages.Show(CantWrite(kMinimumElevationFile));
   return false;
 }
 
-void LoadSatellites(ConfigContext& context) {
+bool LoadSatellites(ConfigContext& context) {
   const std::filesystem::path elements = context.dir / kElementsFile;
   if (!LineReader(elements).ok()) {
     DeactivateAll(context.table);
     context.messages.Show(ElementSetMessage(kElementsFileMissing));
-    return;
+    return false;
   }
   LineReader sats(context.dir / kSatellitesFile);
   if (!sats.ok()) {
     DeactivateAll(context.table);
     context.messages.Show("Can't find file sats.dat");
-    return;
+    return false;
   }
+  bool allLoaded = true;
   DeactivateAll(context.table);
   int slot = 0;
   while (slot < kSlotCount) {
@@ -144,6 +179,7 @@ void LoadSatellites(ConfigContext& context) {
       // The line is read whole, so its tail never spills into the next slot. No slot can hold
       // so long a name and no element-file entry answers to one: it fails as a name not found.
       context.messages.Show(ElementSetMessage(kSatelliteNotFound));
+      allLoaded = false;
       continue;
     }
     int code = FindElementSet(elements, *line, context.table[static_cast<std::size_t>(slot)]);
@@ -151,19 +187,35 @@ void LoadSatellites(ConfigContext& context) {
       ++slot;
     } else {
       context.messages.Show(ElementSetMessage(code));
+      allLoaded = false;
     }
   }
+  return allLoaded;
 }
 
 bool SaveSatellites(ConfigContext& context) {
-  std::string text;
-  for (const SatelliteRecord& slot : context.table) {
-    text += slot.IsActive() ? slot.name.Get() : std::string(" ");
-    text += '\n';
+  if (WriteFileAtomically(context.dir / kSatellitesFile, SatellitesText(context.table))) {
+    return true;
   }
-  if (WriteFileAtomically(context.dir / kSatellitesFile, text)) return true;
   context.messages.Show(CantWrite(kSatellitesFile));
   return false;
+}
+
+ListAsRead SatellitesAsRead(const ConfigContext& context, bool loaded) {
+  return {ListReadOf(context.dir / kSatellitesFile, loaded), SatellitesText(context.table)};
+}
+
+ListAsRead MinimumElevationAsRead(const ConfigContext& context, bool loaded) {
+  return {ListReadOf(context.dir / kMinimumElevationFile, loaded),
+          MinimumElevationText(context.station)};
+}
+
+void SaveSatellitesAtShutDown(ConfigContext& context, const ListAsRead& asRead) {
+  if (NeedsSaving(asRead, SatellitesText(context.table))) SaveSatellites(context);
+}
+
+void SaveMinimumElevationAtShutDown(ConfigContext& context, const ListAsRead& asRead) {
+  if (NeedsSaving(asRead, MinimumElevationText(context.station))) SaveMinimumElevation(context);
 }
 
 long MachineTimeZoneHours() {

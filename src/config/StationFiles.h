@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <string>
 
 #include "orbit/SatelliteTable.h"
 #include "orbit/StationConfig.h"
@@ -40,8 +41,8 @@ int LoadStation(ConfigContext& context);
 void ReloadStation(ConfigContext& context);
 
 // Reads minel.dat: a value from 0 to 25 degrees is taken, anything else gives 5 degrees; a
-// missing file gives 5 degrees after "Can't find file minel.dat".
-void LoadMinimumElevation(ConfigContext& context);
+// missing file gives 5 degrees after "Can't find file minel.dat". True when the file was read.
+bool LoadMinimumElevation(ConfigContext& context);
 
 // The minimum elevation in degrees that LoadMinimumElevation takes from minel.dat, read without
 // messages.
@@ -53,12 +54,32 @@ bool SaveMinimumElevation(ConfigContext& context);
 
 // Fills the table from sats.dat and elements.dat. Line i names slot i; a line beginning with a
 // blank (or an empty line) keeps its slot empty; a name that fails to load is reported and the
-// names after it move up one slot.
-void LoadSatellites(ConfigContext& context);
+// names after it move up one slot. True when both files were read and every name loaded.
+bool LoadSatellites(ConfigContext& context);
 
 // Writes sats.dat from the table: each active slot's name, a single blank for an empty slot.
 // False, with a message and the old file intact, when the file cannot be written.
 bool SaveSatellites(ConfigContext& context);
+
+// How start-up found one of the operator's lists (sats.dat, minel.dat), and the file as the
+// station would have written it right after the load.
+enum class ListRead { Read, Absent, Failed };
+struct ListAsRead {
+  ListRead read = ListRead::Failed;
+  std::string text;
+};
+// After LoadSatellites or LoadMinimumElevation returned `loaded`: Read when it did; Absent when
+// the name holds nothing at all (not even a dangling link); Failed otherwise.
+ListAsRead SatellitesAsRead(const ConfigContext& context, bool loaded);
+ListAsRead MinimumElevationAsRead(const ConfigContext& context, bool loaded);
+
+// Shut-down's saves. A list is written only when no line of the operator's can be lost by it:
+// it was absent (the station's values create it), or it was read whole and the station now
+// holds something else. A list whose read or load failed (elements.dat missing or unreadable,
+// the list itself unreadable, a name not found) is left byte for byte as it is, so a bad start
+// never erases it; edits made during such a run are not saved.
+void SaveSatellitesAtShutDown(ConfigContext& context, const ListAsRead& asRead);
+void SaveMinimumElevationAtShutDown(ConfigContext& context, const ListAsRead& asRead);
 
 // The values of location.dat that the Location command starts from.
 struct LocationValues {

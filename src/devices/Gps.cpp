@@ -3,16 +3,13 @@
 #include <bit>
 
 #include "platform/BoundedWait.h"
+#include "platform/BuildTime.h"
 
 namespace halvik {
 namespace {
 
 constexpr double kDegreesPerRadian = 57.29577951308402;
 constexpr double kFeetPerMetre = 3.280833;
-
-// Receivers count weeks modulo 1024; a small week number is taken to lie after the 1999 wrap.
-constexpr int kWeekWrap = 1024;
-constexpr int kSmallestUnwrappedWeek = 1000;
 
 // I/O options, and operating parameters left at the receiver's own values (-1.0 each).
 constexpr std::array<std::uint8_t, 4> kIoOptions{0x02, 0x02, 0x05, 0x00};
@@ -169,6 +166,18 @@ void GpsLink::GpsPollHealth() {
   if (LinkFailed()) state_.GpsHealth = kGpsHealthLinkFailed;
 }
 
+int FullGpsWeek(int reportedWeek, int pivotWeek) {
+  if (reportedWeek < 0 || reportedWeek >= kGpsWeekWrap) return reportedWeek;
+  const int pivotEra = pivotWeek - pivotWeek % kGpsWeekWrap;
+  const int week = pivotEra + reportedWeek;
+  return week >= pivotWeek ? week : week + kGpsWeekWrap;
+}
+
+int BuildGpsWeek() {
+  return static_cast<int>((static_cast<double>(kBuildUnixSeconds) - kGpsEpochUnixSeconds) /
+                          kSecondsPerWeek);
+}
+
 void GpsLink::GpsReadTime() {
   state_.GpsTime = -1.0;
   if (!Request(kGpsRequestTime, kGpsTimeReply, kGpsTimeReplyLength)) {
@@ -178,7 +187,7 @@ void GpsLink::GpsReadTime() {
   double timeOfWeek = Single(&packet_[1]);
   int week = Integer16(&packet_[5]);
   double utcOffset = Single(&packet_[7]);
-  if (week < kSmallestUnwrappedWeek) week += kWeekWrap;
+  week = FullGpsWeek(week, BuildGpsWeek());
 
   state_.GpsTimeValid = 0;
   // A receiver without the UTC offset from the almanac reports 0: its time is not UTC yet.

@@ -50,6 +50,14 @@ inline constexpr std::int64_t kGpsPacketTimeoutMs = 2000;
 inline constexpr double kGpsEpochUnixSeconds = 315964800.0;
 inline constexpr double kSecondsPerWeek = 604800.0;
 
+// Receivers of the 1990s count weeks modulo 1024. Such a week is taken as the first week with
+// those ten bits on or after `pivotWeek` (the week the program was built: no later receiver
+// can report an earlier date); a week of 1024 or more is whole already.
+inline constexpr int kGpsWeekWrap = 1024;
+int FullGpsWeek(int reportedWeek, int pivotWeek);
+// The week the program was built, GPS weeks since 1980-01-06.
+int BuildGpsWeek();
+
 // The GPS receiver behind the tracker board's relay, and the GPS state it fills. Tracking
 // thread only. Once an exchange times out, every send and receive does nothing until the
 // health scheduling clears GpsLinkFailed.

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cmath>
-#include <limits>
 #include <utility>
 
 namespace halvik {
@@ -54,15 +53,16 @@ bool IsGeosynchronous(double meanMotion) {
   return std::fabs(meanMotion - kGeosynchronousMeanMotion) < kGeosynchronousTolerance;
 }
 
-std::int32_t StoredTime(double tsince, double epochMinutes) {
+std::int64_t StoredTime(double tsince, double epochMinutes) {
   const double seconds = std::trunc((tsince + epochMinutes) * 60.0);
-  // Outside the record's range (or not a number) there is no time to store.
-  if (!(seconds >= 1.0 && seconds <= std::numeric_limits<std::int32_t>::max())) return 0;
-  return static_cast<std::int32_t>(seconds);
+  // Before 1970 (or not a number) there is no time to store; the bound above keeps the
+  // conversion defined and lies far beyond any element set's reach.
+  if (!(seconds >= 1.0 && seconds < kLatestStoredTime)) return 0;
+  return static_cast<std::int64_t>(seconds);
 }
 
-double TsinceOf(std::int32_t storedTime, double epochMinutes) {
-  return storedTime / 60.0 - epochMinutes;
+double TsinceOf(std::int64_t storedTime, double epochMinutes) {
+  return static_cast<double>(storedTime) / 60.0 - epochMinutes;
 }
 
 bool AzimuthReverses(double startDeg, double midDeg, double endDeg) {
@@ -109,7 +109,7 @@ SubSatellitePoint PassSearch::SubSatellite(double tsince) const {
   return ComputeSubSatellitePoint(tsince, elements_.epoch1950Minutes, state_.position);
 }
 
-std::int32_t PassSearch::FindAos(double start) {
+std::int64_t PassSearch::FindAos(double start) {
   if (IsGeosynchronous(elements_.meanMotion)) return -1;
   double x = start;
   double step = 0;
@@ -136,7 +136,7 @@ std::int32_t PassSearch::FindAos(double start) {
   return 0;
 }
 
-std::int32_t PassSearch::FindLos(double start) {
+std::int64_t PassSearch::FindLos(double start) {
   if (IsGeosynchronous(elements_.meanMotion)) return -1;
   double b = start;
   while (true) {
@@ -232,7 +232,7 @@ void PassPredictor::FindAos(double start, int slot) {
   SatelliteRecord& record = context_.table[static_cast<std::size_t>(slot)];
   const ElementSet elements = record.Elements();
   PassSearch search = SearchFor(slot, elements);
-  const std::int32_t aos = search.FindAos(start);
+  const std::int64_t aos = search.FindAos(start);
   propagations_ += search.propagations();
   if (!StillHolds(record, elements)) return;
   record.aosTime = aos;
@@ -244,7 +244,7 @@ void PassPredictor::FindLos(double start, int slot) {
   SatelliteRecord& record = context_.table[static_cast<std::size_t>(slot)];
   const ElementSet elements = record.Elements();
   PassSearch search = SearchFor(slot, elements);
-  const std::int32_t los = search.FindLos(start);
+  const std::int64_t los = search.FindLos(start);
   propagations_ += search.propagations();
   if (!StillHolds(record, elements)) return;
   record.losTime = los;
@@ -269,7 +269,7 @@ void PassPredictor::PredictionStep() {
 
   // The pass searches run on the search's own copy; the slot gets only their results.
   enum class Search { None, Aos, Los } ran = Search::None;
-  std::int32_t found = 0;
+  std::int64_t found = 0;
   const bool aosPending = slot.aosPending != 0;
   const bool inPass = slot.inPass != 0;
   // Both flags set means "up, but no LOS within a day"; once such a satellite is down, its next
@@ -344,8 +344,8 @@ void PassPredictor::EvaluatePass(int slotIndex) {
 
   bool known = false;
   double start = 0;
-  std::int32_t losTime = slot.losTime;
-  const std::int32_t aosTime = slot.aosTime;
+  std::int64_t losTime = slot.losTime;
+  const std::int64_t aosTime = slot.aosTime;
   // With both flags set the satellite is up with no LOS within a day: there is no coming pass
   // whose end a search from its (old) AOS could renew.
   if (aosPending && !inPass && aosTime > 0) {

@@ -36,10 +36,14 @@ inline constexpr double kLosSearchSpanMinutes = 1440.0;
 
 inline constexpr double kDegreesPerRadian = 57.29577951308232;
 
-// A found time as the table stores it: whole seconds since 1970 on the corrected clock.
-std::int32_t StoredTime(double tsince, double epochMinutes);
+// The end of year 9999 UTC, s since 1970: no stored time lies beyond it.
+inline constexpr double kLatestStoredTime = 253402300800.0;
+
+// A found time as the table stores it: whole seconds since 1970 on the corrected clock, 64 bits
+// wide, so passes after 2038-01-19 are times like any other.
+std::int64_t StoredTime(double tsince, double epochMinutes);
 // A stored time as minutes since the element set's epoch.
-double TsinceOf(std::int32_t storedTime, double epochMinutes);
+double TsinceOf(std::int64_t storedTime, double epochMinutes);
 
 // FlipPass rule on azimuths in degrees, [0, 360), at the start, middle and end of a pass: true
 // when exactly one of the two changes is negative (zero counts as not negative).
@@ -69,11 +73,11 @@ class PassSearch {
   // First time to the second at which the elevation rises above the minimum elevation, from
   // `start` (where it should be below): the stored time, -1 for a geosynchronous satellite, or 0
   // when none lies within kAosSearchSpanMinutes.
-  std::int32_t FindAos(double start);
+  std::int64_t FindAos(double start);
   // First time, to 0.01 minute, at which the elevation falls below the minimum elevation, from
   // `start` (where it should be at or above): the stored time, -1 for a geosynchronous
   // satellite, or 0 when it stays up for kLosSearchSpanMinutes.
-  std::int32_t FindLos(double start);
+  std::int64_t FindLos(double start);
 
   // Direction and azimuth reversal of the pass from `start` to `end` (minutes since epoch).
   struct Shape {
@@ -100,10 +104,10 @@ struct PassTimes {
   bool found = false;           // false: no AOS within the search span, or geosynchronous
   bool geosynchronous = false;  // no passes at all: the satellite hangs over one longitude
   bool inProgress = false;      // already above the minimum elevation at the start time
-  std::int32_t aosTime = 0;     // stored time; for a pass under way, the start time (truncated)
-  std::int32_t losTime = 0;     // stored time; 0 when it stays up for a day
+  std::int64_t aosTime = 0;     // stored time; for a pass under way, the start time (truncated)
+  std::int64_t losTime = 0;     // stored time; 0 when it stays up for a day
   double maxElevation = 0;      // rad, sampled every second between AOS and LOS
-  std::int32_t maxElevationTime = 0;
+  std::int64_t maxElevationTime = 0;
   double aosAzimuth = 0;  // rad
   double losAzimuth = 0;  // rad
   bool northbound = false;

@@ -43,8 +43,8 @@ struct SatelliteRecord {
   Shared<double> subSatellite[3];  // longitude rad (-pi, pi], geocentric latitude rad, distance
   Shared<double> lookAngles[3];    // azimuth rad [0, 2pi), elevation rad, range Earth radii
 
-  Shared<std::int32_t> aosTime;  // s since 1970 on the corrected clock; 0 none; -1 geosync
-  Shared<std::int32_t> losTime;  // same scale; 0 none found; -1 geosync
+  Shared<std::int64_t> aosTime;  // s since 1970 on the corrected clock; 0 none; -1 geosync
+  Shared<std::int64_t> losTime;  // same scale; 0 none found; -1 geosync
   Shared<std::int32_t> aosPending;
   Shared<std::int32_t> inPass;
   Shared<std::int32_t> geosynchronous;

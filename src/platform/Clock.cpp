@@ -25,6 +25,14 @@ SystemTime SystemTime::FromMilliseconds(std::int64_t ms) {
   return {s, static_cast<int>(r)};
 }
 
+std::int64_t CorrectedSeconds(std::int64_t systemSeconds, double clockCorrection) {
+  // A trillion seconds is 30000 years: past that it is no clock error, and the sum could overflow.
+  constexpr double kBeyondAnyCalendar = 1e12;
+  const double whole = std::trunc(clockCorrection);
+  if (!(std::fabs(whole) < kBeyondAnyCalendar)) return systemSeconds;
+  return systemSeconds + static_cast<std::int64_t>(whole);
+}
+
 RealClock::RealClock() : startNs_(SteadyNs()) {}
 
 SystemTime RealClock::Now() {
@@ -34,7 +42,9 @@ SystemTime RealClock::Now() {
   return SystemTime::FromMilliseconds(ms);
 }
 
-std::int64_t RealClock::MonotonicMs() { return (SteadyNs() - startNs_) / 1000000; }
+std::int64_t RealClock::MonotonicMs() {
+  return (SteadyNs() - startNs_) / 1000000;
+}
 
 void RealClock::SleepMs(std::int64_t ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -52,7 +62,9 @@ SystemTime ScaledClock::Now() {
   return SystemTime::FromMilliseconds(startMs_ + SimulatedMsSinceStart());
 }
 
-std::int64_t ScaledClock::MonotonicMs() { return SimulatedMsSinceStart(); }
+std::int64_t ScaledClock::MonotonicMs() {
+  return SimulatedMsSinceStart();
+}
 
 void ScaledClock::SleepMs(std::int64_t ms) {
   if (ms <= 0) return;

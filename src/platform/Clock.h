@@ -15,6 +15,12 @@ struct SystemTime {
   static SystemTime FromMilliseconds(std::int64_t ms);
 };
 
+// The station clock's second: the computer's seconds plus the whole seconds of the GPS clock
+// correction, cut toward zero (-0.6 s adds nothing, 1.7 s adds one). A correction of any real
+// size applies, decades included (a computer that booted at 1970); one that is not a number or
+// lies beyond any calendar is none.
+std::int64_t CorrectedSeconds(std::int64_t systemSeconds, double clockCorrection);
+
 // Every "now", every millisecond time-out and every sleep of the station goes through a Clock,
 // so tests can run the station on a manual clock and the simulation on a scaled one.
 class Clock {

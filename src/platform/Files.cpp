@@ -1,6 +1,7 @@
 #include "platform/Files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,8 +9,7 @@
 
 namespace halvik {
 
-LineReader::LineReader(const std::filesystem::path& path)
-    : file_(std::fopen(path.c_str(), "rb")) {}
+LineReader::LineReader(const std::filesystem::path& path) : file_(std::fopen(path.c_str(), "rb")) {}
 
 LineReader::~LineReader() {
   if (file_) std::fclose(file_);
@@ -30,11 +30,43 @@ std::optional<std::string> LineReader::Next() {
   return line;
 }
 
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view content) {
+namespace {
+
+// The kernel's own limit on links followed in one lookup.
+constexpr int kMaxLinkHops = 40;
+
+// The file that `path` names once its symbolic links are followed (a relative link from the
+// link's own folder). Nothing for a loop of links.
+std::optional<std::filesystem::path> FollowLinks(std::filesystem::path path) {
+  for (int hops = 0; hops <= kMaxLinkHops; ++hops) {
+    std::error_code error;
+    if (!std::filesystem::is_symlink(path, error)) return path;
+    std::filesystem::path target = std::filesystem::read_symlink(path, error);
+    if (error) return std::nullopt;
+    path = target.is_absolute() ? target : path.parent_path() / target;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::filesystem::path& link, std::string_view content) {
+  // The rename replaces the link's target, not the link: an operator's file kept elsewhere and
+  // linked into the station stays where it is.
+  const std::optional<std::filesystem::path> target = FollowLinks(link);
+  if (!target) return false;
+  const std::filesystem::path& path = *target;
   std::filesystem::path temp = path;
   temp += ".new";
-  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
+  // The new content keeps the old file's permissions; a new file gets the umask's.
+  struct stat old {};
+  if (::stat(path.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return false;
+  }
   const char* data = content.data();
   std::size_t left = content.size();
   bool ok = true;

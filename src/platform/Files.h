@@ -28,7 +28,9 @@ class LineReader {
 
 // Replaces a file's content through a temporary file in the same directory and a rename, so a
 // crash or a full disk never leaves half a file: either the old content or the new one is
-// there. Returns false (old file intact) when any step fails.
+// there. A symbolic link is followed: its target gets the content and the link stays. The file
+// keeps its permission bits; a new one is made with 0666 less the umask. Returns false (old file
+// intact) when any step fails.
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view content);
 
 }  // namespace halvik

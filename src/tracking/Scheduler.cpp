@@ -15,11 +15,7 @@ std::optional<int> DownlinkFrequency(std::string_view name) {
 }
 
 std::int64_t SchedulerNow(SystemTime pcClock, double clockCorrection) {
-  // A correction is a few seconds at most; anything else (not a number, absurd) is no
-  // correction rather than undefined behaviour in the conversion.
-  double whole = std::trunc(clockCorrection);
-  if (!(std::fabs(whole) < 1e9)) whole = 0.0;
-  return pcClock.seconds + static_cast<std::int64_t>(whole);
+  return CorrectedSeconds(pcClock.seconds, clockCorrection);
 }
 
 AosTiming ClassifyAos(const SatelliteRecord& slot, std::int64_t now) {

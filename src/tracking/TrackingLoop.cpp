@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "config/StationFiles.h"
+#include "platform/BuildTime.h"
 
 namespace halvik {
 
@@ -30,7 +31,13 @@ double ClockCorrectionFrom(double gpsTime, SystemTime pcClock) {
   // -0.14 instead of -0.15.
   const double difference =
       gpsTime - static_cast<double>(pcClock.seconds) - pcClock.milliseconds * 0.001;
-  if (!(std::fabs(difference) < 1e9)) return 0.0;  // no usable GPS time
+  // A GPS time from before this program was built cannot be today's (a week number taken from
+  // the wrong 1024-week era, say): it may only trim a computer clock that already agrees with
+  // it, as in a simulation of an old sky. A plausible one applies whatever the difference: a
+  // computer without a working real-time clock boots at 1970.
+  const bool plausible = gpsTime >= static_cast<double>(kBuildUnixSeconds);
+  const double largest = plausible ? kLargestClockCorrection : kLargestUnbuiltClockCorrection;
+  if (!(std::fabs(difference) < largest)) return 0.0;  // no usable GPS time
   const long long ms = std::llround(difference * 1000.0);
   const long long hundredths = (ms + 250) / 10;  // integer division cuts toward zero
   return static_cast<double>(hundredths) / 100.0;
@@ -80,7 +87,7 @@ bool TrackingLoop::StartUp() {
   ConfigContext config{context_.dir, context_.table, context_.station, context_.messages};
 
   context_.tracker.TrackerFlush();
-  LoadMinimumElevation(config);
+  minimumElevationAsRead_ = MinimumElevationAsRead(config, LoadMinimumElevation(config));
   context_.receiver.ReceiverInit();
   ClockTick();
   context_.gps.GpsInitialise();
@@ -94,7 +101,7 @@ bool TrackingLoop::StartUp() {
     ReloadStation(config);
     CheckMapFiles();
   }
-  LoadSatellites(config);
+  satellitesAsRead_ = SatellitesAsRead(config, LoadSatellites(config));
   CheckMapFiles();
 
   context_.tracker.TrackerSendByte(ComputerControl);
@@ -163,8 +170,8 @@ void TrackingLoop::WaitTurn() {
 void TrackingLoop::ShutDown() {
   ConfigContext config{context_.dir, context_.table, context_.station, context_.messages};
   context_.tracker.TrackerSendByte(StopMotion);
-  SaveSatellites(config);
-  SaveMinimumElevation(config);
+  SaveSatellitesAtShutDown(config, satellitesAsRead_);
+  SaveMinimumElevationAtShutDown(config, minimumElevationAsRead_);
   context_.antenna.FinalPark();
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "config/StationFiles.h"
 #include "platform/Clock.h"
 #include "tracking/Scheduler.h"
 #include "tracking/StationLocation.h"
@@ -44,8 +45,13 @@ void LowerCountdowns(TrackingCountdowns& countdowns);
 enum class GpsHealthAction { None, ClearLinkFailure, Poll };
 GpsHealthAction NextGpsHealthAction(TrackingCountdowns& countdowns, bool linkFailed);
 
+// A GPS time at or after the program's build corrects the PC clock by any amount up to this
+// (30000 years: beyond it the value is no time at all); an earlier one only by less than a day.
+inline constexpr double kLargestClockCorrection = 1e12;
+inline constexpr double kLargestUnbuiltClockCorrection = 86400.0;
+
 // GPS time minus the PC clock (seconds plus milliseconds), plus a quarter second, cut toward
-// zero to whole hundredths of a second.
+// zero to whole hundredths of a second; 0 when the GPS time is not usable (see above).
 double ClockCorrectionFrom(double gpsTime, SystemTime pcClock);
 
 // The legacy screen layer's two map-file checks: map.dat in `dir` is opened twice, and each
@@ -107,6 +113,9 @@ class TrackingLoop {
   PredictionSeam prediction_;
   TrackingCountdowns countdowns_;
   std::optional<std::int64_t> lastSecond_;  // PC-clock second of the last clock tick
+  // How start-up found the operator's lists: shut-down saves only what it cannot lose.
+  ListAsRead satellitesAsRead_;
+  ListAsRead minimumElevationAsRead_;
 };
 
 }  // namespace halvik

@@ -96,10 +96,7 @@ std::string GpsLine(const GpsState& gps) {
 }  // namespace
 
 std::int64_t CorrectedSecond(std::int64_t systemSeconds, double clockCorrection) {
-  // A correction beyond any real clock error (or not a number) is not applied.
-  constexpr double kLargestCorrection = 1e9;
-  if (!(std::fabs(clockCorrection) < kLargestCorrection)) return systemSeconds;
-  return systemSeconds + static_cast<std::int64_t>(std::trunc(clockCorrection));
+  return CorrectedSeconds(systemSeconds, clockCorrection);
 }
 
 std::string ClockText(const std::tm& time) {

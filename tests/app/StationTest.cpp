@@ -78,6 +78,7 @@ TEST(Station, StartsTheBoardsInOrderAndStopsThemInOrder) {
 
   std::size_t before = bench.Journal().size();
   ASSERT_TRUE(bench.station->Shutdown());
+  EXPECT_EQ(bench.station->ThreadsNotStopped(), "");
   std::vector<std::string> journal = bench.Journal();
   std::vector<std::string> stopping(journal.begin() + static_cast<std::ptrdiff_t>(before),
                                     journal.end());
@@ -169,6 +170,7 @@ TEST(Station, ShutdownDoesNotWaitMoreThanTenSecondsForAHungTrackingThread) {
   ASSERT_TRUE(bench.station->Start());
   std::int64_t before = bench.clock->MonotonicMs();
   EXPECT_FALSE(bench.station->Shutdown());
+  EXPECT_EQ(bench.station->ThreadsNotStopped(), "tracking");
   std::int64_t took = bench.clock->MonotonicMs() - before;
   // Ten seconds for the tracking thread, then the capture thread ends at once.
   EXPECT_GE(took, kWorkerStopLimitMs);

@@ -91,6 +91,7 @@ TEST(TrackingOnSimBoardsTest, FollowsARealPassAndHandsItToCapture) {
   sky.SetStation(56.0, 10.0, 150.0);
   sim::SimGpsOptions gpsOptions;
   gpsOptions.clockErrorSeconds = kComputerBehindSeconds;
+  gpsOptions.fullWeekNumber = true;  // a week modulo 1024 in 2007 would read as one after the build
   gpsOptions.latitudeDeg = 56.0;
   gpsOptions.longitudeDeg = 10.0;
   gpsOptions.altitudeM = 150.0 * 0.3048;

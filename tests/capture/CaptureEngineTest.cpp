@@ -375,6 +375,47 @@ TEST_F(CaptureEngineTest, APassWithoutSyncLeavesNothingBehind) {
   EXPECT_TRUE(messages.shown.empty());
 }
 
+TEST_F(CaptureEngineTest, AStopMidCaptureFinishesItAndLeftoversAreFinishedAtTheNextStart) {
+  // --- stopped while recording, with no end request: finished as a pass's end would be ---
+  Begin();
+  StartCapture("NOAA 14");
+  AcquireSync();
+  RunUntilCompleted(board->framesCompleted() + 5);
+  stop.store(1);
+  EXPECT_FALSE(Engine().Cycle());
+  EXPECT_EQ(Files(), std::vector<std::string>{"We02JanA.N14"});
+  std::vector<std::string> lines = Inspect("We02JanA.N14");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "marker end 0 " + kMarkerTime);
+  EXPECT_EQ(spawner.Spawned().size(), 1u);
+  EXPECT_EQ(status.CapturesFinished.load(), 1);
+
+  // --- stopped before a frame was recorded: no file, no program ---
+  engine.reset();
+  stop.store(0);
+  fs::remove(dir.path() / "We02JanA.N14");
+  Begin();
+  StartCapture("NOAA 14");
+  stop.store(1);
+  EXPECT_FALSE(Engine().Cycle());
+  EXPECT_TRUE(Files().empty());
+  EXPECT_EQ(spawner.Spawned().size(), 1u);
+
+  // --- a recording killed mid-pass, left under its temporary name: finished at the start ---
+  engine.reset();
+  stop.store(0);
+  {
+    CaptureFile killed(CaptureFileContext{dir.path(), clock, messages, systemInfo, spawner});
+    ASSERT_TRUE(killed.OpenCaptureFile("NOAA 14", SatelliteFamily::Noaa));
+    ASSERT_TRUE(killed.WriteFrame(MakeFrame(FrameKind::Sync, 1, kNoaaFrameWords).data()));
+    killed.CloseCaptureFile();
+  }
+  ASSERT_EQ(Files(), std::vector<std::string>{"We02JanA.tmp"});
+  Begin();
+  EXPECT_EQ(Files(), std::vector<std::string>{"We02JanA.N14"});
+  EXPECT_EQ(spawner.Spawned().size(), 2u);
+}
+
 TEST_F(CaptureEngineTest, RequestsArrivingOutOfTurnWait) {
   Begin();
   // --- An end request raised before the engine reached WaitingForData ends it right there ---

@@ -1,7 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <filesystem>
@@ -310,6 +312,46 @@ TEST_F(CaptureFileTest, FinishedCapturesAreRenamedAndPostProcessed) {
   // --- Nothing open: finishing does nothing ---
   file.FinishCaptureFile(true);
   EXPECT_EQ(spawner.Spawned().size(), 3u);
+  EXPECT_TRUE(messages.Shown().empty());
+}
+
+TEST_F(CaptureFileTest, LeftoverTemporaryFilesAreFinished) {
+  dir.Write("elements.dat", kElements);
+  const auto frame = MakeFrame(FrameKind::Sync, 7, 11090);
+  // --- a recording cut off mid-block by a crash, last written in 2040 ---
+  {
+    CaptureFile crashed(Context());
+    ASSERT_TRUE(crashed.OpenCaptureFile("NOAA 15", SatelliteFamily::Noaa));
+    ASSERT_TRUE(crashed.WriteMarker(MarkerKind::SyncAcquired, 30));
+    ASSERT_TRUE(crashed.WriteFrame(frame.data()));
+    ASSERT_TRUE(crashed.WriteFrame(frame.data()));
+    crashed.CloseCaptureFile();
+    // A header-only recording and an empty one hold nothing.
+    ASSERT_TRUE(crashed.OpenCaptureFile("NOAA 14", SatelliteFamily::Noaa));
+    crashed.CloseCaptureFile();
+  }
+  {
+    std::ofstream torn(dir.path() / "We02JanA.tmp", std::ios::binary | std::ios::app);
+    torn << std::string(1000, '\x01');
+  }
+  constexpr std::int64_t k2040 = 2208988800;  // 2040-01-01T00:00:00Z, past 2^31 s
+  const timespec times[2] = {{k2040, 0}, {k2040, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (dir.path() / "We02JanA.tmp").c_str(), times, 0), 0);
+  dir.Write("Su01JanA.tmp", "");
+  dir.Write("notes.tmp", "kept");
+
+  CaptureFile file(Context());
+  file.FinishLeftoverCaptures();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"We02JanA.N15", "elements.dat", "notes.tmp"}));
+  auto words = ReadWords(dir.path() / "We02JanA.N15");
+  ASSERT_EQ(words.size(), 5u * 11090u) << "header, marker, two frames, end; the torn block gone";
+  EXPECT_EQ(std::vector<std::uint16_t>(&words[4 * 11090], &words[4 * 11090 + 6]),
+            (std::vector<std::uint16_t>{0x8000, 0x8300, 0, 0x83AA, 0x7E80, 0}));
+  auto spawned = spawner.Spawned();
+  ASSERT_EQ(spawned.size(), 1u);
+  EXPECT_EQ(spawned[0].argv,
+            (std::vector<std::string>{"ppnoaa.exe",
+                                      fs::canonical(dir.path() / "We02JanA.N15").string()}));
   EXPECT_TRUE(messages.Shown().empty());
 }
 

@@ -105,10 +105,22 @@ TEST(Gps, TimeReplies) {
   EXPECT_EQ(bench.state.GpsTimeValid.load(), 1);
   EXPECT_DOUBLE_EQ(bench.state.GpsTime.load(), kFeb7th2001);
 
-  // --- a week number wrapped at 1024 is read as after the 1999 wrap
-  board.ReplyTo(kGpsRequestTime, TimeReply(302400.0f, 76, 13.0f));
+  // --- a week number wrapped at 1024 is read in the era of the build or the next: never
+  // before the build, so never 1024 weeks back
+  int expectedWeek = 1100;
+  while (expectedWeek < BuildGpsWeek()) expectedWeek += kGpsWeekWrap;
+  board.ReplyTo(kGpsRequestTime, TimeReply(302400.0f, 1100 % kGpsWeekWrap, 13.0f));
   bench.gps.GpsReadTime();
-  EXPECT_DOUBLE_EQ(bench.state.GpsTime.load(), kFeb7th2001);
+  EXPECT_DOUBLE_EQ(bench.state.GpsTime.load(),
+                   kFeb7th2001 + (expectedWeek - 1100) * kSecondsPerWeek);
+
+  // The pivot rule itself: the first week with those ten bits on or after the pivot.
+  EXPECT_EQ(FullGpsWeek(76, 1000), 1100);   // the 1999 wrap, seen from 2000
+  EXPECT_EQ(FullGpsWeek(999, 1000), 2023);  // before the pivot: the next era
+  EXPECT_EQ(FullGpsWeek(1000 % 1024, 1000), 1000);
+  EXPECT_EQ(FullGpsWeek(352, 2447), 3424);   // 2026's week 2400 read late in 2026: 2045
+  EXPECT_EQ(FullGpsWeek(423, 2447), 2471);   // 2027 read late in 2026
+  EXPECT_EQ(FullGpsWeek(2400, 2447), 2400);  // a whole week is left alone
 
   // --- no UTC offset yet, or a negative time of week: not a usable time
   board.ReplyTo(kGpsRequestTime, TimeReply(302400.0f, 1100, 0.0f));

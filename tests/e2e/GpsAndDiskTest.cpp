@@ -100,12 +100,12 @@ TEST(WholeStationGps, FixMovesTheStation) {
   ASSERT_GT(std::abs(newPass->rise - oldPass->rise), 3.0);  // far enough apart to tell
 
   // Every AOS time the station predicted for slot 0, in order.
-  std::vector<std::int32_t> aosTimes;
+  std::vector<std::int64_t> aosTimes;
   std::optional<double> startLatitude;
   ASSERT_TRUE(rig.Run(0, 180, [&](Station& station) {
     if (!startLatitude && station.station.latitude.load() != 0.0)
       startLatitude = station.station.latitude.load() * kDegreesPerRadian;
-    const std::int32_t aos = station.table[0].aosTime.load();
+    const std::int64_t aos = station.table[0].aosTime.load();
     if (aos > 0 && (aosTimes.empty() || aosTimes.back() != aos)) aosTimes.push_back(aos);
   }));
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <ctime>
 #include <sstream>
 #include <stdexcept>
 #include <variant>
@@ -35,10 +36,13 @@ StationRig::StationRig(RigOptions options) {
   }
   if (!start) throw std::runtime_error("no pass to start the simulation at");
   start_ = *start;
-  clock_ = std::make_unique<ScaledClock>(start_, options.speed);
+  const SystemTime computerStart = options.computerClock.value_or(start_);
+  clock_ = std::make_unique<ScaledClock>(computerStart, options.speed);
 
   SimHardwareOptions hardware;
   hardware.stationDir = dir_.path();
+  hardware.computerClockErrorSeconds =
+      static_cast<double>(start_.AsMilliseconds() - computerStart.AsMilliseconds()) / 1000.0;
   if (options.hardware) options.hardware(hardware);
   hardware_ = std::make_unique<SimHardware>(*clock_, devices_, hardware);
   StationEnvironment env{dir_.path(),           *clock_, messages_, beeper_, systemInfo_, spawner_,
@@ -176,6 +180,28 @@ std::string WithMeanAnomaly(const std::string& line2, double degrees) {
   if (field.size() != 8) throw std::invalid_argument("mean anomaly out of range");
   line.replace(43, 8, field);
   return WithCheckDigit(line);
+}
+
+std::string WithEpoch(const std::string& line1, std::int64_t unixSeconds) {
+  const auto t = static_cast<std::time_t>(unixSeconds);
+  std::tm utc{};
+  if (!gmtime_r(&t, &utc)) throw std::invalid_argument("epoch out of range");
+  const double day =
+      utc.tm_yday + 1 + (utc.tm_hour * 3600 + utc.tm_min * 60 + utc.tm_sec) / 86400.0;
+  std::string line = line1;
+  line.replace(18, 14, Format("%02d%012.8f", utc.tm_year % 100, day));
+  return WithCheckDigit(line);
+}
+
+void ReepochElements(const std::filesystem::path& stationDir, std::int64_t unixSeconds) {
+  std::string text;
+  LineReader reader(stationDir / "elements.dat");
+  while (auto line = reader.Next()) {
+    text +=
+        (line->size() >= 69 && line->rfind("1 ", 0) == 0) ? WithEpoch(*line, unixSeconds) : *line;
+    text += '\n';
+  }
+  WriteFileAtomically(stationDir / "elements.dat", text);
 }
 
 std::vector<std::string> EntryOutline(const CaptureFileContents& contents) {

@@ -25,9 +25,12 @@
 namespace halvik::e2e {
 
 struct RigOptions {
-  std::vector<std::string> satellites{};                // sats.dat lines; empty keeps the sample's
-  double speed = 50.0;                                  // simulated seconds per real second
-  std::optional<SystemTime> start{};                    // default: shortly before the first pass
+  std::vector<std::string> satellites{};  // sats.dat lines; empty keeps the sample's
+  double speed = 50.0;                    // simulated seconds per real second
+  std::optional<SystemTime> start{};      // default: shortly before the first pass
+  // What the computer's clock reads at the start; default: the start itself. The sky and the
+  // GPS keep the true time.
+  std::optional<SystemTime> computerClock{};
   std::function<void(SimHardwareOptions&)> hardware{};  // adjust the simulated boards
   DiskBudget* diskBudget = nullptr;
   // Rewrites the fresh sample station's files (before sats.dat and the start are settled).
@@ -118,6 +121,12 @@ std::string WithCheckDigit(std::string line);
 // A second element line with its mean anomaly (columns 44 to 51) replaced, check digit
 // recomputed.
 std::string WithMeanAnomaly(const std::string& line2, double degrees);
+
+// A first element line moved to the epoch `unixSeconds` (columns 19 to 32), check digit
+// recomputed: the same orbit, flown from another date.
+std::string WithEpoch(const std::string& line1, std::int64_t unixSeconds);
+// Every element set of a station's elements.dat moved to the epoch `unixSeconds`.
+void ReepochElements(const std::filesystem::path& stationDir, std::int64_t unixSeconds);
 
 // The entries of a capture file in short: "acquired 30", "frames", "lost 30", "end".
 std::vector<std::string> EntryOutline(const CaptureFileContents& contents);

@@ -174,7 +174,7 @@ TEST(PassSearch, AosBetweenTwoOneMinuteSamples) {
     ASSERT_GT(Elevation(noaa15, f.station, rise - lead), -0.35);
     Sgp4Cache cache;
     PassSearch search(noaa15, f.station, cache);
-    const std::int32_t aos = search.FindAos(rise - lead);
+    const std::int64_t aos = search.FindAos(rise - lead);
     const double riseSeconds = (rise + noaa15.epochMinutes) * 60;
     EXPECT_GE(aos, std::floor(riseSeconds - 0.1)) << lead;
     EXPECT_LE(aos, riseSeconds + 1.0) << lead;
@@ -353,7 +353,7 @@ TEST(PredictionStep, FollowsAPassThroughItsStates) {
   f.StepSlot(0);
   EXPECT_EQ(slot.aosPending, 1);
   EXPECT_EQ(slot.inPass, 0);
-  const std::int32_t aos = slot.aosTime;
+  const std::int64_t aos = slot.aosTime;
   EXPECT_NEAR(aos, (truth[0].rise + e.epochMinutes) * 60, 1.1);
 
   // Up: LOS found, in the pass; the next steps during the pass change nothing.
@@ -362,7 +362,7 @@ TEST(PredictionStep, FollowsAPassThroughItsStates) {
   EXPECT_EQ(slot.aosPending, 0);
   EXPECT_EQ(slot.inPass, 1);
   EXPECT_NEAR(slot.losTime, (truth[0].set + e.epochMinutes) * 60, 1.6);
-  const std::int32_t los = slot.losTime;
+  const std::int64_t los = slot.losTime;
   const std::int64_t before = f.predictor.propagations();
   f.At(slot, truth[0].rise + 3);
   f.StepSlot(0);
@@ -471,7 +471,7 @@ TEST(EvaluatePass, DirectionAndFlip) {
   slot.inPass = 0;
   f.StepSlot(2);
   ASSERT_EQ(slot.inPass, 1);
-  const std::int32_t los = slot.losTime;
+  const std::int64_t los = slot.losTime;
   f.pass.PassEvaluated = 0;
   f.predictor.EvaluatePass(2);
   EXPECT_EQ(f.pass.PassEvaluated, 1);

@@ -62,5 +62,37 @@ TEST(Files, AtomicRewriteReplacesWholeOrNothing) {
   EXPECT_FALSE(WriteFileAtomically(dir.path() / "no" / "such.dat", "x"));
 }
 
+TEST(Files, AtomicRewriteFollowsLinksAndKeepsTheMode) {
+  namespace fs = std::filesystem;
+  TempDir dir;
+  fs::create_directory(dir.path() / "kept");
+  dir.Write("kept/minel.dat", "10.0\n");
+  fs::permissions(dir.path() / "kept" / "minel.dat",
+                  fs::perms::owner_read | fs::perms::owner_write);
+  // --- a relative link through a second link: the target is rewritten, both links stay ---
+  fs::create_symlink("kept/minel.dat", dir.path() / "first");
+  fs::create_symlink("first", dir.path() / "minel.dat");
+  ASSERT_TRUE(WriteFileAtomically(dir.path() / "minel.dat", "12.000000\n"));
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "minel.dat"));
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "first"));
+  EXPECT_EQ(dir.Read("kept/minel.dat"), "12.000000\n");
+  EXPECT_EQ(fs::status(dir.path() / "kept" / "minel.dat").permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
+
+  // --- a group-writable file stays so ---
+  dir.Write("sats.dat", "NOAA 15\n");
+  const fs::perms shared = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                           fs::perms::group_write;
+  fs::permissions(dir.path() / "sats.dat", shared);
+  ASSERT_TRUE(WriteFileAtomically(dir.path() / "sats.dat", "NOAA 12\n"));
+  EXPECT_EQ(fs::status(dir.path() / "sats.dat").permissions(), shared);
+
+  // --- a loop of links is refused, the links untouched ---
+  fs::create_symlink("loop.b", dir.path() / "loop.a");
+  fs::create_symlink("loop.a", dir.path() / "loop.b");
+  EXPECT_FALSE(WriteFileAtomically(dir.path() / "loop.a", "x"));
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "loop.a"));
+}
+
 }  // namespace
 }  // namespace halvik

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -26,14 +27,14 @@ struct SchedulerRig {
   // Below the horizon with its AOS `ahead` seconds after the present station second.
   void Coming(int slot, std::int64_t ahead, double azimuthDeg) {
     SatelliteRecord& record = rig.table[static_cast<std::size_t>(slot)];
-    record.aosTime = static_cast<std::int32_t>(rig.Now().seconds + ahead);
+    record.aosTime = static_cast<std::int64_t>(rig.Now().seconds + ahead);
     record.aosPending = 1;
     record.inPass = 0;
     Point(slot, azimuthDeg, -3.0);
   }
   void Up(int slot, double azimuthDeg, double elevationDeg) {
     SatelliteRecord& record = rig.table[static_cast<std::size_t>(slot)];
-    record.aosTime = static_cast<std::int32_t>(rig.Now().seconds - 100);
+    record.aosTime = static_cast<std::int64_t>(rig.Now().seconds - 100);
     record.aosPending = 0;
     record.inPass = 1;
     Point(slot, azimuthDeg, elevationDeg);
@@ -97,13 +98,13 @@ TEST(SchedulerTest, LeadTimeOfSixtySeconds) {
   const std::int64_t now = kStart;
   // --- the comparison itself ---
   record.aosPending = 1;
-  record.aosTime = static_cast<std::int32_t>(now + 60);
+  record.aosTime = static_cast<std::int64_t>(now + 60);
   EXPECT_EQ(ClassifyAos(record, now), AosTiming::Due);
-  record.aosTime = static_cast<std::int32_t>(now + 61);
+  record.aosTime = static_cast<std::int64_t>(now + 61);
   EXPECT_EQ(ClassifyAos(record, now), AosTiming::AtLeadTime);
-  record.aosTime = static_cast<std::int32_t>(now + 62);
+  record.aosTime = static_cast<std::int64_t>(now + 62);
   EXPECT_EQ(ClassifyAos(record, now), AosTiming::NotDue);
-  record.aosTime = static_cast<std::int32_t>(now - 500);  // AOS passed: still due
+  record.aosTime = static_cast<std::int64_t>(now - 500);  // AOS passed: still due
   EXPECT_EQ(ClassifyAos(record, now), AosTiming::Due);
   // --- no predicted AOS is never due ---
   record.aosPending = 0;
@@ -117,6 +118,9 @@ TEST(SchedulerTest, LeadTimeOfSixtySeconds) {
   EXPECT_EQ(SchedulerNow({kStart, 0}, 1.99), kStart + 1);
   EXPECT_EQ(SchedulerNow({kStart, 0}, -1.99), kStart - 1);
   EXPECT_EQ(SchedulerNow({kStart, 0}, -0.5), kStart);
+  // A computer that booted at 1970 follows the GPS whatever the distance; 2040 is past 2^31 s.
+  EXPECT_EQ(SchedulerNow({0, 250}, 2208988800.75), 2208988800);
+  EXPECT_EQ(SchedulerNow({kStart, 0}, std::nan("")), kStart);
 
   // --- the moves: 60 pre-positions, 61 sends nothing, 62 parks ---
   SchedulerRig s;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "orbit/ElementSet.h"
+#include "platform/BuildTime.h"
 #include "platform/Text.h"
 #include "tracking/TrackingRig.h"
 
@@ -118,6 +119,20 @@ TEST(TrackingLoopDecisionsTest, CountdownsAndClockCorrection) {
   EXPECT_DOUBLE_EQ(ClockCorrectionFrom(kStart - 0.25, {kStart, 0}), 0.0);
   EXPECT_DOUBLE_EQ(ClockCorrectionFrom(kStart - 0.2599, {kStart, 0}), -0.01);
   EXPECT_DOUBLE_EQ(ClockCorrectionFrom(kStart - 10.0, {kStart, 0}), -9.75);
+
+  // --- any size once the GPS time is not before the build: a computer booted at 1970 ---
+  const double built = static_cast<double>(kBuildUnixSeconds);
+  EXPECT_DOUBLE_EQ(ClockCorrectionFrom(built + 0.5, {0, 0}), built + 0.75);
+  EXPECT_DOUBLE_EQ(ClockCorrectionFrom(built, {kBuildUnixSeconds + 40 * 365 * 86400LL, 0}),
+                   -40 * 365 * 86400.0 + 0.25);
+  // --- before the build (1024 weeks back, or a simulated old sky): a day at most ---
+  const double weeks1024 = 1024 * 604800.0;
+  EXPECT_DOUBLE_EQ(ClockCorrectionFrom(built - weeks1024, {kBuildUnixSeconds, 0}), 0.0);
+  EXPECT_DOUBLE_EQ(ClockCorrectionFrom(built - 1.0, {kBuildUnixSeconds - 86000, 0}), 85999.25);
+  EXPECT_DOUBLE_EQ(ClockCorrectionFrom(built - 1.0, {0, 0}), 0.0);
+  // --- not a number, or no time at all ---
+  EXPECT_DOUBLE_EQ(ClockCorrectionFrom(std::nan(""), {0, 0}), 0.0);
+  EXPECT_DOUBLE_EQ(ClockCorrectionFrom(1e300, {0, 0}), 0.0);
 }
 
 TEST(TrackingLoopTest, StartUp) {
@@ -308,7 +323,9 @@ TEST(TrackingLoopTest, StopDuringAPass) {
   ScriptedSky sky(rig);
   sky.AddPass(0, {kStart + 20, kStart + 100, 200.0, 250.0, 60.0});
   sky.afterStep = [&] {
-    if (rig.Seconds() >= 50) rig.stop = 1;
+    if (rig.Seconds() < 50) return;
+    rig.stop = 1;
+    rig.station.minimumElevation = 10.0 * kDegreesToRadians;  // as the operator's dialog sets it
   };
   TrackingLoop loop(rig.context, sky.Seam());
   EXPECT_EQ(loop.Run(), 0);
@@ -331,9 +348,9 @@ TEST(TrackingLoopTest, StopDuringAPass) {
   EXPECT_EQ(moves.back().azimuth, 128);
   EXPECT_EQ(moves.back().elevation, 128);
 
-  // --- the station files are written ---
-  EXPECT_EQ(rig.dir.Read("sats.dat"), "NOAA 12\n \n \n \n \n \n");
-  EXPECT_EQ(rig.dir.Read("minel.dat"), "5.000000\n");
+  // --- a list read whole is written only when the station holds something else ---
+  EXPECT_EQ(rig.dir.Read("sats.dat"), "NOAA 12\n");
+  EXPECT_EQ(rig.dir.Read("minel.dat"), "10.000000\n");
 }
 
 TEST(TrackingLoopTest, ClockCorrectionFromGps) {

@@ -71,15 +71,15 @@ void ScriptedSky::Update(int slot, std::int64_t now) {
           (t - static_cast<double>(pass.aos)) / static_cast<double>(pass.los - pass.aos);
       point(pass.azimuthAtAosDeg + (pass.azimuthAtLosDeg - pass.azimuthAtAosDeg) * fraction,
             pass.maxElevationDeg * (1.0 - std::fabs(2.0 * fraction - 1.0)));
-      record.aosTime = static_cast<std::int32_t>(pass.aos);
-      record.losTime = static_cast<std::int32_t>(pass.los);
+      record.aosTime = static_cast<std::int64_t>(pass.aos);
+      record.losTime = static_cast<std::int64_t>(pass.los);
       record.aosPending = 0;
       record.inPass = 1;
       return;
     }
     if (now < pass.aos) {
       point(pass.azimuthAtAosDeg, -5.0);
-      record.aosTime = static_cast<std::int32_t>(pass.aos);
+      record.aosTime = static_cast<std::int64_t>(pass.aos);
       record.aosPending = 1;
       record.inPass = 0;
       return;
@@ -87,7 +87,7 @@ void ScriptedSky::Update(int slot, std::int64_t now) {
   }
   // No further pass scripted: the next one lies a day ahead.
   point(0.0, -30.0);
-  record.aosTime = static_cast<std::int32_t>(now + 86400);
+  record.aosTime = static_cast<std::int64_t>(now + 86400);
   record.aosPending = 1;
   record.inPass = 0;
 }

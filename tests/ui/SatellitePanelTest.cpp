@@ -32,12 +32,12 @@ struct Panel {
 
 void Rising(SatelliteRecord& r, std::int64_t aosTime) {
   r.aosPending = 1;
-  r.aosTime = static_cast<std::int32_t>(aosTime);
+  r.aosTime = static_cast<std::int64_t>(aosTime);
 }
 
 void Passing(SatelliteRecord& r, std::int64_t losTime) {
   r.inPass = 1;
-  r.losTime = static_cast<std::int32_t>(losTime);
+  r.losTime = static_cast<std::int64_t>(losTime);
 }
 
 TEST(SatellitePanel, ColoursMarkNextRiseAndRunningPass) {
