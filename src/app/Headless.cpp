@@ -55,6 +55,9 @@ void RunHeadless(Station& station, StatusView& view, Canvas& canvas,
   for (;;) {
     if (options.limitSeconds > 0 && clock.Now().seconds >= deadline) return;
     if (options.stopSignal && options.stopSignal->load() != 0) return;
+    if (options.reloadSignal && options.reloadSignal->exchange(0) != 0) {
+      station.tracking.ElementsReloadRequest.store(1, std::memory_order_release);
+    }
     if (options.exitAfterPasses > 0 &&
         station.captureStatus.CapturesFinished.load() >= options.exitAfterPasses) {
       return;
