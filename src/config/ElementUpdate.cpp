@@ -57,13 +57,17 @@ bool StartsSet(const std::vector<std::string>& lines, std::size_t i) {
   return i + 1 < lines.size() && IsElementLine(lines[i], '1') && IsElementLine(lines[i + 1], '2');
 }
 
-// A name line as the station's lookup compares it: trailing blanks removed. Sources that mark
-// name lines with a leading "0 " get it removed too.
+// A name line as the station's lookup compares it: trailing blanks removed.
 std::string NameOf(std::string_view line) {
   std::size_t end = line.find_last_not_of(' ');
-  line = end == std::string_view::npos ? std::string_view() : line.substr(0, end + 1);
-  if (line.size() > 2 && line[0] == '0' && line[1] == ' ') line.remove_prefix(2);
-  return std::string(line);
+  return std::string(end == std::string_view::npos ? std::string_view() : line.substr(0, end + 1));
+}
+
+// A source's name line: some sources mark name lines with a leading "0 ", which the station's
+// lookup would take as part of the name.
+std::string SourceNameOf(std::string_view line) {
+  std::string name = NameOf(line);
+  return name.size() > 2 && name[0] == '0' && name[1] == ' ' ? name.substr(2) : name;
 }
 
 std::string CatalogueNumber(const std::string& line1) {
@@ -154,7 +158,7 @@ ElementUpdateResult UpdateElementFile(const std::filesystem::path& dir,
         continue;
       }
     } else if (StartsSet(lines, i + 1)) {
-      name = NameOf(lines[i]);
+      name = SourceNameOf(lines[i]);
       first = i + 1;
     } else {
       if (lines[i].find_first_not_of(' ') != std::string::npos) ++strayLines;

@@ -136,8 +136,9 @@ TEST(UpdateElements, ReadsTwoLineSetsFromAFile) {
   s.dir.Write("elements.dat", testing::kNoaa15);
   s.dir.Write("sats.dat", "NOAA 15\n \n \n \n \n \n");
   // Without name lines: NOAA 15 is known by its catalogue number, 25338; 99999 is not known.
+  // HETE-2's name line carries the "0 " mark of some sources.
   s.dir.Write("source.txt",
-              kNoaa15Line1 + "\n" + kNoaa15Line2 + "\n" +
+              kNoaa15Line1 + "\n" + kNoaa15Line2 + "\n0 " + testing::kHete2 +
                   "1 99999U 07001A   07359.00000000  .00000000  00000-0  00000-0 0  0000\n"
                   "2 99999  98.0000   0.0000 0000000   0.0000   0.0000 14.00000000 00000\n");
   std::string error;
@@ -148,7 +149,8 @@ TEST(UpdateElements, ReadsTwoLineSetsFromAFile) {
   EXPECT_TRUE(result.changed);
   EXPECT_TRUE(Reports(result, "updated NOAA 15"));
   EXPECT_TRUE(Reports(result, "skipped catalogue number 99999"));
-  EXPECT_EQ(s.dir.Read("elements.dat"), "NOAA 15\n" + kNoaa15Line1 + "\n" + kNoaa15Line2 + "\n");
+  EXPECT_EQ(s.dir.Read("elements.dat"),
+            "NOAA 15\n" + kNoaa15Line1 + "\n" + kNoaa15Line2 + "\n" + testing::kHete2);
 
   EXPECT_FALSE(ReadElementSource((s.dir.path() / "absent.txt").string(), error));
 }
