@@ -7,6 +7,7 @@ void AddCommands(CLI::App& app, int& exitCode) {
   AddInspectCommand(app, exitCode);
   AddPassesCommand(app, exitCode);
   AddInitStationCommand(app, exitCode);
+  AddUpdateElementsCommand(app, exitCode);
   AddRunOptions(app, exitCode);
 }
 

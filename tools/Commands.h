@@ -12,6 +12,7 @@ void AddPropagateCommand(CLI::App& app, int& exitCode);
 void AddInspectCommand(CLI::App& app, int& exitCode);
 void AddPassesCommand(CLI::App& app, int& exitCode);
 void AddInitStationCommand(CLI::App& app, int& exitCode);
+void AddUpdateElementsCommand(CLI::App& app, int& exitCode);
 // Without a subcommand: run the station.
 void AddRunOptions(CLI::App& app, int& exitCode);
 

@@ -16,6 +16,8 @@
 #include <string>
 
 #include "app/Headless.h"
+#include "app/PidFile.h"
+#include "app/ServiceNotify.h"
 #include "app/SimHardware.h"
 #include "app/SimStart.h"
 #include "app/Station.h"
@@ -36,15 +38,22 @@ namespace {
 
 // Set by a stop signal: the orderly shut-down follows.
 std::atomic<int> stopSignal{0};
+// Set by SIGHUP: elements.dat has changed (update-elements sends it); the station reloads it.
+std::atomic<int> reloadSignal{0};
 
 extern "C" void OnStopSignal(int) {
   stopSignal.store(1);
 }
 
-// Every signal that ends the station does so in order: captures finished, lists saved, the
-// antenna parked. SIGHUP is one of them until it gets a meaning of its own.
-void InstallStopSignals() {
-  for (int signal : {SIGINT, SIGTERM, SIGQUIT, SIGHUP}) std::signal(signal, OnStopSignal);
+extern "C" void OnReloadSignal(int) {
+  reloadSignal.store(1);
+}
+
+// Every signal the station answers, in one place. Those that end the station do so in order:
+// captures finished, lists saved, the antenna parked. SIGHUP reloads elements.dat.
+void InstallSignalHandlers() {
+  for (int signal : {SIGINT, SIGTERM, SIGQUIT}) std::signal(signal, OnStopSignal);
+  std::signal(SIGHUP, OnReloadSignal);
 }
 
 // Exit status when a worker thread did not stop within its time at shut-down.
@@ -147,7 +156,7 @@ int RunStation(const RunOptions& options) {
   // Qt takes the user's locale; station files and the screen keep the C locale's numbers.
   std::setlocale(LC_NUMERIC, "C");
 
-  InstallStopSignals();
+  InstallSignalHandlers();
 
   LoggedMessages logged(clock);
   std::unique_ptr<QtMessages> boxes;
@@ -169,12 +178,15 @@ int RunStation(const RunOptions& options) {
   Station station(env);
   StationReceiverReadout readout(station.receiver);
   StatusView view(StatusSourcesOf(station, readout));
+  PidFile pidFile(dir);
+  ServiceNotifier notifier(station, [&] { return StatusLine(station, clock.Now().seconds); });
 
   std::optional<std::string> snapshotPath;
   if (!options.snapshot.empty()) snapshotPath = options.snapshot;
 
   if (headless) {
     if (!station.Start()) EndProcess(kStartupFailureExitStatus);
+    notifier.Start();
     QImage picture(kClientWidth, kClientHeight, QImage::Format_RGB32);
     EraseImage(picture);
     QtCanvas canvas(picture);
@@ -185,6 +197,7 @@ int RunStation(const RunOptions& options) {
     run.statusEverySeconds = options.statusEvery;
     run.pollWithoutPaint = &readout;
     run.stopSignal = &stopSignal;
+    run.reloadSignal = &reloadSignal;
     // A snapshot is the persistent picture with the whole quick-look image drawn in: rows the
     // live paint skipped while the simulation ran fast are there too.
     auto writeSnapshot = [&] {
@@ -198,6 +211,7 @@ int RunStation(const RunOptions& options) {
     if (snapshotPath) run.snapshot = [&](StatusView&) { writeSnapshot(); };
     RunHeadless(station, view, canvas, run);
     if (snapshotPath) writeSnapshot();
+    notifier.Stop();
     ShutDownOrEnd(station);
     return 0;
   }
@@ -206,9 +220,13 @@ int RunStation(const RunOptions& options) {
   CMainFrame frame(view, commands, messages);
   frame.show();
   if (!station.Start()) EndProcess(kStartupFailureExitStatus);
+  notifier.Start();
 
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (reloadSignal.exchange(0) != 0) {
+      station.tracking.ElementsReloadRequest.store(1, std::memory_order_release);
+    }
     bool passesDone = options.exitAfterPasses > 0 &&
                       station.captureStatus.CapturesFinished.load() >= options.exitAfterPasses;
     if (stopSignal.load() != 0 || passesDone) frame.close();
@@ -229,6 +247,7 @@ int RunStation(const RunOptions& options) {
   }
   gui->exec();
   boxes->StopDisplaying();
+  notifier.Stop();
   ShutDownOrEnd(station);
   return 0;
 }

@@ -5,6 +5,7 @@
 int main(int argc, char** argv) {
   CLI::App app{"Halvik NT: unattended HRPT ground station"};
   app.require_subcommand(0, 1);
+  app.set_version_flag("--version", "halvik " HALVIK_VERSION);
   int exitCode = 0;
   halvik::tools::AddCommands(app, exitCode);
   try {

@@ -60,6 +60,9 @@ void RunHeadless(Station& station, StatusView& view, Canvas& canvas,
             station.captureStatus.CapturesFinished.load() >= options.exitAfterPasses);
   };
   while (!timeToStop()) {
+    if (options.reloadSignal && options.reloadSignal->exchange(0) != 0) {
+      station.tracking.ElementsReloadRequest.store(1, std::memory_order_release);
+    }
     std::int64_t second = clock.Now().seconds;
     const bool snapshotDue = options.snapshot && second >= nextSnapshotSecond;
     if (options.pollWithoutPaint == nullptr || snapshotDue) {

@@ -25,6 +25,9 @@ struct HeadlessOptions {
   std::int64_t statusRealGapMs = 1000;
   // Set (to non-zero) by a signal handler: run the orderly shut-down.
   const std::atomic<int>* stopSignal = nullptr;
+  // Set (to non-zero) by a signal handler: elements.dat has changed. Taken here and passed on
+  // to the tracking thread, which reloads the element sets.
+  std::atomic<int>* reloadSignal = nullptr;
   // Called after every tick of the 100 ms timer, painted or not (whole-station tests watch the
   // station through it).
   std::function<void()> afterPaint;

@@ -114,6 +114,9 @@ void CaptureEngine::End() {
   ring_.Free();
   // A failed start or read leaves the thread idle, not ended, until shut-down.
   while (context_.CaptureThreadStop.load(std::memory_order_acquire) == 0) {
+    // Idle by design (the station runs on without captures), not stuck: a restart by the
+    // watchdog would not bring back a board that failed to start.
+    context_.status.Heartbeat = context_.status.Heartbeat + 1;
     context_.clock.SleepMs(kIdlePollMs);
   }
   if (device_.IsOpen() && !device_.Close()) {
@@ -179,6 +182,7 @@ void CaptureEngine::WriteMarkerOrSuspend(MarkerKind kind, int count) {
 
 bool CaptureEngine::Cycle() {
   if (!block_) return false;  // Begin failed: there is no loop
+  context_.status.Heartbeat = context_.status.Heartbeat + 1;
   if (context_.CaptureThreadStop.load(std::memory_order_acquire) != 0) {
     // A stop during a capture ends it as the pass's end would, whether or not the tracking
     // thread's end request got here first: end marker, final name and post-processing when

@@ -46,6 +46,8 @@ struct CaptureStatus {
   Shared<std::int64_t> FramesOverrun{0};
   // Captures closed down so far (each armed pass that reached its end, with or without frames).
   Shared<std::int64_t> CapturesFinished{0};
+  // Counts capture cycles (and idle polls after a failed start): the thread is alive.
+  Shared<std::int64_t> Heartbeat{0};
 };
 
 inline constexpr int kQuickLookRows = 400;

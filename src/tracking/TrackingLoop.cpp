@@ -3,6 +3,7 @@
 #include <cmath>
 #include <fstream>
 
+#include "config/ElementUpdate.h"
 #include "config/StationFiles.h"
 #include "platform/BuildTime.h"
 
@@ -122,6 +123,13 @@ bool TrackingLoop::StartUp() {
 
 bool TrackingLoop::Iteration() {
   context_.clock.SleepMs(kLoopSleepMs);
+  context_.status.Heartbeat = context_.status.Heartbeat + 1;
+  // Between two iterations no pass is being followed: a request raised during a capture waits
+  // for its end, so the slot being recorded keeps its set.
+  if (context_.status.ElementsReloadRequest.exchange(0, std::memory_order_acq_rel) != 0) {
+    ConfigContext config{context_.dir, context_.table, context_.station, context_.messages};
+    ReloadElementSets(config);
+  }
   ClockTick();
   PredictionStep();
   GpsSteps();
@@ -162,6 +170,7 @@ void TrackingLoop::GpsSteps() {
 }
 
 void TrackingLoop::WaitTurn() {
+  context_.status.Heartbeat = context_.status.Heartbeat + 1;
   ClockTick();
   PredictionStep();
   context_.clock.SleepMs(kCaptureWaitSleepMs);

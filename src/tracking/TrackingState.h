@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/Shared.h"
@@ -11,6 +12,11 @@ struct TrackingStatus {
   Shared<std::int32_t> TrackingReady{0};
   Shared<std::int32_t> SchedulerEnabled{0};
   Shared<double> ClockCorrection{0.0};  // s, GPS time minus computer time, steps of 0.01 s
+  // Counts loop iterations and capture-wait turns: a service watchdog sees the thread move.
+  Shared<std::int64_t> Heartbeat{0};
+  // Raised by the user-interface thread (elements.dat has changed), taken by the tracking
+  // thread between two loop iterations, when it reloads the listed satellites' element sets.
+  std::atomic<std::int32_t> ElementsReloadRequest{0};
 };
 
 }  // namespace halvik
