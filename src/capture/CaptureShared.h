@@ -46,6 +46,10 @@ struct CaptureStatus {
   Shared<std::int64_t> FramesOverrun{0};
   // Captures closed down so far (each armed pass that reached its end, with or without frames).
   Shared<std::int64_t> CapturesFinished{0};
+  // Frames written to capture files since start-up, and those of them that carried the frame
+  // sync words.
+  Shared<std::int64_t> FramesWritten{0};
+  Shared<std::int64_t> FramesWithSync{0};
 };
 
 inline constexpr int kQuickLookRows = 400;
