@@ -32,6 +32,9 @@
 #include "ui/qt/QtCanvas.h"
 #include "ui/qt/QtMessages.h"
 #include "ui/qt/Snapshot.h"
+#include "ui/qt/StatusPng.h"
+#include "web/ReceiverLevel.h"
+#include "web/WebServer.h"
 
 namespace halvik::tools {
 namespace {
@@ -70,6 +73,7 @@ struct RunOptions {
   std::string snapshot;
   std::int64_t snapshotEvery = 10;
   std::int64_t statusEvery = 1;
+  std::string http;  // ADDR:PORT of the web interface; empty: none
 };
 
 bool DisplayAvailable() {
@@ -176,10 +180,20 @@ int RunStation(const RunOptions& options) {
   StationEnvironment env{dir,    clock, messages, beeper, systemInfo, spawner, hardware.services(),
                          devices};
   Station station(env);
-  StationReceiverReadout readout(station.receiver);
+  StationReceiverReadout receiverReadout(station.receiver);
+  web::LevelRecordingReadout readout(receiverReadout);
   StatusView view(StatusSourcesOf(station, readout));
   PidFile pidFile(dir);
   ServiceNotifier notifier(station, [&] { return StatusLine(station, clock.Now().seconds); });
+  web::WebServer webServer(station, &readout, RenderStatusPng);
+  if (auto address = web::ParseHttpAddress(options.http); address && !options.http.empty()) {
+    if (std::string error = webServer.Start(*address); !error.empty()) {
+      std::cerr << "halvik: --http: " << error << "\n";
+      return 2;
+    }
+    std::cerr << "halvik: web interface on http://" << address->host << ":" << webServer.port()
+              << "/\n";
+  }
 
   std::optional<std::string> snapshotPath;
   if (!options.snapshot.empty()) snapshotPath = options.snapshot;
@@ -283,6 +297,11 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
                  "Headless: seconds of station time between status lines (0: none)")
       ->check(CLI::NonNegativeNumber)
       ->capture_default_str();
+  app.add_option("--http", options->http,
+                 "Serve a read-only web page, JSON and metrics on ADDR:PORT (127.0.0.1:8073)")
+      ->check([](const std::string& text) {
+        return web::ParseHttpAddress(text) ? std::string() : "wants ADDR:PORT";
+      });
   app.final_callback([&app, &exitCode, options] {
     if (app.get_subcommands().empty()) exitCode = RunStation(*options);
   });

@@ -276,6 +276,8 @@ void CaptureEngine::ReceiveData() {
       break;
     }
     framesWritten_ = true;
+    context_.status.FramesWritten = context_.status.FramesWritten + 1;
+    if (HasFrameSync(frame)) context_.status.FramesWithSync = context_.status.FramesWithSync + 1;
     AddQuickLookFrame(context_.quickLook, quickLookCycle_, ring_.family(),
                       context_.handOff.QuickLookReversed.load() != 0, frame);
     if (pnTableLoaded_) UpdateBitErrors(frame);

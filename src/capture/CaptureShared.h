@@ -48,6 +48,10 @@ struct CaptureStatus {
   Shared<std::int64_t> CapturesFinished{0};
   // Counts capture cycles (and idle polls after a failed start): the thread is alive.
   Shared<std::int64_t> Heartbeat{0};
+  // Frames written to capture files since start-up, and those of them that carried the frame
+  // sync words.
+  Shared<std::int64_t> FramesWritten{0};
+  Shared<std::int64_t> FramesWithSync{0};
 };
 
 inline constexpr int kQuickLookRows = 400;

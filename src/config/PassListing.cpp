@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <optional>
 #include <string_view>
 
 #include "config/StationFiles.h"
@@ -18,6 +20,7 @@ struct Entry {
   std::int64_t aos;  // -1 for a geosynchronous slot, so it sorts first
   int slot;
   std::string line;
+  std::optional<ListedPassTimes> pass;  // nothing for a geosynchronous slot
 };
 
 std::string FieldName(std::string name) {
@@ -37,15 +40,15 @@ std::string Header(const StationConfig& station, std::int64_t from, double hours
 // Every pass of one satellite with its AOS in [from, end), found pass after pass as the station
 // would: each search starts a second after the previous LOS.
 void ListSlot(int slot, const std::string& name, const ElementSet& elements,
-              const StationConfig& station, std::int64_t from, std::int64_t end,
-              std::vector<Entry>& out) {
+              const std::string& tableName, const StationConfig& station, std::int64_t from,
+              std::int64_t end, std::vector<Entry>& out) {
   const double epoch = elements.epochMinutes;
   const double endTsince = static_cast<double>(end) / 60.0 - epoch;
   double tsince = static_cast<double>(from) / 60.0 - epoch;
   while (tsince < endTsince) {
     const PassTimes pass = FindNextPass(elements, station, tsince);
     if (pass.geosynchronous) {
-      out.push_back({-1, slot, Format("%d %s geo geo - - -", slot, name.c_str())});
+      out.push_back({-1, slot, Format("%d %s geo geo - - -", slot, name.c_str()), std::nullopt});
       return;
     }
     if (!pass.found) {
@@ -65,7 +68,14 @@ void ListSlot(int slot, const std::string& name, const ElementSet& elements,
         // Up for a whole day from its AOS: no end, shape or maximum to tell.
         line = Format("%d %s %s - - - -", slot, name.c_str(), FormatIsoUtc(pass.aosTime).c_str());
       }
-      out.push_back({pass.aosTime, slot, std::move(line)});
+      ListedPassTimes times{slot,
+                            tableName,
+                            pass.aosTime,
+                            pass.losTime > 0 ? pass.losTime : 0,
+                            pass.losTime > 0 ? pass.maxElevation * kDegreesPerRadian : 0.0,
+                            pass.northbound,
+                            pass.flip};
+      out.push_back({pass.aosTime, slot, std::move(line), std::move(times)});
     }
     // The next search starts a second after this pass; a pass without an end is skipped by the
     // span its LOS search covered.
@@ -99,12 +109,16 @@ PassListing ListPasses(const std::filesystem::path& dir, std::int64_t fromSecond
     const SatelliteRecord& slot = table[static_cast<std::size_t>(i)];
     if (!slot.IsActive()) continue;
     ++listing.satellitesLoaded;
-    ListSlot(i, FieldName(slot.name.Get()), slot.Elements(), station, fromSeconds, end, entries);
+    const std::string name = slot.name.Get();
+    ListSlot(i, FieldName(name), slot.Elements(), name, station, fromSeconds, end, entries);
   }
   std::stable_sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
     return a.aos != b.aos ? a.aos < b.aos : a.slot < b.slot;
   });
-  for (Entry& entry : entries) listing.lines.push_back(std::move(entry.line));
+  for (Entry& entry : entries) {
+    listing.lines.push_back(std::move(entry.line));
+    if (entry.pass) listing.passes.push_back(std::move(*entry.pass));
+  }
   return listing;
 }
 

@@ -9,6 +9,17 @@
 
 namespace halvik {
 
+// One listed pass, as its line gives it.
+struct ListedPassTimes {
+  int slot = 0;
+  std::string name;      // as sats.dat has it
+  std::int64_t aos = 0;  // s since 1970 UTC
+  std::int64_t los = 0;  // s since 1970 UTC; 0 when it stays up for a day (no end listed)
+  double maxElevationDeg = 0;
+  bool northbound = false;
+  bool flip = false;
+};
+
 // What `halvik passes` prints for a station directory.
 struct PassListing {
   // A header line starting with '#', then one line per pass, fields separated by single
@@ -18,6 +29,8 @@ struct PassListing {
   // "-". Geosynchronous slots come first, one line each with "geo geo - - -"; the passes follow
   // ordered by AOS (by slot for equal times).
   std::vector<std::string> lines;
+  // The passes of `lines` in the same order, geosynchronous slots left out.
+  std::vector<ListedPassTimes> passes;
   int satellitesLoaded = 0;  // active slots after loading sats.dat and elements.dat
 };
 

@@ -142,6 +142,7 @@ void Scheduler::ArmCapture(const std::function<void()>& waitTurn) {
   handOff.QuickLookReversed = context_.evaluation.PassNorthbound != 0 ? 1 : 0;
   handOff.CaptureEndRequest.store(0, std::memory_order_relaxed);
   handOff.CaptureStartRequest.store(1, std::memory_order_release);
+  context_.status.PassesFollowed = context_.status.PassesFollowed + 1;
 
   // Follow the pass until the selected slot (the same one, or a lower slot that pre-empted
   // it) waits for its next AOS.

@@ -11,7 +11,8 @@ namespace halvik {
 struct TrackingStatus {
   Shared<std::int32_t> TrackingReady{0};
   Shared<std::int32_t> SchedulerEnabled{0};
-  Shared<double> ClockCorrection{0.0};  // s, GPS time minus computer time, steps of 0.01 s
+  Shared<double> ClockCorrection{0.0};     // s, GPS time minus computer time, steps of 0.01 s
+  Shared<std::int64_t> PassesFollowed{0};  // passes handed to the capture engine since start-up
   // Counts loop iterations and capture-wait turns: a service watchdog sees the thread move.
   Shared<std::int64_t> Heartbeat{0};
   // Raised by the user-interface thread (elements.dat has changed), taken by the tracking

@@ -8,6 +8,8 @@
 #include "orbit/PropagateListing.h"
 #include "platform/Text.h"
 #include "sim/HrptFrame.h"
+#include "tracking/PassPriority.h"
+#include "tracking/Scheduler.h"
 
 namespace halvik::soak {
 namespace {
@@ -45,14 +47,12 @@ std::optional<ListedPass> ParsePassLine(std::string_view line) {
 }
 
 std::vector<ListedPass> LetThrough(const std::vector<ListedPass>& passes) {
+  std::vector<SlotPass> windows;
+  for (const ListedPass& pass : passes) windows.push_back({pass.slot, pass.aos, pass.los});
+  const std::vector<bool> followed = PriorityLetsThrough(windows);
   std::vector<ListedPass> kept;
-  for (const ListedPass& pass : passes) {
-    const std::int64_t from = pass.aos - kDueLeadSeconds;
-    const std::int64_t to = EndOf(pass);
-    bool overlapped = std::any_of(passes.begin(), passes.end(), [&](const ListedPass& lower) {
-      return lower.slot < pass.slot && lower.aos - kDueLeadSeconds <= to && EndOf(lower) >= from;
-    });
-    if (!overlapped) kept.push_back(pass);
+  for (std::size_t i = 0; i < passes.size(); ++i) {
+    if (followed[i]) kept.push_back(passes[i]);
   }
   return kept;
 }

@@ -11,9 +11,6 @@
 
 namespace halvik::soak {
 
-// A lower slot takes the antenna this long before its AOS (due at aosTime - now < 61).
-inline constexpr std::int64_t kDueLeadSeconds = 61;
-
 // One pass line of the station's pass listing.
 struct ListedPass {
   int slot = 0;
@@ -27,9 +24,7 @@ struct ListedPass {
 // header, geosynchronous slots and anything that does not parse.
 std::optional<ListedPass> ParsePassLine(std::string_view line);
 
-// The passes that the priority rule lets through: a pass of slot s is kept when no pass of a
-// lower slot holds the antenna ([aos - 61, los] of that pass) at any moment of
-// [aos - 61, los] of this one.
+// The passes that the station's priority rule (PriorityLetsThrough) lets through.
 std::vector<ListedPass> LetThrough(const std::vector<ListedPass>& passes);
 
 // What a finished capture file showed when it was read back.

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace halvik::web {
+
+// True for a final capture name the station gives its files: weekday (2 letters), day (2
+// digits), month (3 letters), one letter or digit, '.', and the code N09..N16 (Nxx) / str / fy1,
+// for example "We02JanA.N14".
+bool IsCaptureFileName(std::string_view name);
+
+// True for a file the station or its image tool makes for a capture: the capture itself, or
+// NAME.chK.png, NAME.rgb.png, NAME.thumb.png and NAME.json beside it.
+bool IsServableName(std::string_view name);
+
+// The regular file `name` inside `dir`, when the name is servable and the file (after following
+// any symbolic link) lies in `dir` itself; nothing otherwise.
+std::optional<std::filesystem::path> ServablePath(const std::filesystem::path& dir,
+                                                  std::string_view name);
+
+}  // namespace halvik::web

@@ -1,0 +1,105 @@
+#include "web/Metrics.h"
+
+#include "platform/Text.h"
+#include "web/ProcessStats.h"
+#include "web/ReceiverLevel.h"
+
+namespace halvik::web {
+namespace {
+
+// GPS health code of a receiver doing fixes.
+constexpr int kGpsDoingFixes = 0;
+
+class Exposition {
+ public:
+  void Family(const char* name, const char* type, const char* help) {
+    text_ += Format("# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
+  }
+  void Sample(const char* name, double value, const char* labels = "") {
+    text_ += Format("%s%s %.17g\n", name, labels, value);
+  }
+  void One(const char* name, const char* type, const char* help, double value) {
+    Family(name, type, help);
+    Sample(name, value);
+  }
+  std::string Take() { return std::move(text_); }
+
+ private:
+  std::string text_;
+};
+
+}  // namespace
+
+std::string MetricsText(Station& station, const LevelRecordingReadout* polled,
+                        const std::optional<PlannedPasses>& planned) {
+  const StationEnvironment& env = station.environment();
+  const CaptureStatus& capture = station.captureStatus;
+  const AntennaState& antenna = station.antennaState;
+  const GpsState& gps = station.gpsState;
+  Exposition out;
+
+  out.One("halvik_passes_followed_total", "counter",
+          "Passes handed to the capture engine since start-up.",
+          static_cast<double>(station.tracking.PassesFollowed.load()));
+  if (planned) {
+    out.Family("halvik_passes_planned", "gauge",
+               "Passes of the next 24 hours by the priority rule's decision.");
+    out.Sample("halvik_passes_planned", planned->follow, "{decision=\"follow\"}");
+    out.Sample("halvik_passes_planned", planned->skip, "{decision=\"skip\"}");
+  }
+  out.One("halvik_captures_finished_total", "counter", "Captures closed down since start-up.",
+          static_cast<double>(capture.CapturesFinished.load()));
+  out.One("halvik_frames_written_total", "counter", "Frames written to capture files.",
+          static_cast<double>(capture.FramesWritten.load()));
+  out.One("halvik_frames_with_sync_total", "counter",
+          "Frames written that carried the frame sync words.",
+          static_cast<double>(capture.FramesWithSync.load()));
+  out.One("halvik_frames_overrun_total", "counter",
+          "Frames lost because the frame ring filled up before they were taken.",
+          static_cast<double>(capture.FramesOverrun.load()));
+  out.One("halvik_capture_bit_errors", "gauge",
+          "Bit errors counted against the pseudo-noise words in the current or last capture.",
+          capture.BitErrorCount.load());
+  out.One("halvik_capture_bits_compared", "gauge",
+          "Bits compared with the pseudo-noise words in the current or last capture.",
+          capture.BitsCompared.load());
+  out.One("halvik_capture_state", "gauge",
+          "Capture state: 0 waiting for satellite, 1 setting up, 2 waiting for data, 3 receiving, "
+          "4 resync, 5 closing down.",
+          capture.CaptureState.load());
+  out.One("halvik_receiver_locked", "gauge", "1 while the receiver reported lock at its last poll.",
+          station.receiver.ReceiverLocked() != 0 ? 1 : 0);
+  out.One("halvik_receiver_frequency_hertz", "gauge", "Frequency the receiver was last tuned to.",
+          station.receiver.ReceiverFrequency() * 1e6);
+  if (polled) {
+    out.One("halvik_receiver_signal_volts", "gauge", "Signal level at the last receiver poll.",
+            polled->LastLevel());
+  }
+  if (const std::optional<double> free = env.systemInfo.FreeBytes(env.dir)) {
+    out.One("halvik_disk_free_bytes", "gauge", "Free space of the station directory's file system.",
+            *free);
+  }
+  out.One("halvik_clock_correction_seconds", "gauge", "GPS time minus computer time.",
+          station.tracking.ClockCorrection.load());
+  out.One("halvik_antenna_powered", "gauge", "1 while the positioner reports power.",
+          antenna.AntennaPower.load() > 50 ? 1 : 0);
+  out.One("halvik_antenna_azimuth_degrees", "gauge", "Antenna azimuth read back.",
+          antenna.AntennaAzimuth.load());
+  out.One("halvik_antenna_elevation_degrees", "gauge", "Antenna elevation read back.",
+          antenna.AntennaElevation.load());
+  out.One("halvik_gps_present", "gauge", "1 when a GPS receiver answered at start-up.",
+          gps.GpsPresent.load() != 0 ? 1 : 0);
+  out.One("halvik_gps_healthy", "gauge", "1 while the GPS receiver reports doing fixes.",
+          gps.GpsPresent.load() != 0 && gps.GpsHealth.load() == kGpsDoingFixes ? 1 : 0);
+  out.One("halvik_gps_health_code", "gauge", "GPS receiver health code (255: no reply yet).",
+          gps.GpsHealth.load());
+  out.One("halvik_process_cpu_seconds_total", "counter", "CPU time used by the station process.",
+          ProcessCpuSeconds());
+  if (const std::optional<std::uint64_t> resident = ProcessResidentBytes()) {
+    out.One("halvik_process_resident_memory_bytes", "gauge",
+            "Resident memory of the station process.", static_cast<double>(*resident));
+  }
+  return out.Take();
+}
+
+}  // namespace halvik::web

@@ -1,0 +1,348 @@
+#include "web/WebServer.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <fstream>
+#include <vector>
+
+#include "platform/Text.h"
+#include "web/CaptureNames.h"
+#include "web/Metrics.h"
+#include "web/ReceiverLevel.h"
+#include "web/StationJson.h"
+
+namespace halvik::web {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kLoopback = "127.0.0.1";
+constexpr std::int64_t kListingLifetimeSeconds = 60;  // station seconds a pass listing is reused
+constexpr int kTimelineHours = 24;
+constexpr std::size_t kCapturesListed = 50;
+constexpr std::size_t kFileChunkBytes = 64 * 1024;
+constexpr int kKeepAliveRequests = 10;
+constexpr int kKeepAliveSeconds = 2;
+
+// The pass listing's loaders report a broken station file as a message box; here they only
+// make the listing shorter.
+class SilentMessages final : public Messages {
+ public:
+  void Show(const std::string&) override {}
+};
+
+// A fixed pool of workers with a bounded wait list. When the list is full, the accepting
+// thread waits, so further clients wait in the kernel's listen backlog instead of piling up
+// open connections here.
+class BoundedQueue final : public httplib::TaskQueue {
+ public:
+  explicit BoundedQueue(const std::atomic<bool>& stopping) : stopping_(stopping) {
+    for (int i = 0; i < kWebWorkers; ++i) workers_.emplace_back([this] { Work(); });
+  }
+  void enqueue(std::function<void()> job) override {
+    std::unique_lock lock(mutex_);
+    // Polled, so that a stop is noticed while the list stays full.
+    while (jobs_.size() >= static_cast<std::size_t>(kWebWaiting) && !stopping_.load()) {
+      roomy_.wait_for(lock, std::chrono::milliseconds(100));
+    }
+    jobs_.push_back(std::move(job));
+    ready_.notify_one();
+  }
+  void shutdown() override {
+    {
+      std::lock_guard lock(mutex_);
+      shutdown_ = true;
+    }
+    ready_.notify_all();
+    for (std::thread& worker : workers_) worker.join();
+  }
+
+ private:
+  void Work() {
+    for (;;) {
+      std::function<void()> job;
+      {
+        std::unique_lock lock(mutex_);
+        ready_.wait(lock, [this] { return shutdown_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;  // shut down and nothing left
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+      }
+      roomy_.notify_one();
+      job();
+    }
+  }
+
+  const std::atomic<bool>& stopping_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::condition_variable roomy_;
+  std::deque<std::function<void()>> jobs_;
+  std::vector<std::thread> workers_;
+  bool shutdown_ = false;
+};
+
+std::string Dump(const json& value) {
+  // Satellite names come from a file an operator edits: bytes that are not UTF-8 are replaced
+  // rather than failing the request.
+  return value.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+void SendJson(httplib::Response& res, const json& value) {
+  res.set_header("Cache-Control", "no-store");
+  res.set_content(Dump(value), "application/json");
+}
+
+void SendError(httplib::Response& res, int status, const std::string& text) {
+  res.status = status;
+  res.set_content(text + "\n", "text/plain; charset=utf-8");
+}
+
+const char* ContentType(const std::string& name) {
+  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".png") == 0) return "image/png";
+  if (name.size() > 5 && name.compare(name.size() - 5, 5, ".json") == 0) return "application/json";
+  return "application/octet-stream";
+}
+
+// N of "hours=N": a whole number within 1..168, nothing otherwise.
+std::optional<int> ParseHours(const std::string& text) {
+  if (text.empty() || text.size() > 3) return std::nullopt;
+  int hours = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    hours = hours * 10 + (c - '0');
+  }
+  if (hours < 1 || hours > kWebMaxPassHours) return std::nullopt;
+  return hours;
+}
+
+}  // namespace
+
+std::optional<HttpAddress> ParseHttpAddress(std::string_view text) {
+  HttpAddress address;
+  std::string_view port = text;
+  const std::size_t colon = text.rfind(':');
+  if (colon != std::string_view::npos) {
+    std::string_view host = text.substr(0, colon);
+    port = text.substr(colon + 1);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+      host = host.substr(1, host.size() - 2);
+    } else if (host.find(':') != std::string_view::npos) {
+      return std::nullopt;  // an IPv6 address needs its brackets
+    }
+    address.host = std::string(host);
+  }
+  if (address.host.empty()) address.host = kLoopback;
+  if (port.empty() || port.size() > 5) return std::nullopt;
+  long value = 0;
+  for (char c : port) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > 65535) return std::nullopt;
+  address.port = static_cast<int>(value);
+  return address;
+}
+
+WebServer::WebServer(Station& station, LevelRecordingReadout* polled, PngRenderer renderPng)
+    : station_(station), polled_(polled), renderPng_(std::move(renderPng)) {}
+
+WebServer::~WebServer() {
+  Stop();
+}
+
+std::int64_t WebServer::StationNow() const {
+  return CorrectedSecond(station_.environment().clock.Now().seconds,
+                         station_.tracking.ClockCorrection);
+}
+
+WebServer::CachedListing WebServer::Listing(std::int64_t now, int hours) {
+  std::lock_guard lock(listingMutex_);
+  CachedListing& cached = listings_[hours];
+  if (!cached.listing || now < cached.madeAt || now - cached.madeAt >= kListingLifetimeSeconds) {
+    SilentMessages quiet;
+    cached.listing = std::make_shared<const PassListing>(
+        ListPasses(station_.environment().dir, now, static_cast<double>(hours), quiet));
+    cached.madeAt = now;
+  }
+  return cached;
+}
+
+std::string WebServer::Snapshot() {
+  std::lock_guard lock(snapshotMutex_);
+  // A view of our own over a copy of the quick-look picture: the window's view keeps its paint
+  // state, and QuickLookCleared (which a paint clears) stays the window's to act on.
+  if (!snapshotQuickLook_) snapshotQuickLook_ = std::make_unique<QuickLookBuffer>();
+  *snapshotQuickLook_ = station_.quickLook;
+  snapshotQuickLook_->QuickLookCleared = 0;
+  std::unique_ptr<ReceiverReadout> receiver;
+  // Without the window's readout the picture shows the receiver unpolled (level 0).
+  class Unpolled final : public ReceiverReadout {
+   public:
+    explicit Unpolled(Receiver& r) : r_(r) {}
+    float ReceiverReadStatus() override { return 0.0f; }
+    int ReceiverLocked() override { return r_.ReceiverLocked(); }
+    double ReceiverFrequency() override { return r_.ReceiverFrequency(); }
+
+   private:
+    Receiver& r_;
+  };
+  if (polled_) {
+    receiver = std::make_unique<LastPollReadout>(*polled_);
+  } else {
+    receiver = std::make_unique<Unpolled>(station_.receiver);
+  }
+  const StatusSources sources{station_.environment().clock,
+                              *receiver,
+                              station_.tracking,
+                              station_.table,
+                              station_.antennaState,
+                              station_.captureStatus,
+                              station_.gpsState,
+                              *snapshotQuickLook_};
+  return renderPng_(sources);
+}
+
+void WebServer::Route() {
+  httplib::Server& server = *server_;
+  server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
+    if (req.headers.size() > static_cast<std::size_t>(kWebMaxHeaders)) {
+      SendError(res, 431, "Too many header fields");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    if (req.method != "GET" && req.method != "HEAD") {
+      res.set_header("Allow", "GET, HEAD");
+      SendError(res, 405, "Read-only: only GET and HEAD");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    // Nothing here takes a body: one announced is refused before any of it is read.
+    if (req.has_header("Transfer-Encoding") ||
+        (req.has_header("Content-Length") && req.get_header_value("Content-Length") != "0")) {
+      SendError(res, 413, "No request body is accepted");
+      return httplib::Server::HandlerResponse::Handled;
+    }
+    return httplib::Server::HandlerResponse::Unhandled;
+  });
+  server.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+    if (!res.body.empty()) return;
+    SendError(res, res.status, res.status == 404 ? "Not found" : "Bad request");
+  });
+  server.set_exception_handler([](const httplib::Request&, httplib::Response& res,
+                                  std::exception_ptr) { SendError(res, 500, "Internal error"); });
+
+  server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+    res.set_header("Content-Security-Policy",
+                   "default-src 'self'; script-src 'unsafe-inline'; style-src 'unsafe-inline'");
+    res.set_content(std::string(PageHtml()), "text/html; charset=utf-8");
+  });
+  server.Get("/status.json", [this](const httplib::Request&, httplib::Response& res) {
+    SendJson(res, StatusJson(station_, polled_));
+  });
+  server.Get("/passes.json", [this](const httplib::Request& req, httplib::Response& res) {
+    std::optional<int> hours = kTimelineHours;
+    if (req.has_param("hours")) hours = ParseHours(req.get_param_value("hours"));
+    if (!hours || req.get_param_value_count("hours") > 1) {
+      SendError(res, 400, "hours must be a whole number from 1 to 168");
+      return;
+    }
+    // The listing may be up to a minute old; it says which moment it was made for.
+    const CachedListing listing = Listing(StationNow(), *hours);
+    SendJson(res, PassesJson(*listing.listing, listing.madeAt, *hours));
+  });
+  server.Get("/captures.json", [this](const httplib::Request&, httplib::Response& res) {
+    SendJson(res, CapturesJson(station_.environment().dir, kCapturesListed));
+  });
+  server.Get(R"(/captures/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
+    const std::string name = req.matches[1];
+    const std::optional<std::filesystem::path> path =
+        ServablePath(station_.environment().dir, name);
+    std::error_code error;
+    const std::uintmax_t size = path ? std::filesystem::file_size(*path, error) : 0;
+    if (!path || error) {
+      SendError(res, 404, "Not found");
+      return;
+    }
+    auto file = std::make_shared<std::ifstream>(*path, std::ios::binary);
+    if (!*file) {
+      SendError(res, 404, "Not found");
+      return;
+    }
+    if (std::string(ContentType(name)) == "application/octet-stream") {
+      res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+    }
+    res.set_content_provider(
+        static_cast<std::size_t>(size), ContentType(name),
+        [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+          std::vector<char> chunk(std::min(length, kFileChunkBytes));
+          file->seekg(static_cast<std::streamoff>(offset));
+          file->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+          const std::streamsize got = file->gcount();
+          // A file cut short under us ends the response early; the client sees it truncated.
+          if (got <= 0) return false;
+          return sink.write(chunk.data(), static_cast<std::size_t>(got));
+        });
+  });
+  server.Get("/snapshot.png", [this](const httplib::Request&, httplib::Response& res) {
+    if (!renderPng_) {
+      SendError(res, 503, "No picture of the status view in this build");
+      return;
+    }
+    std::string png = Snapshot();
+    if (png.empty()) {
+      SendError(res, 503, "The status view could not be drawn");
+      return;
+    }
+    res.set_header("Cache-Control", "no-store");
+    res.set_content(std::move(png), "image/png");
+  });
+  server.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+    std::optional<PlannedPasses> planned;
+    const CachedListing listing = Listing(StationNow(), kTimelineHours);
+    if (listing.listing->satellitesLoaded > 0) {
+      planned = PlannedPasses{};
+      for (bool follow : FollowedPasses(*listing.listing))
+        ++(follow ? planned->follow : planned->skip);
+    }
+    res.set_content(MetricsText(station_, polled_, planned), "text/plain; version=0.0.4");
+  });
+}
+
+std::string WebServer::Start(const HttpAddress& address) {
+  if (server_) return "already serving";
+  server_ = std::make_unique<httplib::Server>();
+  stopping_ = false;
+  server_->new_task_queue = [this] { return new BoundedQueue(stopping_); };
+  server_->set_read_timeout(kWebTimeoutSeconds, 0);
+  server_->set_write_timeout(kWebTimeoutSeconds, 0);
+  server_->set_keep_alive_max_count(kKeepAliveRequests);
+  server_->set_keep_alive_timeout(kKeepAliveSeconds);
+  server_->set_payload_max_length(kWebMaxBodyBytes);  // for any body read before routing
+  Route();
+  if (address.port == 0) {
+    port_ = server_->bind_to_any_port(address.host);
+  } else if (server_->bind_to_port(address.host, address.port)) {
+    port_ = address.port;
+  } else {
+    port_ = -1;
+  }
+  if (port_ <= 0) {
+    server_.reset();
+    return Format("cannot listen on %s port %d", address.host.c_str(), address.port);
+  }
+  thread_ = std::thread([this] { server_->listen_after_bind(); });
+  return {};
+}
+
+void WebServer::Stop() {
+  if (!server_) return;
+  stopping_ = true;
+  server_->stop();
+  if (thread_.joinable()) thread_.join();
+  server_.reset();
+}
+
+}  // namespace halvik::web

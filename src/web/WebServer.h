@@ -1,0 +1,91 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "app/Station.h"
+#include "config/PassListing.h"
+#include "ui/StatusView.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace halvik::web {
+
+class LevelRecordingReadout;
+
+// Host and port of `--http`: "ADDR:PORT", "[IPv6]:PORT", or ":PORT" / "PORT" for loopback.
+struct HttpAddress {
+  std::string host;
+  int port = 0;  // 0: any free port
+};
+std::optional<HttpAddress> ParseHttpAddress(std::string_view text);
+
+// Limits of the web interface: what one request and the server as a whole may hold.
+inline constexpr int kWebWorkers = 4;          // connections served at once
+inline constexpr int kWebWaiting = 16;         // accepted connections waiting for a worker
+inline constexpr int kWebMaxHeaders = 64;      // request header fields
+inline constexpr int kWebMaxBodyBytes = 1024;  // nothing here takes a body
+inline constexpr int kWebTimeoutSeconds = 5;   // each read and each write
+inline constexpr int kWebMaxPassHours = 168;
+
+// A read-only HTTP interface to a running station: the page, its state as JSON, the coming
+// passes, the captures and their images, a picture of the status view and metrics. It serves on
+// its own threads and only reads the station's shared records, as the status view does; nothing
+// it does takes a lock the tracking or capture threads use.
+class WebServer {
+ public:
+  // Renders the status view of the given sources as PNG bytes (empty on failure); without one
+  // /snapshot.png answers 503.
+  using PngRenderer = std::function<std::string(const StatusSources&)>;
+
+  // `polled` (may be null) is the window's receiver readout, for the signal level.
+  WebServer(Station& station, LevelRecordingReadout* polled, PngRenderer renderPng = {});
+  ~WebServer();
+  WebServer(const WebServer&) = delete;
+  WebServer& operator=(const WebServer&) = delete;
+
+  // Binds the address and starts serving; an empty text on success, else what went wrong.
+  std::string Start(const HttpAddress& address);
+  // Stops accepting, lets the connections in hand finish (bounded by the time-outs) and joins.
+  void Stop();
+  int port() const { return port_; }
+
+ private:
+  struct CachedListing {
+    std::int64_t madeAt = 0;  // station second
+    std::shared_ptr<const PassListing> listing;
+  };
+  void Route();
+  // The pass listing from about `now` (made afresh once a minute of station time).
+  CachedListing Listing(std::int64_t now, int hours);
+  std::int64_t StationNow() const;
+  std::string Snapshot();
+
+  Station& station_;
+  LevelRecordingReadout* polled_;
+  PngRenderer renderPng_;
+  std::unique_ptr<httplib::Server> server_;
+  std::thread thread_;
+  std::atomic<bool> stopping_{false};
+  int port_ = 0;
+
+  std::mutex listingMutex_;  // web threads only
+  std::map<int, CachedListing> listings_;
+  std::mutex snapshotMutex_;  // web threads only: one picture at a time
+  std::unique_ptr<QuickLookBuffer> snapshotQuickLook_;
+};
+
+// The page served at "/".
+std::string_view PageHtml();
+
+}  // namespace halvik::web
