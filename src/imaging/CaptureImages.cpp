@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <system_error>
+#include <thread>
 
 #include "capture/BitFrame.h"
 #include "capture/CaptureFile.h"
@@ -357,41 +359,75 @@ CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
 
   const int width = layout.pixels;
   const std::size_t plane = static_cast<std::size_t>(width) * static_cast<std::size_t>(plan.rows);
-  auto write = [&](const std::string& fileName, const std::string& bytes) {
-    if (bytes.empty() || !WriteFileAtomically(outDir / fileName, bytes)) {
+  auto written = [&](bool ok, const std::string& fileName) {
+    if (!ok) {
       fail("cannot write " + (outDir / fileName).string());
       return false;
     }
     result.written.push_back(fileName);
     return true;
   };
-  for (int c = 0; c < layout.channels; ++c) {
-    const std::uint8_t* channel = pixels.data() + static_cast<std::size_t>(c) * plane;
-    std::string png = EncodePng(width, plan.rows, 1, [&](int row, std::uint8_t*) {
-      return channel + static_cast<std::size_t>(row) * width;
-    });
-    if (!write(Format("%s.ch%d.png", name.c_str(), c + 1), png)) return result;
-  }
   const std::array<const std::uint8_t*, 3> planes = {
       pixels.data() + static_cast<std::size_t>(layout.composite[0]) * plane,
       pixels.data() + static_cast<std::size_t>(layout.composite[1]) * plane,
       pixels.data() + static_cast<std::size_t>(layout.composite[2]) * plane};
-  std::string rgb = EncodePng(width, plan.rows, 3, [&](int row, std::uint8_t* line) {
-    const std::size_t at = static_cast<std::size_t>(row) * width;
-    for (int x = 0; x < width; ++x) {
-      for (int k = 0; k < 3; ++k) line[x * 3 + k] = planes[k][at + x];
+  // The channels and the composite are deflated on two threads: deflate is most of the work.
+  // Each picture is claimed through `next`; results land in their own slots.
+  const int pictures = layout.channels + 1;
+  std::vector<std::string> names;
+  for (int c = 0; c < layout.channels; ++c)
+    names.push_back(Format("%s.ch%d.png", name.c_str(), c + 1));
+  names.push_back(name + ".rgb.png");
+  std::vector<char> done(static_cast<std::size_t>(pictures), 0);
+  std::atomic<int> next{0};
+  auto encode = [&] {
+    for (int k = next++; k < pictures; k = next++) {
+      const std::filesystem::path path = outDir / names[static_cast<std::size_t>(k)];
+      if (k < layout.channels) {
+        const std::uint8_t* channel = pixels.data() + static_cast<std::size_t>(k) * plane;
+        done[static_cast<std::size_t>(k)] =
+            WritePng(path, width, plan.rows, 1, [&](int row, std::uint8_t*) {
+              return channel + static_cast<std::size_t>(row) * width;
+            });
+      } else {
+        done[static_cast<std::size_t>(k)] =
+            WritePng(path, width, plan.rows, 3, [&](int row, std::uint8_t* line) {
+              const std::size_t at = static_cast<std::size_t>(row) * width;
+              for (int x = 0; x < width; ++x) {
+                for (int j = 0; j < 3; ++j) line[x * 3 + j] = planes[j][at + x];
+              }
+              return static_cast<const std::uint8_t*>(line);
+            });
+      }
     }
-    return line;
-  });
-  if (!write(name + ".rgb.png", rgb)) return result;
+  };
+  {
+    std::thread helper(encode);
+    encode();
+    helper.join();
+  }
+  for (int k = 0; k < pictures; ++k) {
+    if (!written(done[static_cast<std::size_t>(k)] != 0, names[static_cast<std::size_t>(k)])) {
+      // Complete pictures of a set that could not be finished are taken away again.
+      for (int j = 0; j < pictures; ++j) {
+        if (done[static_cast<std::size_t>(j)])
+          std::filesystem::remove(outDir / names[static_cast<std::size_t>(j)], error);
+      }
+      result.written.clear();
+      return result;
+    }
+  }
   int thumbWidth = 0;
   int thumbRows = 0;
   const std::vector<std::uint8_t> thumb =
       Thumbnail(planes, width, plan.rows, thumbWidth, thumbRows);
-  std::string thumbPng = EncodePng(thumbWidth, thumbRows, 3, [&](int row, std::uint8_t*) {
-    return thumb.data() + static_cast<std::size_t>(row) * thumbWidth * 3;
-  });
-  if (!write(name + ".thumb.png", thumbPng)) return result;
+  if (!written(WritePng(outDir / (name + ".thumb.png"), thumbWidth, thumbRows, 3,
+                        [&](int row, std::uint8_t*) {
+                          return thumb.data() + static_cast<std::size_t>(row) * thumbWidth * 3;
+                        }),
+               name + ".thumb.png")) {
+    return result;
+  }
 
   nlohmann::ordered_json record;
   record["capture"] = name;
@@ -422,7 +458,10 @@ CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
                                   layout.composite[2] + 1};
   record["images"] = result.written;
   record["capture_bytes"] = contents.bytes;
-  if (!write(name + ".json", record.dump(2) + "\n")) return result;
+  if (!written(WriteFileAtomically(outDir / (name + ".json"), record.dump(2) + "\n"),
+               name + ".json")) {
+    return result;
+  }
   result.ok = true;
   return result;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
-#include <string>
 
 namespace halvik {
 
@@ -10,9 +10,12 @@ namespace halvik {
 // bytes) and return it, or return a pointer to a row it already holds.
 using PngRowSource = std::function<const std::uint8_t*(int row, std::uint8_t* scratch)>;
 
-// An 8-bit PNG (1 sample: greyscale, 3: RGB) encoded in memory, row by row, so no second copy
-// of the picture is needed. Fast deflate (level 1) with the Sub filter: the pictures are large
-// and written once per pass. Empty on failure.
-std::string EncodePng(int width, int height, int samples, const PngRowSource& rows);
+// Writes an 8-bit PNG (1 sample: greyscale, 3: RGB) row by row straight to a temporary file
+// beside `path` ("NAME.new") and renames it to `path`, so no copy of the picture is held and no
+// half-written picture is ever found under its name. Sub filter with fast run-length deflate:
+// the pictures are large and written once per pass. False, with nothing left behind, on any
+// failure.
+bool WritePng(const std::filesystem::path& path, int width, int height, int samples,
+              const PngRowSource& rows);
 
 }  // namespace halvik
