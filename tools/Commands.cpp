@@ -5,6 +5,7 @@ namespace halvik::tools {
 void AddCommands(CLI::App& app, int& exitCode) {
   AddPropagateCommand(app, exitCode);
   AddInspectCommand(app, exitCode);
+  AddImageCommand(app, exitCode);
   AddPassesCommand(app, exitCode);
   AddInitStationCommand(app, exitCode);
   AddUpdateElementsCommand(app, exitCode);

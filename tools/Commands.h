@@ -10,6 +10,7 @@ void AddCommands(CLI::App& app, int& exitCode);
 
 void AddPropagateCommand(CLI::App& app, int& exitCode);
 void AddInspectCommand(CLI::App& app, int& exitCode);
+void AddImageCommand(CLI::App& app, int& exitCode);
 void AddPassesCommand(CLI::App& app, int& exitCode);
 void AddInitStationCommand(CLI::App& app, int& exitCode);
 void AddUpdateElementsCommand(CLI::App& app, int& exitCode);

@@ -1,3 +1,4 @@
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -13,7 +14,10 @@ void AddInitStationCommand(CLI::App& app, int& exitCode) {
       "init-station", "Lay out a complete sample station directory (refuses to overwrite one)");
   command->add_option("DIR", *dir, "Directory for the station")->required();
   command->callback([dir, &exitCode] {
-    std::string error = InitStation(*dir);
+    // The sample post-processing programs run this very program to make the images.
+    std::error_code ignored;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ignored);
+    std::string error = InitStation(*dir, self);
     if (!error.empty()) {
       std::cerr << "halvik init-station: " << error << "\n";
       exitCode = 2;

@@ -9,6 +9,9 @@
 namespace halvik {
 namespace {
 
+// Stands for the absolute path of `halvik` in the sample post-processing programs.
+constexpr std::string_view kHalvikPlaceholder = "@HALVIK@";
+
 std::vector<EmbeddedFile> AllFiles() {
   std::vector<EmbeddedFile> files = SampleStationFiles();
   files.push_back({"pn.fil", sim::PseudoNoiseFileBytes(), false});
@@ -23,12 +26,24 @@ std::vector<std::string> SampleStationFileNames() {
   return names;
 }
 
-std::string InitStation(const std::filesystem::path& dir) {
+std::string InitStation(const std::filesystem::path& dir,
+                        const std::filesystem::path& halvikProgram) {
   std::error_code error;
   std::filesystem::create_directories(dir, error);
   if (error) return "cannot create " + dir.string() + ": " + error.message();
 
   std::vector<EmbeddedFile> files = AllFiles();
+  // The post-processing programs call back the program that laid the station out, by its
+  // absolute path, inside single quotes in the script.
+  std::string quoted;
+  for (char c : halvikProgram.string())
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  for (EmbeddedFile& file : files) {
+    if (!file.executable) continue;
+    for (std::size_t at; (at = file.content.find(kHalvikPlaceholder)) != std::string::npos;) {
+      file.content.replace(at, kHalvikPlaceholder.size(), quoted);
+    }
+  }
   for (const EmbeddedFile& file : files) {
     if (std::filesystem::exists(dir / file.name)) {
       return dir.string() + " already holds a station (" + file.name +

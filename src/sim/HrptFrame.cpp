@@ -5,6 +5,7 @@
 #include <cmath>
 #include <ctime>
 
+#include "imaging/HrptLayout.h"
 #include "sim/PseudoNoise.h"
 
 namespace halvik::sim {
@@ -12,22 +13,35 @@ namespace {
 
 constexpr double kTwoPi = 6.283185307179586;
 
-constexpr FrameLayout kNoaaLayout{11090, 66540.0, 750, 5, 2048, 0b11100, 11090 - 100};
-constexpr FrameLayout kFengYunLayout{22180, 133080.0, 1600, 10, 2048, 0b11000, 22180 - 100};
-constexpr FrameLayout kSeaStarLayout{11090, 66540.0, 704, 8, 1285, 0, 11090 - 100};
+// Word positions and channels come from the formats' own tables (imaging/HrptLayout.h), so the
+// frames this board sends are read back by the image maker where the formats put them.
+constexpr FrameLayout FromFormat(const HrptLayout& format, double wordsPerSecond) {
+  return FrameLayout{format.frameWords,      wordsPerSecond, format.earthFirstWord,
+                     format.channels,        format.pixels,  format.thermalChannels,
+                     format.frameWords - 100};
+}
 
-static_assert(kNoaaLayout.earthEndWord() <= kNoaaLayout.pseudoNoiseFirstWord);
-static_assert(kFengYunLayout.earthEndWord() <= kFengYunLayout.pseudoNoiseFirstWord);
-static_assert(kSeaStarLayout.earthEndWord() <= kSeaStarLayout.pseudoNoiseFirstWord);
+constexpr FrameLayout kNoaaLayout = FromFormat(kNoaaHrpt, 66540.0);
+constexpr FrameLayout kFengYunLayout = FromFormat(kFengYunHrpt, 133080.0);
+constexpr FrameLayout kSeaStarLayout = FromFormat(kSeaStarHrpt, 66540.0);
+
 static_assert(kFengYunLayout.frameWords == kLongestFrameWords);
+static_assert(kNoaaLayout.wordsPerSecond == kNoaaHrpt.frameWords * kNoaaHrpt.framesPerSecond);
+static_assert(kFengYunLayout.wordsPerSecond ==
+              kFengYunHrpt.frameWords * kFengYunHrpt.framesPerSecond);
 
-// Header words common to the three formats, before the instrument data.
+// Header words, in the NOAA minor frame's places (the other two formats share them). The
+// simulation simplifies: the telemetry words hold a steady ramp, the back-scan and space views
+// fixed warm and cold counts in every channel, the sync-delta word, the TIP frames and the spare
+// words an alternating fill, and the auxiliary sync words at the end carry the pseudo-noise
+// table the bit error rate is counted against.
 constexpr int kIdFirstWord = 6;
 constexpr int kTimeCodeFirstWord = 8;
 constexpr int kTelemetryFirstWord = 12;
 constexpr int kBackScanFirstWord = 22;
-constexpr int kSpaceViewFirstWord = 102;
-constexpr int kSpaceViewEndWord = 152;
+constexpr int kSpaceViewFirstWord = 52;
+constexpr int kSpaceViewEndWord = 102;
+static_assert(kTimeCodeFirstWord == kNoaaHrpt.timeCodeFirstWord);
 
 // What lies under one pixel.
 struct ScenePoint {

@@ -29,6 +29,7 @@ struct FrameLayout {
 
 // NOAA: five channels of 2048 pixels from word 750, 665.4 kbit/s. FengYun 1C: ten channels of
 // 2048 pixels from word 1600 at twice the rate. SeaStar: eight bands of 1285 pixels from word 704.
+// The places are the formats' own (imaging/HrptLayout.h, which cites the documents).
 const FrameLayout& LayoutFor(DownlinkFamily family);
 
 // Everything that makes one frame differ from the next.

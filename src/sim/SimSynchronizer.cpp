@@ -107,14 +107,18 @@ bool SimSynchronizer::ReadBlock(std::span<std::uint8_t> output, std::uint32_t& t
       framePosition_ = 0;
       frameReady_ = false;
     }
-    Emit(link, locked, output, words);
-
     double wordsPerSecond = LayoutFor(locked ? link.family : DownlinkFamily::Noaa).wordsPerSecond;
     double blockMs = static_cast<double>(words) * 1000.0 / wordsPerSecond;
     auto now = static_cast<double>(clock_.MonotonicMs());
     if (std::isnan(streamMs_)) streamMs_ = now;
     // The stream runs on its own time; a late reader gets what the FIFO still holds at once.
-    streamMs_ = std::max(streamMs_, now - options_.fifoMs) + blockMs;
+    const double blockStartMs = std::max(streamMs_, now - options_.fifoMs);
+    // When the block's first word came down, on the satellite's clock: frames carry the time
+    // of their own first word, so consecutive frames are one scan period apart.
+    const double blockUtcMs =
+        static_cast<double>(clock_.Now().AsMilliseconds()) + (blockStartMs - now);
+    Emit(link, locked, output, words, blockUtcMs, 1000.0 / wordsPerSecond);
+    streamMs_ = blockStartMs + blockMs;
     sleepMs = std::ceil(streamMs_ - now);
     transferred = static_cast<std::uint32_t>(words * 2);
     blocksRead_.fetch_add(1, std::memory_order_relaxed);
@@ -124,11 +128,13 @@ bool SimSynchronizer::ReadBlock(std::span<std::uint8_t> output, std::uint32_t& t
 }
 
 void SimSynchronizer::Emit(const DownlinkView& link, bool locked, std::span<std::uint8_t> output,
-                           std::size_t words) {
+                           std::size_t words, double utcMs, double msPerWord) {
   for (std::size_t i = 0; i < words; ++i) {
     std::uint16_t word;
     if (locked) {
-      if (!frameReady_) StartFrame(link);
+      if (!frameReady_) {
+        StartFrame(link, std::llround(utcMs + static_cast<double>(i) * msPerWord));
+      }
       word = frame_[framePosition_];
     } else {
       word = NoiseWord();
@@ -143,11 +149,11 @@ void SimSynchronizer::Emit(const DownlinkView& link, bool locked, std::span<std:
   }
 }
 
-void SimSynchronizer::StartFrame(const DownlinkView& link) {
+void SimSynchronizer::StartFrame(const DownlinkView& link, std::int64_t utcMs) {
   FrameContext context;
   context.family = link.family;
   context.frameCounter = frameCounter_;
-  context.timeMs = clock_.Now().AsMilliseconds();
+  context.timeMs = utcMs;
   context.spacecraftAddress = SpacecraftAddress(link.satelliteName);
   context.alongTrack = link.alongTrack;
   SynthesizeFrame(context, frame_);

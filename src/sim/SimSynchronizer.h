@@ -59,9 +59,10 @@ class SimSynchronizer final : public Device {
   bool Reject();
   bool Hears(DownlinkFamily family) const;
   bool ReadBlock(std::span<std::uint8_t> output, std::uint32_t& transferred);
+  // `utcMs`: when the block's first word came down; `msPerWord`: the downlink's word period.
   void Emit(const DownlinkView& link, bool locked, std::span<std::uint8_t> output,
-            std::size_t words);
-  void StartFrame(const DownlinkView& link);
+            std::size_t words, double utcMs, double msPerWord);
+  void StartFrame(const DownlinkView& link, std::int64_t utcMs);
   void InjectBitErrors(double bitErrorRate, std::size_t firstWord, std::size_t endWord);
   std::uint16_t NoiseWord();
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <set>
 
 #include "app/SampleStation.h"
@@ -58,6 +59,35 @@ TEST(SampleStation, LaysOutAWholeStationAndNeverOverwritesOne) {
   EXPECT_NE(InitStation(station), "");
   EXPECT_EQ(TempDir::ReadFile(station / "sats.dat"), "MINE\n");
   EXPECT_FALSE(std::filesystem::exists(station / "elements.dat"));
+}
+
+TEST(SampleStation, PostProcessingProgramsMakeImagesWithTheGivenHalvikAndLogTheOutcome) {
+  TempDir dir;
+  // A stand-in for halvik in a directory whose name needs quoting: it answers `image FILE` as
+  // halvik does, two files written, or a one-line fault for a capture named "bad".
+  std::filesystem::create_directory(dir.path() / "it's here");
+  const auto halvik = dir.path() / "it's here" / "halvik";
+  WriteFileAtomically(
+      halvik,
+      "#!/bin/sh\n"
+      "case \"$2\" in *bad) echo \"halvik image: $2: truncated\" >&2; exit 2;; esac\n"
+      "echo \"$2.ch1.png\"; echo \"$2.json\"\n");
+  std::filesystem::permissions(halvik, std::filesystem::perms::owner_all);
+  ASSERT_EQ(InitStation(dir.path(), halvik), "");
+  for (const char* program : {"ppnoaa.exe", "ppfy1c.exe", "ppsea.exe"}) {
+    EXPECT_EQ(TempDir::ReadFile(dir.path() / program).find("@HALVIK@"), std::string::npos);
+  }
+  const std::string run = "cd '" + dir.path().string() + "' && ./ppnoaa.exe \"$PWD/We02JanA.N14\"";
+  ASSERT_EQ(std::system(run.c_str()), 0);
+  ASSERT_EQ(std::system((run + " && ./ppsea.exe \"$PWD/bad\"").c_str()), 0);
+  const std::string log = dir.Read("postprocess.log");
+  EXPECT_NE(log.find(" ppnoaa.exe " + dir.path().string() + "/We02JanA.N14 images made: 2 files\n"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" ppsea.exe " + dir.path().string() +
+                     "/bad no images: halvik image: " + dir.path().string() + "/bad: truncated\n"),
+            std::string::npos)
+      << log;
 }
 
 TEST(SampleStation, NextPassStartsShortlyBeforeTheFirstPassTheStationFollows) {

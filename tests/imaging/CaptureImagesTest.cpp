@@ -1,0 +1,363 @@
+#include <gtest/gtest.h>
+#include <png.h>
+#include <stdlib.h>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "capture/BitFrame.h"
+#include "capture/CaptureFileReader.h"
+#include "devices/ControlCodes.h"
+#include "imaging/CaptureImages.h"
+#include "imaging/HrptLayout.h"
+#include "platform/Clock.h"
+#include "platform/Device.h"
+#include "platform/Messages.h"
+#include "sim/PseudoNoise.h"
+#include "sim/SimSynchronizer.h"
+#include "sim/SkyLink.h"
+#include "support/PlatformFakes.h"
+#include "support/TempDir.h"
+
+namespace halvik {
+namespace {
+
+// Images made from captures the capture engine records from the simulated synchronizer.
+
+constexpr std::int64_t kAos = 1009972800;  // 2002-01-02T12:00:00Z
+constexpr double kPassSeconds = 24;
+constexpr const char* kCapture = "We02JanA.N14";
+constexpr int kWidth = 2048;
+
+// NOAA 14 element lines; the mean anomaly is swapped to put the satellite on the other half of
+// its orbit, going the other way.
+std::string ElementLines(const char* meanAnomaly) {
+  std::string line2 = "2 23455  99.1000 100.0000 0010000 200.0000 " + std::string(meanAnomaly) +
+                      " 14.12000000 1000";
+  int sum = 0;
+  for (char ch : line2) sum += ch == '-' ? 1 : (ch >= '0' && ch <= '9' ? ch - '0' : 0);
+  return "NOAA 14\n1 23455U 94089A   02001.50000000  .00000100  00000-0  80000-4 0  9990\n" +
+         line2 + std::to_string(sum % 10) + "\n";
+}
+
+// A NOAA 14 pass as the synchronizer hears it: a clean link for kPassSeconds, except in a fade.
+class PassLink final : public sim::SkyLink {
+ public:
+  PassLink(Clock& clock, double fadeStart, double fadeEnd)
+      : clock_(clock), fadeStart_(fadeStart), fadeEnd_(fadeEnd) {}
+  void PointAntenna(double, double) override {}
+  void TuneReceiver(double, int) override {}
+  sim::DownlinkView Downlink() override {
+    const double t = clock_.Now().AsSeconds() - static_cast<double>(kAos);
+    sim::DownlinkView view;
+    view.receivable = t >= 0 && !(t >= fadeStart_ && t < fadeEnd_);
+    if (!view.receivable) return view;
+    view.signalLevelVolts = 6.0;
+    view.satelliteName = "NOAA 14";
+    view.elevationDeg = 40;
+    view.bitErrorRate = 1e-4;
+    // The island of the synthetic scene lies at 0.3 of the way through.
+    view.alongTrack = 0.2 + 0.2 * t / kPassSeconds;
+    return view;
+  }
+
+ private:
+  Clock& clock_;
+  double fadeStart_, fadeEnd_;
+};
+
+// Records one pass and leaves the capture in dir.
+struct Recording {
+  explicit Recording(const std::string& elements, double fadeStart = -1, double fadeEnd = -1)
+      : link(clock, fadeStart, fadeEnd) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    dir.Write("pn.fil", sim::PseudoNoiseFileBytes());
+    dir.Write("elements.dat", elements);
+    devices.Publish(kSynchronizerDevicePath, std::make_shared<sim::SimSynchronizer>(link, clock));
+    CaptureEngineContext context{devices,    clock,   messages, systemInfo, spawner,
+                                 dir.path(), handOff, status,   *quickLook, stop};
+    context.raiseThreadPriority = false;
+    CaptureEngine engine(context);
+    EXPECT_TRUE(engine.Begin());
+    while (clock.Now().seconds < kAos) engine.Cycle();
+    handOff.CaptureSatelliteName.Set("NOAA 14");
+    handOff.CaptureStartRequest.store(1, std::memory_order_release);
+    while (clock.Now().AsSeconds() < static_cast<double>(kAos) + kPassSeconds) engine.Cycle();
+    handOff.CaptureEndRequest.store(1, std::memory_order_release);
+    engine.Cycle();
+    stop.store(1);
+    engine.Cycle();
+    engine.End();
+  }
+  std::filesystem::path capture() const { return dir.path() / kCapture; }
+
+  TempDir dir;
+  ManualClock clock{SystemTime{kAos - 2, 0}};
+  PassLink link;
+  DeviceNamespace devices;
+  RecordingMessages messages;
+  testing::RoomySystemInfo systemInfo;
+  testing::RecordingSpawner spawner;
+  CaptureHandOff handOff;
+  CaptureStatus status;
+  std::unique_ptr<QuickLookBuffer> quickLook = std::make_unique<QuickLookBuffer>();
+  std::atomic<std::int32_t> stop{0};
+};
+
+struct Picture {
+  int width = 0, height = 0;
+  std::vector<std::uint8_t> pixels;  // grey, or RGB when read as colour
+  int at(int column, int row) const {
+    return pixels[static_cast<std::size_t>(row) * width + column];
+  }
+};
+
+Picture ReadPng(const std::filesystem::path& path, bool colour = false) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  Picture picture;
+  if (!png_image_begin_read_from_file(&image, path.c_str())) return picture;
+  image.format = colour ? PNG_FORMAT_RGB : PNG_FORMAT_GRAY;
+  picture.width = static_cast<int>(image.width);
+  picture.height = static_cast<int>(image.height);
+  picture.pixels.resize(PNG_IMAGE_SIZE(image));
+  if (!png_image_finish_read(&image, nullptr, picture.pixels.data(), 0, nullptr)) return {};
+  return picture;
+}
+
+// The capture's frames as recorded, each a copy of its words.
+std::vector<std::vector<std::uint16_t>> Frames(const std::filesystem::path& path) {
+  std::string bytes = TempDir::ReadFile(path);
+  std::vector<std::vector<std::uint16_t>> frames;
+  const std::size_t block = 11090 * 2;
+  for (std::size_t at = block; at + block <= bytes.size(); at += block) {
+    std::vector<std::uint16_t> words(11090);
+    for (std::size_t i = 0; i < words.size(); ++i) {
+      words[i] =
+          static_cast<std::uint16_t>(static_cast<unsigned char>(bytes[at + 2 * i]) |
+                                     (static_cast<unsigned char>(bytes[at + 2 * i + 1]) << 8));
+    }
+    if (!(words[0] & 0x8000)) frames.push_back(std::move(words));
+  }
+  return frames;
+}
+
+nlohmann::json Record(const std::filesystem::path& dir) {
+  return nlohmann::json::parse(TempDir::ReadFile(dir / (std::string(kCapture) + ".json")));
+}
+
+const std::string kSouthbound = ElementLines("340.0000");
+const std::string kNorthbound = ElementLines("160.0000");
+
+TEST(CaptureImages, SamplesLandWhereTheLayoutPutsThem) {
+  Recording pass(kSouthbound);
+  CaptureImagesResult made = MakeCaptureImages(pass.capture(), pass.dir.path());
+  ASSERT_TRUE(made.ok) << made.error;
+  const std::string name = kCapture;
+  EXPECT_EQ(made.written,
+            (std::vector<std::string>{name + ".ch1.png", name + ".ch2.png", name + ".ch3.png",
+                                      name + ".ch4.png", name + ".ch5.png", name + ".rgb.png",
+                                      name + ".thumb.png", name + ".json"}));
+  const auto frames = Frames(pass.capture());
+  const nlohmann::json record = Record(pass.dir.path());
+  ASSERT_EQ(record["northbound"], false);
+  ASSERT_EQ(record["scan_lines"], frames.size());
+
+  // --- Every channel: row r is frame r, column p the pixel p of words 751 + 5p + c ---
+  std::vector<Picture> channels;
+  for (int c = 0; c < 5; ++c) {
+    channels.push_back(ReadPng(pass.dir.path() / made.written[c]));
+    ASSERT_EQ(channels[c].width, kWidth);
+    ASSERT_EQ(channels[c].height, static_cast<int>(frames.size()));
+    // The stretch is monotonic: a larger count is never a darker grey, within the frames of
+    // a region around the island, across channels compared one by one.
+    std::vector<std::pair<int, int>> countAndGrey;
+    for (std::size_t r = 0; r < frames.size(); r += 7) {
+      for (int p = 1300; p < 1800; p += 3) {
+        countAndGrey.emplace_back(frames[r][750 + 5 * p + c],
+                                  channels[c].at(p, static_cast<int>(r)));
+      }
+    }
+    std::sort(countAndGrey.begin(), countAndGrey.end());
+    int inversions = 0;
+    for (std::size_t i = 1; i < countAndGrey.size(); ++i) {
+      if (countAndGrey[i].second < countAndGrey[i - 1].second) ++inversions;
+    }
+    // Bit errors (1e-4) may spoil a sample's count; nothing else may break the order.
+    EXPECT_LE(inversions, 3) << "channel " << c + 1;
+  }
+
+  // --- The scene: at a third of the way, the island (column ~1535) is land in the sea ---
+  const int islandRow = static_cast<int>(frames.size() / 2);
+  auto mean = [&](const Picture& picture, int column) {
+    int sum = 0;
+    for (int dx = -8; dx <= 8; ++dx) sum += picture.at(column + dx, islandRow);
+    return sum / 17;
+  };
+  const int island = 1535, sea = 1850, mainland = 300;
+  EXPECT_GT(mean(channels[1], island), mean(channels[1], sea) + 100) << "land bright in ch2";
+  EXPECT_GT(mean(channels[1], mainland), mean(channels[1], sea) + 100);
+  // Thermal: the warm island darker than the cooler sea, no cloud yet.
+  EXPECT_LT(mean(channels[3], island), mean(channels[3], sea) - 50) << "warm land dark in ch4";
+
+  // --- Composite 2-2-4 and the thumbnail ---
+  Picture rgb = ReadPng(pass.dir.path() / (name + ".rgb.png"), true);
+  ASSERT_EQ(rgb.width, kWidth);
+  const std::size_t at = (static_cast<std::size_t>(islandRow) * kWidth + island) * 3;
+  EXPECT_EQ(rgb.pixels[at], channels[1].at(island, islandRow));
+  EXPECT_EQ(rgb.pixels[at + 1], channels[1].at(island, islandRow));
+  EXPECT_EQ(rgb.pixels[at + 2], channels[3].at(island, islandRow));
+  Picture thumb = ReadPng(pass.dir.path() / (name + ".thumb.png"), true);
+  EXPECT_EQ(thumb.width, 512);
+  EXPECT_EQ(thumb.height, static_cast<int>(frames.size()) / 4);
+}
+
+TEST(CaptureImages, AFadeLeavesBlackLinesInPlaceAndTheRecordAgreesWithTheCapture) {
+  // Lost from 8 s to 14 s: 31 frames of noise are recorded before the loss is declared, the
+  // rest of the fade and the resync leave no frames.
+  Recording pass(kSouthbound, 8.0, 14.0);
+  ASSERT_TRUE(MakeCaptureImages(pass.capture(), pass.dir.path()).ok);
+  CaptureReadResult read = ReadCaptureFile(pass.capture());
+  ASSERT_TRUE(read.ok);
+  const nlohmann::json record = Record(pass.dir.path());
+
+  // --- The record against what inspect reads and what the engine counted ---
+  std::int64_t withSync = 0;
+  std::vector<std::uint32_t> lost, regained;
+  for (const CaptureEntry& entry : read.contents.entries) {
+    if (const auto* run = std::get_if<CaptureFrameRun>(&entry)) withSync += run->withSync;
+    if (const auto* marker = std::get_if<CaptureMarker>(&entry)) {
+      if (marker->kind == MarkerKind::SyncLost) lost.push_back(marker->time);
+      if (marker->kind == MarkerKind::SyncAcquired) regained.push_back(marker->time);
+    }
+  }
+  EXPECT_EQ(record["capture"], kCapture);
+  EXPECT_EQ(record["satellite"], "NOAA 14");
+  EXPECT_EQ(record["family"], "noaa");
+  EXPECT_EQ(record["frames_written"], read.contents.totalFrames);
+  EXPECT_EQ(record["frames_with_sync"], withSync);
+  EXPECT_EQ(record["capture_bytes"], read.contents.bytes);
+  EXPECT_EQ(record["bits_compared"], pass.status.BitsCompared.load());
+  EXPECT_EQ(record["bit_errors"], pass.status.BitErrorCount.load());
+  ASSERT_EQ(lost.size(), 1u);
+  ASSERT_EQ(record["sync_losses"].size(), 1u);
+  EXPECT_EQ(record["sync_losses"][0]["lost_utc"], "2002-01-02T12:00:13.000Z");
+  EXPECT_EQ(record["sync_losses"][0]["regained_utc"], "2002-01-02T12:00:14.000Z");
+  EXPECT_EQ(lost[0], kAos + 13);
+  EXPECT_EQ(regained.back(), kAos + 14);
+  EXPECT_EQ(record["images"].size(), 7u);
+
+  // --- Black lines: the noise frames and the scan periods between the last frame before the
+  // fade and the first after it, by their time codes ---
+  const auto frames = Frames(pass.capture());
+  auto timeMs = [](const std::vector<std::uint16_t>& f) {
+    return (static_cast<std::int64_t>(f[9] & 0x7F) << 20) | (f[10] << 10) | f[11];
+  };
+  std::size_t lastBefore = 0;
+  while (HasFrameSync(frames[lastBefore + 1].data())) ++lastBefore;
+  const std::size_t firstAfter = lastBefore + 32;
+  ASSERT_TRUE(HasFrameSync(frames[firstAfter].data()));
+  ASSERT_FALSE(HasFrameSync(frames[firstAfter - 1].data()));
+  const double gapLines = (timeMs(frames[firstAfter]) - timeMs(frames[lastBefore])) * 6 / 1000.0;
+  const auto blackLines = static_cast<int>(std::lround(gapLines)) - 1;
+  EXPECT_GT(blackLines, 6 * 5);  // the fade lasts 6 s
+  EXPECT_LT(blackLines, 6 * 7);
+  const int rows = static_cast<int>(frames.size()) - 31 + blackLines;
+  EXPECT_EQ(record["scan_lines"], rows);
+  EXPECT_EQ(record["black_lines"], blackLines);
+  EXPECT_DOUBLE_EQ(record["lock_fraction"].get<double>(), static_cast<double>(withSync) / rows);
+  EXPECT_EQ(record["first_frame_utc"].get<std::string>().substr(0, 20), "2002-01-02T12:00:05.");
+
+  Picture ch1 = ReadPng(pass.dir.path() / (std::string(kCapture) + ".ch1.png"));
+  ASSERT_EQ(ch1.height, rows);
+  auto lineIsBlack = [&](int row) {
+    return std::all_of(ch1.pixels.begin() + row * kWidth, ch1.pixels.begin() + (row + 1) * kWidth,
+                       [](std::uint8_t v) { return v == 0; });
+  };
+  int black = 0;
+  for (int row = 0; row < rows; ++row) {
+    const bool inGap =
+        row > static_cast<int>(lastBefore) && row <= static_cast<int>(lastBefore) + blackLines;
+    EXPECT_EQ(lineIsBlack(row), inGap) << "row " << row;
+    black += lineIsBlack(row);
+  }
+  EXPECT_EQ(black, blackLines);
+}
+
+TEST(CaptureImages, ANorthboundPassIsTurnedNorthUp) {
+  Recording south(kSouthbound);
+  Recording north(kNorthbound);
+  ASSERT_TRUE(MakeCaptureImages(south.capture(), south.dir.path()).ok);
+  ASSERT_TRUE(MakeCaptureImages(north.capture(), north.dir.path()).ok);
+  EXPECT_EQ(Record(south.dir.path())["northbound"], false);
+  EXPECT_EQ(Record(north.dir.path())["northbound"], true);
+  // The two passes carry the same frames; only their element sets differ.
+  ASSERT_EQ(Frames(south.capture()), Frames(north.capture()));
+  for (const char* suffix : {".ch2.png", ".ch4.png"}) {
+    Picture a = ReadPng(south.dir.path() / (std::string(kCapture) + suffix));
+    Picture b = ReadPng(north.dir.path() / (std::string(kCapture) + suffix));
+    ASSERT_EQ(a.width, b.width);
+    ASSERT_EQ(a.height, b.height);
+    std::reverse(b.pixels.begin(), b.pixels.end());
+    EXPECT_TRUE(a.pixels == b.pixels) << suffix << ": not half a turn apart";
+  }
+}
+
+TEST(CaptureImages, BadInputsFailCleanlyLeavingNoFileUnderAFinalName) {
+  Recording pass(kSouthbound);
+  TempDir work;
+  const std::string whole = TempDir::ReadFile(pass.capture());
+  const std::string header = whole.substr(0, 22180);
+  std::string endMarker(22180, '\0');
+  endMarker[1] = '\x80';
+  endMarker[2] = '\x00';
+  endMarker[3] = '\x83';
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string content;  // written to `name` unless `missing`
+    bool missing = false;
+    std::filesystem::path outDir{};
+    const char* says;
+  };
+  const std::vector<Case> cases = {
+      {"empty", "Mo01JanA.N14", "", false, {}, "empty file"},
+      {"truncated", "Mo01JanB.N14", whole.substr(0, whole.size() - 1000), false, {}, "truncated"},
+      {"not a capture", "notes.txt", "these are not frames\n", false, {}, "not a whole capture"},
+      {"no frames", "Mo01JanC.N14", header + endMarker, false, {}, "no frames"},
+      {"unreadable", "Mo01JanD.N14", "", true, {}, "cannot open"},
+      {"unwritable directory", "Mo01JanE.N14", whole, false, work.path() / "missing",
+       "cannot write into"},
+      {"directory is a file", "Mo01JanF.N14", whole, false, work.path() / "notes.txt",
+       "cannot write into"},
+  };
+  work.Write("notes.txt", "a file, not a directory\n");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!c.missing) work.Write(c.name, c.content);
+    std::ostringstream out, err;
+    const std::filesystem::path outDir = c.outDir.empty() ? work.path() : c.outDir;
+    EXPECT_EQ(ImageCaptureFile(work.path() / c.name, outDir, out, err), 2);
+    EXPECT_EQ(out.str(), "");
+    const std::string message = err.str();
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+    EXPECT_NE(message.find(c.says), std::string::npos) << message;
+    for (const auto& entry : std::filesystem::directory_iterator(work.path())) {
+      const std::string file = entry.path().filename().string();
+      EXPECT_EQ(file.find(".png"), std::string::npos) << file;
+      EXPECT_EQ(file.find(".json"), std::string::npos) << file;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace halvik
