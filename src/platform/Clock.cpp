@@ -1,6 +1,8 @@
 #include "platform/Clock.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 namespace halvik {
@@ -33,14 +35,18 @@ SystemTime RealClock::Now() {
   return SystemTime::FromMilliseconds(ms);
 }
 
-std::int64_t RealClock::MonotonicMs() { return (SteadyNs() - startNs_) / 1000000; }
+std::int64_t RealClock::MonotonicMs() {
+  return (SteadyNs() - startNs_) / 1000000;
+}
 
 void RealClock::SleepMs(std::int64_t ms) {
   if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 ScaledClock::ScaledClock(SystemTime start, double speed)
-    : startMs_(start.AsMilliseconds()), speed_(speed > 0 ? speed : 1.0), realStartNs_(SteadyNs()) {}
+    : startMs_(start.AsMilliseconds()),
+      speed_(std::isnan(speed) ? 1.0 : std::clamp(speed, kMinSimSpeed, kMaxSimSpeed)),
+      realStartNs_(SteadyNs()) {}
 
 std::int64_t ScaledClock::SimulatedMsSinceStart() {
   double realMs = static_cast<double>(SteadyNs() - realStartNs_) / 1e6;
@@ -51,7 +57,9 @@ SystemTime ScaledClock::Now() {
   return SystemTime::FromMilliseconds(startMs_ + SimulatedMsSinceStart());
 }
 
-std::int64_t ScaledClock::MonotonicMs() { return SimulatedMsSinceStart(); }
+std::int64_t ScaledClock::MonotonicMs() {
+  return SimulatedMsSinceStart();
+}
 
 void ScaledClock::SleepMs(std::int64_t ms) {
   if (ms <= 0) return;
