@@ -224,8 +224,8 @@ int FindElementSet(const std::filesystem::path& elementsFile, std::string_view n
   LineReader reader(elementsFile);
   if (!reader.ok()) return kElementsFileMissing;
   // A slot's name ends at its first NUL: a name holding one would load as another (or an
-  // empty) name, so it is in no entry.
-  if (name.find('\0') != std::string_view::npos) return kSatelliteNotFound;
+  // empty) name, so it is in no entry; nor is the empty name, which a blank line would match.
+  if (name.empty() || name.find('\0') != std::string_view::npos) return kSatelliteNotFound;
   while (auto line = reader.Next()) {
     std::string_view candidate = TrimNameLine(*line);
     // A name line longer than the record's 23 characters is never a match: a cut name would be

@@ -296,6 +296,10 @@ TEST(FindElementSet, LongLinesAndLongNames) {
   EXPECT_EQ(slot.name.Get(), "NOAA 15");
   EXPECT_EQ(FindElementSet(file, std::string("\0NOAA 12", 8), slot), kSatelliteNotFound);
   EXPECT_EQ(slot.name.Get(), "NOAA 15");
+  // Found by fuzzing: the empty name matched an empty first line and loaded a nameless slot.
+  dir.Write("elements.dat", "\n" + kNoaa15Line1 + "\n" + kNoaa15Line2 + "\n");
+  EXPECT_EQ(FindElementSet(file, "", slot), kSatelliteNotFound);
+  EXPECT_EQ(slot.name.Get(), "NOAA 15");
 }
 
 }  // namespace
