@@ -79,6 +79,11 @@ void AddPropagateCommand(CLI::App& app, int& exitCode) {
       exitCode = 2;
       return;
     }
+    if (const std::string problem = PropagateOptionsProblem(options); !problem.empty()) {
+      std::cerr << "halvik propagate: " << problem << "\n";
+      exitCode = 2;
+      return;
+    }
     std::string listing;
     const int code = WritePropagateListing(options, listing);
     if (code != kElementsOk) {

@@ -20,6 +20,7 @@
 #include "app/ServiceNotify.h"
 #include "app/SimHardware.h"
 #include "app/SimStart.h"
+#include "app/SnapshotTarget.h"
 #include "app/Station.h"
 #include "app/StationUi.h"
 #include "orbit/PropagateListing.h"
@@ -38,6 +39,11 @@
 
 namespace halvik::tools {
 namespace {
+
+// Start-up and shut-down wait out simulated seconds and hear no stop request meanwhile: at this
+// speed a SIGTERM ends the station within about 7 s (at 0.01, over a minute). The clock itself
+// takes speeds down to kMinSimSpeed.
+constexpr double kSlowestSimSpeedOption = 0.1;
 
 // Set by a stop signal: the orderly shut-down follows.
 std::atomic<int> stopSignal{0};
@@ -113,6 +119,12 @@ int RunStation(const RunOptions& options) {
     return 2;
   }
   const std::filesystem::path dir = std::filesystem::current_path();
+  if (!options.snapshot.empty()) {
+    if (const std::string problem = SnapshotTargetProblem(options.snapshot); !problem.empty()) {
+      std::cerr << "halvik: --snapshot: " << problem << "\n";
+      return 2;
+    }
+  }
 
   SystemTime start = RealClock().Now();
   if (options.simStart == "next-pass") {
@@ -283,8 +295,9 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
                  "How the simulated GPS reports its week: full, or mod1024 as older receivers")
       ->check(CLI::IsMember({"full", "mod1024"}))
       ->capture_default_str();
-  app.add_option("--sim-speed", options->simSpeed, "Simulated clock speed (times real time)")
-      ->check(CLI::PositiveNumber)
+  app.add_option("--sim-speed", options->simSpeed,
+                 "Simulated clock speed (times real time, 0.1 to 10000)")
+      ->check(CLI::Range(kSlowestSimSpeedOption, kMaxSimSpeed))
       ->capture_default_str();
   app.add_option("--exit-after-passes", options->exitAfterPasses,
                  "Shut down in order after this many captures have finished")

@@ -1,6 +1,7 @@
 #include "app/SimHardware.h"
 
 #include <cmath>
+#include <deque>
 #include <set>
 
 #include "app/DriverService.h"
@@ -23,20 +24,25 @@ sim::TrueStation StationFromFiles(const std::filesystem::path& dir) {
 }  // namespace
 
 std::vector<ElementEntry> ReadElementEntries(const std::filesystem::path& elementsFile) {
-  std::vector<std::string> lines;
+  // A window of three lines slides over the file: only the entries are kept, whatever the
+  // file's size (lines are bounded by the reader).
   LineReader reader(elementsFile);
-  while (auto line = reader.Next()) lines.push_back(*line);
-
+  std::deque<std::string> window;
   std::vector<ElementEntry> entries;
   std::set<std::string> seen;
-  for (std::size_t i = 0; i + 2 < lines.size(); ++i) {
-    const std::string& l1 = lines[i + 1];
-    const std::string& l2 = lines[i + 2];
-    if (l1.empty() || l1[0] != '1' || l2.empty() || l2[0] != '2') continue;
-    std::string name = TrimTrailingBlanks(lines[i]);
-    if (name.empty() || name[0] == '1' || name[0] == '2') continue;
+  while (auto line = reader.Next()) {
+    window.push_back(std::move(*line));
+    if (window.size() < 3) continue;
+    const std::string& l1 = window[1];
+    const std::string& l2 = window[2];
+    std::string name = TrimTrailingBlanks(window[0]);
+    if (l1.empty() || l1[0] != '1' || l2.empty() || l2[0] != '2' || name.empty() ||
+        name[0] == '1' || name[0] == '2') {
+      window.pop_front();
+      continue;
+    }
     if (seen.insert(name).second) entries.push_back({name, l1, l2});
-    i += 2;
+    window.clear();
   }
   return entries;
 }

@@ -8,6 +8,7 @@
 
 #include "capture/ThreadPriority.h"
 #include "platform/Clock.h"
+#include "platform/Files.h"
 #include "platform/Messages.h"
 
 namespace halvik {
@@ -93,7 +94,8 @@ bool CaptureEngine::Begin() {
 }
 
 void CaptureEngine::LoadPnTable() {
-  std::FILE* file = std::fopen((context_.workingDirectory / "pn.fil").c_str(), "rb");
+  // A directory or FIFO in the table's place is no table (and must not hold this thread).
+  std::FILE* file = OpenRegularFile(context_.workingDirectory / "pn.fil");
   if (!file) {
     context_.messages.Show("Error Reading Pn.Dat");
     return;

@@ -6,6 +6,7 @@
 #include <ostream>
 
 #include "capture/BitFrame.h"
+#include "platform/Files.h"
 #include "platform/Text.h"
 
 namespace halvik {
@@ -171,7 +172,7 @@ std::int32_t BlockWordsForName(std::string_view fileName) {
 }
 
 CaptureReadResult ReadCaptureFile(const std::filesystem::path& path, std::int32_t blockWords) {
-  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+  std::unique_ptr<std::FILE, FileCloser> file(OpenRegularFile(path));
   if (!file) {
     CaptureReadResult result;
     result.error = "cannot open the file";

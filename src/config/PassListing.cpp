@@ -45,7 +45,10 @@ void ListSlot(int slot, const std::string& name, const ElementSet& elements,
   const double epoch = elements.epochMinutes;
   const double endTsince = static_cast<double>(end) / 60.0 - epoch;
   double tsince = static_cast<double>(from) / 60.0 - epoch;
-  while (tsince < endTsince) {
+  // Each round finds a pass that ends at least a second later, or skips a whole search span:
+  // a round per second of the window bounds the loop whatever the doubles do.
+  const std::int64_t rounds = std::max<std::int64_t>(end - from, 0) + 2;
+  for (std::int64_t round = 0; tsince < endTsince && round < rounds; ++round) {
     const PassTimes pass = FindNextPass(elements, station, tsince);
     if (pass.geosynchronous) {
       out.push_back({-1, slot, Format("%d %s geo geo - - -", slot, name.c_str()), std::nullopt});

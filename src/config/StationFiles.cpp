@@ -90,8 +90,12 @@ LocationLines ReadLocationLines(const std::filesystem::path& dir) {
   LocationLines out;
   LineReader reader(dir / kLocationFile);
   if (!reader.ok()) return out;
+  for (auto& line : out.line) {
+    line = reader.Next();
+    // An over-long line holds no value of the station's; the file is as good as missing.
+    if (line && reader.TooLong(*line)) return LocationLines{};
+  }
   out.found = true;
-  for (auto& line : out.line) line = reader.Next();
   return out;
 }
 
@@ -127,6 +131,7 @@ std::optional<double> MinimumElevationIn(const std::filesystem::path& dir) {
   // value outside the range; a line without a number reads as 0.
   std::optional<std::string> line = reader.Next();
   double degrees = line ? ParseDouble(*line) : kDefaultMinimumElevationDeg;
+  if (line && reader.TooLong(*line)) degrees = kDefaultMinimumElevationDeg;
   return InMinimumElevationRange(degrees) ? degrees : kDefaultMinimumElevationDeg;
 }
 
@@ -176,8 +181,9 @@ bool LoadSatellites(ConfigContext& context) {
       continue;
     }
     if (line->size() > kMaxNameLength) {
-      // The line is read whole, so its tail never spills into the next slot. No slot can hold
-      // so long a name and no element-file entry answers to one: it fails as a name not found.
+      // The reader drops what lies past its limit, so a long line's tail never spills into the
+      // next slot. No slot can hold so long a name and no element-file entry answers to one: it
+      // fails as a name not found.
       context.messages.Show(ElementSetMessage(kSatelliteNotFound));
       allLoaded = false;
       continue;

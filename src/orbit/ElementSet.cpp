@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cmath>
+#include <optional>
 #include <string>
 
 #include "platform/Files.h"
@@ -123,14 +124,22 @@ void ClearSlot(SatelliteRecord& slot) {
   slot.elevationDeg = 0.0;
 }
 
-double EpochDaysSince1950(double epochField) {
+// Days since 1950 January 0.0, or nothing when the field is not a two-digit year and a day of
+// year 1 to 366 with its fraction: a mangled epoch would otherwise send every pass search
+// astray, far beyond where a step of minutes still changes a double.
+std::optional<double> EpochDaysSince1950(double epochField) {
+  constexpr double kLastYear = 99;
+  constexpr double kFirstDay = 1.0;
+  constexpr double kPastLastDay = 367.0;
+  if (!std::isfinite(epochField) || epochField < 0) return std::nullopt;
   // Two-digit years cover 1950 to 2049.
   double yy = std::trunc((epochField + 2e-7) * 0.001);
+  const double dayOfYear = epochField - 1000.0 * yy;
+  if (yy > kLastYear || !(dayOfYear >= kFirstDay && dayOfYear < kPastLastDay)) return std::nullopt;
   long twoDigitYear = static_cast<long>(yy);
   long year = twoDigitYear >= 50 ? twoDigitYear : twoDigitYear + 100;  // years since 1900
   long leapDays = year >= 70 ? (year - 69) / 4 : (year - 72) / 4;
-  return static_cast<double>((year - 70) * 365 + leapDays) + (epochField - 1000.0 * yy) +
-         kDays1950To1970;
+  return static_cast<double>((year - 70) * 365 + leapDays) + dayOfYear + kDays1950To1970;
 }
 
 }  // namespace
@@ -173,8 +182,9 @@ int ParseElementSet(std::string_view name, std::string_view line1, std::string_v
   for (char& ch : epochText) {
     if (ch == ' ') ch = '0';
   }
-  double days = EpochDaysSince1950(ParseDouble(epochText));
-  e.epoch1950Minutes = days * kMinutesPerDay;
+  const std::optional<double> days = EpochDaysSince1950(ParseDouble(epochText));
+  if (!days) return kLine1FieldError;
+  e.epoch1950Minutes = *days * kMinutesPerDay;
   e.epochMinutes = e.epoch1950Minutes - kEpochOffsetDays * kMinutesPerDay;
 
   const double perMinute2 = kTwoPiValue / (kMinutesPerDay * kMinutesPerDay);
@@ -191,6 +201,12 @@ int ParseElementSet(std::string_view name, std::string_view line1, std::string_v
   e.argumentOfPerigee = FieldValue(line2, kArgumentOfPerigeeColumns) * kDegreesToRadians;
   e.meanAnomaly = FieldValue(line2, kMeanAnomalyColumns) * kDegreesToRadians;
   e.meanMotion = FieldValue(line2, kMeanMotionColumns) * kMinutesPerDay * perMinute2;
+  // "inf" and "nan" fit in a field's columns; no orbit can be computed from them.
+  if (!std::isfinite(e.meanMotionDot + e.meanMotionDdot + e.bstar)) return kLine1FieldError;
+  if (!std::isfinite(e.inclination + e.ascendingNode + e.eccentricity + e.argumentOfPerigee +
+                     e.meanAnomaly + e.meanMotion)) {
+    return kLine2FieldError;
+  }
 
   slot.StoreElements(e);
   // A name is at most 23 characters; FindElementSet never passes a longer one (see there).
@@ -207,6 +223,9 @@ int FindElementSet(const std::filesystem::path& elementsFile, std::string_view n
                    SatelliteRecord& slot) {
   LineReader reader(elementsFile);
   if (!reader.ok()) return kElementsFileMissing;
+  // A slot's name ends at its first NUL: a name holding one would load as another (or an
+  // empty) name, so it is in no entry; nor is the empty name, which a blank line would match.
+  if (name.empty() || name.find('\0') != std::string_view::npos) return kSatelliteNotFound;
   while (auto line = reader.Next()) {
     std::string_view candidate = TrimNameLine(*line);
     // A name line longer than the record's 23 characters is never a match: a cut name would be

@@ -15,6 +15,10 @@ enum ElementSetResult : int {
   kLine1LengthError = 11,
   kLine2StartError = 12,
   kLine2LengthError = 13,
+  // A field that is not a number of its kind (an epoch that is no day of a year 1950 to 2049, a
+  // value that is not finite) is the format error of its line.
+  kLine1FieldError = kLine1StartError,
+  kLine2FieldError = kLine2StartError,
   kElementsFileMissing = 100,
   kSatelliteNotFound = 101,
 };

@@ -20,6 +20,15 @@ constexpr int kLosFineStepLimit = 100;
 // satellite is surely up (the stored AOS is truncated and may lie just before the rise).
 constexpr double kLosAfterAosMinutes = 1.0;
 
+// Every search loop counts its samples as well as comparing times: far from the epoch (or with a
+// time that is not a number) adding a step to a double may change nothing, and a loop bounded
+// only by time would then never end. Each limit is the loop's span in its smallest step, with
+// room to spare; a sound search never reaches it.
+constexpr int kAosSampleLimit = static_cast<int>(2 * kAosSearchSpanMinutes / kNearStepMinutes) + 4;
+constexpr int kAosFineSampleLimit = static_cast<int>(2 * kNearStepMinutes / kAosFineStepMinutes);
+constexpr int kLosSampleLimit = static_cast<int>(kLosSearchSpanMinutes / kLosStepMinutes) + 4;
+constexpr int kMaxElevationSampleLimit = static_cast<int>(kLosSearchSpanMinutes * 60) + 120;
+
 bool SameOrbit(const ElementSet& a, const ElementSet& b) {
   // bstar is left out: the propagator may have replaced a 0 by its estimate meanwhile.
   return a.meanAnomaly == b.meanAnomaly && a.ascendingNode == b.ascendingNode &&
@@ -113,14 +122,16 @@ std::int64_t PassSearch::FindAos(double start) {
   if (IsGeosynchronous(elements_.meanMotion)) return -1;
   double x = start;
   double step = 0;
-  while (x - start <= kAosSearchSpanMinutes) {
+  for (int samples = 0; x - start <= kAosSearchSpanMinutes && samples < kAosSampleLimit;
+       ++samples) {
     const double elevation = Look(x).elevation;
     if (elevation > minimumElevation_) {
       // Back to the last sample below the minimum.
       x -= step;
       if (step <= kNearStepMinutes) {
         // Second by second from there to the rise.
-        while (x - start <= kAosSearchSpanMinutes) {
+        for (int fine = 0; x - start <= kAosSearchSpanMinutes && fine < kAosFineSampleLimit;
+             ++fine) {
           if (Look(x).elevation > minimumElevation_) return StoredTime(x, elements_.epochMinutes);
           x += kAosFineStepMinutes;
         }
@@ -139,7 +150,7 @@ std::int64_t PassSearch::FindAos(double start) {
 std::int64_t PassSearch::FindLos(double start) {
   if (IsGeosynchronous(elements_.meanMotion)) return -1;
   double b = start;
-  while (true) {
+  for (int samples = 0; samples < kLosSampleLimit; ++samples) {
     if (Look(b).elevation < minimumElevation_) {
       const double coarse = b;
       b -= kLosStepMinutes;
@@ -152,6 +163,7 @@ std::int64_t PassSearch::FindLos(double start) {
     b += kLosStepMinutes;
     if (b - start > kLosSearchSpanMinutes) return 0;
   }
+  return 0;
 }
 
 PassSearch::Shape PassSearch::EvaluateShape(double start, double end) {
@@ -199,7 +211,8 @@ PassTimes FindNextPass(const ElementSet& elements, const StationConfig& station,
     const double los = TsinceOf(pass.losTime, epoch);
     pass.losAzimuth = search.Look(los).azimuth;
     pass.maxElevation = -kTwoPi;
-    for (double t = aos; t <= los; t += 1.0 / 60) {
+    int samples = 0;
+    for (double t = aos; t <= los && samples < kMaxElevationSampleLimit; t += 1.0 / 60, ++samples) {
       const double elevation = search.Look(t).elevation;
       if (elevation > pass.maxElevation) {
         pass.maxElevation = elevation;

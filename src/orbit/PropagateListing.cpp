@@ -1,5 +1,6 @@
 #include "orbit/PropagateListing.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -133,6 +134,33 @@ std::string FormatIsoUtc(double secondsSince1970) {
   if (ms != 0) text += Format(".%03d", ms);
   text += "Z";
   return text;
+}
+
+std::string PropagateOptionsProblem(const PropagateOptions& options) {
+  constexpr double kFirstSeconds = -631152000.0;     // 1950-01-01T00:00:00Z
+  constexpr double kPastLastSeconds = 4102444800.0;  // 2100-01-01T00:00:00Z
+  constexpr double kHighestFeet = 30000.0;
+  // Each check is written so that a NaN fails it.
+  for (double m : options.minutes) {
+    if (!(std::fabs(m) <= kMaxPropagateMinutes)) return "--minutes must lie within 1e8 of 0";
+  }
+  if (options.fromSeconds) {
+    if (!(options.stepSeconds > 0)) return "--step must be more than 0 seconds";
+    const double last = *options.fromSeconds + options.stepSeconds * std::max(options.count - 1, 0);
+    if (!(*options.fromSeconds >= kFirstSeconds && last < kPastLastSeconds)) {
+      return "--from, --step and --count must keep every time within 1950 to 2099";
+    }
+  }
+  if (options.station) {
+    if (options.station->size() != 3) return "--station wants LAT_DEG,LON_DEG,HEIGHT_FT";
+    const double latitude = ParseDouble((*options.station)[0]);
+    const double longitude = ParseDouble((*options.station)[1]);
+    const double height = ParseDouble((*options.station)[2]);
+    if (!(latitude >= -90 && latitude <= 90)) return "--station latitude must be -90 to 90";
+    if (!(longitude >= -180 && longitude <= 180)) return "--station longitude must be -180 to 180";
+    if (!(height >= 0 && height <= kHighestFeet)) return "--station height must be 0 to 30000 ft";
+  }
+  return "";
 }
 
 int WritePropagateListing(const PropagateOptions& options, std::string& out) {

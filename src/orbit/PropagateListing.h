@@ -29,6 +29,13 @@ struct PropagateOptions {
 // of a failed lookup (nothing written then).
 int WritePropagateListing(const PropagateOptions& options, std::string& out);
 
+// What is wrong with options that parsed, in one line for the user, or "" when they make a
+// listing: steps positive, every time within 1950 to 2100 (or within kMaxPropagateMinutes of the
+// epoch), the station on the globe at 0 to 30000 ft. Far outside those the propagator yields
+// no number, and a listing of "nan" helps nobody.
+inline constexpr double kMaxPropagateMinutes = 1e8;
+std::string PropagateOptionsProblem(const PropagateOptions& options);
+
 // A UTC time written as YYYY-MM-DDTHH:MM:SS[.fff]Z, as seconds since 1970. Nothing for any
 // other text or an impossible date.
 std::optional<double> ParseIsoUtc(std::string_view text);

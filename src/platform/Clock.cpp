@@ -1,5 +1,6 @@
 #include "platform/Clock.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -51,7 +52,9 @@ void RealClock::SleepMs(std::int64_t ms) {
 }
 
 ScaledClock::ScaledClock(SystemTime start, double speed)
-    : startMs_(start.AsMilliseconds()), speed_(speed > 0 ? speed : 1.0), realStartNs_(SteadyNs()) {}
+    : startMs_(start.AsMilliseconds()),
+      speed_(std::isnan(speed) ? 1.0 : std::clamp(speed, kMinSimSpeed, kMaxSimSpeed)),
+      realStartNs_(SteadyNs()) {}
 
 std::int64_t ScaledClock::SimulatedMsSinceStart() {
   double realMs = static_cast<double>(SteadyNs() - realStartNs_) / 1e6;

@@ -45,7 +45,11 @@ class RealClock final : public Clock {
 };
 
 // Simulated time: starts at a chosen UTC instant and runs `speed` times faster than real time.
-// Sleeps are shortened by the same factor, so the whole station runs accelerated.
+// Sleeps are shortened by the same factor, so the whole station runs accelerated. A speed outside
+// kMinSimSpeed..kMaxSimSpeed is taken as the nearer limit (one that is not a number as 1): far
+// slower, a start-up wait lasts hours; far faster, simulated milliseconds overflow 64 bits.
+inline constexpr double kMinSimSpeed = 0.01;
+inline constexpr double kMaxSimSpeed = 10000.0;
 class ScaledClock final : public Clock {
  public:
   ScaledClock(SystemTime start, double speed);

@@ -9,7 +9,23 @@
 
 namespace halvik {
 
-LineReader::LineReader(const std::filesystem::path& path) : file_(std::fopen(path.c_str(), "rb")) {}
+std::FILE* OpenRegularFile(const std::filesystem::path& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return nullptr;
+  struct stat st {};
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+      ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  std::FILE* file = ::fdopen(fd, "rb");
+  if (!file) ::close(fd);
+  return file;
+}
+
+LineReader::LineReader(const std::filesystem::path& path, std::size_t limit)
+    : file_(OpenRegularFile(path)), limit_(limit) {}
 
 LineReader::~LineReader() {
   if (file_) std::fclose(file_);
@@ -17,16 +33,26 @@ LineReader::~LineReader() {
 
 std::optional<std::string> LineReader::Next() {
   if (!file_) return std::nullopt;
+  // Room for the limit and two CRs of a line end; past that the rest of the line is skipped.
+  const std::size_t keep = limit_ + 2;
   std::string line;
   int c;
   bool any = false;
+  bool overflow = false;
   while ((c = std::fgetc(file_)) != EOF) {
     any = true;
     if (c == '\n') break;
-    line.push_back(static_cast<char>(c));
+    if (line.size() < keep) {
+      line.push_back(static_cast<char>(c));
+    } else {
+      overflow = true;
+    }
   }
   if (!any) return std::nullopt;
-  if (c == '\n' && !line.empty() && line.back() == '\r') line.pop_back();
+  if (c == '\n' && !overflow) {
+    while (!line.empty() && line.back() == '\r') line.pop_back();
+  }
+  if (overflow || line.size() > limit_) line.resize(limit_ + 1);
   return line;
 }
 

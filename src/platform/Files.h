@@ -8,12 +8,22 @@
 
 namespace halvik {
 
-// Reads a text file line by line. A line ends in LF or CRLF and both are removed; a last line
-// without a line end keeps all its characters. Lines of any length are returned whole, so a
-// caller that expects a fixed layout sees an over-long line for what it is.
+// Opens an existing regular file for reading, or returns nullptr. A directory, FIFO or device in
+// a file's place is refused, and the open never blocks (a FIFO without a writer would otherwise
+// hold the caller for ever).
+std::FILE* OpenRegularFile(const std::filesystem::path& path);
+
+// The longest line a station file holds, line end not counted.
+inline constexpr std::size_t kMaxLineLength = 79;
+
+// Reads a text file line by line. A line ends in LF, CRLF or LF after several CRs, and the line
+// end is removed; a last line without a line end keeps all its characters. Only regular files
+// open (see OpenRegularFile). A line longer than the limit is consumed whole and comes back as
+// its first limit + 1 characters: longer than any line a caller accepts, so it is rejected as a
+// whole instead of passing as a shorter, plausible one, and memory stays bounded.
 class LineReader {
  public:
-  explicit LineReader(const std::filesystem::path& path);
+  explicit LineReader(const std::filesystem::path& path, std::size_t limit = kMaxLineLength);
   ~LineReader();
   LineReader(const LineReader&) = delete;
   LineReader& operator=(const LineReader&) = delete;
@@ -21,9 +31,12 @@ class LineReader {
   bool ok() const { return file_ != nullptr; }
   // The next line, or nothing at end of file (or when the file could not be opened).
   std::optional<std::string> Next();
+  // True for a line Next() returned from a line over the limit.
+  bool TooLong(const std::string& line) const { return line.size() > limit_; }
 
  private:
   std::FILE* file_;
+  std::size_t limit_;
 };
 
 // Replaces a file's content through a temporary file in the same directory and a rename, so a

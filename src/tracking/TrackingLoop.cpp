@@ -1,11 +1,12 @@
 #include "tracking/TrackingLoop.h"
 
 #include <cmath>
-#include <fstream>
+#include <cstdio>
 
 #include "config/ElementUpdate.h"
 #include "config/StationFiles.h"
 #include "platform/BuildTime.h"
+#include "platform/Files.h"
 
 namespace halvik {
 
@@ -195,8 +196,9 @@ void TrackingLoop::ClockTick() {
 void CheckMapFiles(const std::filesystem::path& dir, Messages& messages) {
   // Once for the world map and once for the zoom map of the legacy screen layer.
   for (int check = 0; check < 2; ++check) {
-    std::ifstream map(dir / "map.dat", std::ios::binary);
-    if (!map.is_open()) messages.Show("Can't find file map.dat");
+    std::FILE* map = OpenRegularFile(dir / "map.dat");
+    if (!map) messages.Show("Can't find file map.dat");
+    if (map) std::fclose(map);
   }
 }
 

@@ -498,15 +498,20 @@ TEST_F(CaptureEngineTest, PseudoNoiseTableShortOrMissing) {
   EXPECT_EQ(status.BitErrorCount.load(), perFrame * frames);
   EndCapture();
 
+  // A fresh engine, which reads the table as it begins: no table, and it says so once.
+  auto beginWithoutTable = [&] {
+    engine.reset();  // closes the device
+    board = std::make_shared<ScriptedSynchronizer>();
+    devices.Publish(kSynchronizerDevicePath, board);
+    messages.shown.clear();
+    Begin();
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{"Error Reading Pn.Dat"});
+    EXPECT_FALSE(Engine().PnTableLoaded());
+  };
+
   // --- Missing: shown once at start; captures work, nothing is counted ---
   fs::remove(dir.path() / "pn.fil");
-  engine.reset();  // closes the device
-  board = std::make_shared<ScriptedSynchronizer>();
-  devices.Publish(kSynchronizerDevicePath, board);
-  messages.shown.clear();
-  Begin();
-  EXPECT_EQ(messages.Texts(), std::vector<std::string>{"Error Reading Pn.Dat"});
-  EXPECT_FALSE(Engine().PnTableLoaded());
+  beginWithoutTable();
   StartCapture("NOAA 14");
   AcquireSync();
   RunUntilCompleted(board->framesCompleted() + 5);
@@ -514,6 +519,10 @@ TEST_F(CaptureEngineTest, PseudoNoiseTableShortOrMissing) {
   EXPECT_EQ(status.BitErrorCount.load(), 0.0);
   EXPECT_EQ(status.BitsCompared.load(), 0.0);
   EXPECT_EQ(spawner.Spawned().size(), 2u);
+
+  // --- A directory in its place is no table either (it used to load as all zeros) ---
+  fs::create_directory(dir.path() / "pn.fil");
+  beginWithoutTable();
 }
 
 TEST_F(CaptureEngineTest, AFullDiskKeepsTheRecordingAndSuspendsCaptures) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #include <filesystem>
@@ -154,6 +155,17 @@ TEST_F(CaptureFileReaderTest, TemporaryFilesShowTheirBlockLength) {
   ASSERT_TRUE(read.ok) << read.error;
   EXPECT_EQ(read.contents.blockWords, 11090);
   EXPECT_EQ(InspectionLines(read.contents, false).back(), "marker end 0 2001-10-11T12:00:00Z");
+}
+
+TEST_F(CaptureFileReaderTest, AFifoOrDirectoryIsNoCaptureFile) {
+  // `inspect FIFO` used to wait for a writer for ever.
+  ASSERT_EQ(::mkfifo((dir.path() / "pipe.N14").c_str(), 0600), 0);
+  fs::create_directory(dir.path() / "folder.N14");
+  for (const char* name : {"pipe.N14", "folder.N14"}) {
+    Run run = Inspect(name);
+    EXPECT_EQ(run.status, 2) << name;
+    EXPECT_NE(run.err.find("cannot open the file"), std::string::npos) << run.err;
+  }
 }
 
 TEST_F(CaptureFileReaderTest, FaultsNameTheirOffset) {

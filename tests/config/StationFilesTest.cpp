@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdlib>
@@ -450,6 +451,50 @@ TEST(SatellitesFile, MissingFilesLeaveTheTableEmpty) {
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Can't find file sats.dat"));
     for (int i = 0; i < 6; ++i) EXPECT_FALSE(s.Active(i)) << i;
   }
+}
+
+TEST(StationFiles, ADirectoryFifoOrOverLongLineInAFilesPlaceIsNoFile) {
+  // Each file in turn replaced by a directory and by a FIFO without a writer (which would hold
+  // the tracking thread for ever if opened blocking): the file's own "Can't find" message.
+  const std::vector<std::string> files = {"minel.dat", "location.dat", "sats.dat", "elements.dat"};
+  for (const std::string& file : files) {
+    for (bool fifo : {false, true}) {
+      SCOPED_TRACE(file + (fifo ? " as a FIFO" : " as a directory"));
+      StationUnderTest s;
+      s.dir.Write("sats.dat", "NOAA 14\n");
+      s.dir.Write("location.dat", "40.0\n-75.0\n100\n5\n");
+      s.dir.Write("minel.dat", "5.0\n");
+      const std::filesystem::path path = s.dir.path() / file;
+      std::filesystem::remove(path);
+      if (fifo) {
+        ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+      } else {
+        std::filesystem::create_directory(path);
+      }
+      LoadMinimumElevation(s.context);
+      LoadStation(s.context);
+      LoadSatellites(s.context);
+      EXPECT_THAT(s.messages.Shown(), ElementsAre("Can't find file " + file));
+      EXPECT_EQ(s.Active(0), file != "sats.dat" && file != "elements.dat");
+    }
+  }
+
+  // An over-long line is never read as a shorter value: location.dat with one is as good as
+  // missing (the station does not move to its first 79 digits), minel.dat gets the default.
+  StationUnderTest s;
+  s.dir.Write("location.dat", "40.0\n" + std::string(100000, '1') + "\n100\n5\n");
+  s.dir.Write("minel.dat", "1" + std::string(200, '0') + "\n");
+  LoadMinimumElevation(s.context);
+  LoadStation(s.context);
+  EXPECT_THAT(s.messages.Shown(), ElementsAre("Can't find file location.dat"));
+  EXPECT_FALSE(ReadLocation(s.dir.path()).found);
+  EXPECT_DOUBLE_EQ(s.station.minimumElevation, kDefaultMinimumElevationDeg * kDegreesToRadians);
+
+  // A sats.dat name starting with NUL names no satellite (it would load as an empty name).
+  s.messages.Clear();
+  s.LoadList(std::string("\0NOAA 14\nNOAA 15\r\r\n", 19));
+  EXPECT_EQ(s.Name(0), "NOAA 15");
+  EXPECT_FALSE(s.Active(1));
 }
 
 TEST(SatellitesFile, SaveWritesOneLinePerSlot) {

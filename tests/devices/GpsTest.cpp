@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include "FakeTrackerBoard.h"
@@ -166,6 +167,21 @@ TEST(Gps, InitialisationAndPosition) {
     EXPECT_DOUBLE_EQ(bench.state.GpsLatitude.load(), kGpsNoFix);
     EXPECT_DOUBLE_EQ(bench.state.GpsLongitude.load(), kGpsNoFix);
     EXPECT_NEAR(bench.state.GpsAltitude.load(), 164.04165, 0.0001);
+
+    // A position off the globe or at no station's height is a garbled packet, not a fix:
+    // -2781.9 degrees of longitude, -6.3e8 ft, an infinite longitude (past the 1000 sentinel).
+    const float inf = std::numeric_limits<float>::infinity();
+    for (const Bytes& reply :
+         {PositionReply(0.9f, -48.553f, 100.0f, 5000.0f),
+          PositionReply(0.9f, -0.05f, -1.9e8f, 5000.0f), PositionReply(0.9f, -inf, 100.0f, 5000.0f),
+          PositionReply(1.6f, -0.05f, 100.0f, 5000.0f)}) {
+      bench.board.ReplyTo(kGpsRequestPosition, reply);
+      bench.gps.GpsReadPosition();
+      EXPECT_DOUBLE_EQ(bench.state.GpsLatitude.load(), kGpsNoFix);
+      EXPECT_DOUBLE_EQ(bench.state.GpsLongitude.load(), kGpsNoFix);
+    }
+    bench.board.ReplyTo(kGpsRequestPosition, PositionReply(0.9f, -0.05f, 50.0f, -1.0f));
+    bench.gps.GpsReadPosition();
 
     // A reply of the wrong length changes none of the three.
     bench.board.ReplyTo(kGpsRequestPosition, Framed(kGpsPositionReply, Bytes(10, 0)));

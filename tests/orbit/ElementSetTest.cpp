@@ -80,6 +80,31 @@ TEST(ParseElementSet, Epoch) {
   EXPECT_DOUBLE_EQ(withBlank, slot.epochMinutes);
 }
 
+TEST(ParseElementSet, AnEpochOrFieldThatIsNoNumberOfItsKindIsTheFormatErrorOfItsLine) {
+  SatelliteRecord slot;
+  // Check digits do not see blanks or points, so each of these passes them.
+  for (const char* epoch : {"99999999999999", "   inf        ", "  nan         ", "01000.00000000",
+                            "01367.00000000", "-1284.5000000 ", "1e300         "}) {
+    SCOPED_TRACE(epoch);
+    EXPECT_EQ(ParseElementSet("X", Patched(kNoaa15Line1, 19, epoch), kNoaa15Line2, slot),
+              kLine1FieldError);
+    EXPECT_FALSE(slot.IsActive());
+    EXPECT_STREQ(ElementSetMessage(kLine1FieldError), "Format Error in Line 1 of Ephemeris Data");
+  }
+  // The last day of a leap year, to its last fraction, is a day.
+  EXPECT_EQ(ParseElementSet("X", Patched(kNoaa15Line1, 19, "00366.99999999"), kNoaa15Line2, slot),
+            kElementsOk);
+  // The example line, as it came.
+  EXPECT_EQ(
+      ParseElementSet("X", "1 23455U 94089A   99999999999999  .00000233  00000-0  14721-3 0  9463",
+                      kNoaa15Line2, slot),
+      kLine1FieldError);
+  // A field of line 2 that is not finite.
+  EXPECT_EQ(ParseElementSet("X", kNoaa15Line1, Patched(kNoaa15Line2, 53, "inf        "), slot),
+            kLine2FieldError);
+  EXPECT_FALSE(slot.IsActive());
+}
+
 TEST(ParseElementSet, DragFields) {
   SatelliteRecord slot;
   // --- B*: " 00000-0" is 0, "-11606-4" is -0.11606e-4, a blank first digit column is 0.
@@ -261,6 +286,20 @@ TEST(FindElementSet, LongLinesAndLongNames) {
   EXPECT_EQ(FindElementSet(file, name23, slot), kElementsOk);
   EXPECT_EQ(slot.name.Get(), name23);
   EXPECT_DOUBLE_EQ(slot.bstar, -0.16215e-4);  // NOAA 15's, not the 24-character entry's
+
+  // --- A name line ending in CR CR LF is the name without them; a name holding a NUL (which
+  // would load as an empty name) is in no entry.
+  dir.Write("elements.dat", "NOAA 15\r\r\n" + kNoaa15Line1 + "\r\n" + kNoaa15Line2 + "\r\r\n" +
+                                std::string("\0NOAA 12\n", 9) + kNoaa12Line1 + "\n" + kNoaa12Line2 +
+                                "\n");
+  EXPECT_EQ(FindElementSet(file, "NOAA 15", slot), kElementsOk);
+  EXPECT_EQ(slot.name.Get(), "NOAA 15");
+  EXPECT_EQ(FindElementSet(file, std::string("\0NOAA 12", 8), slot), kSatelliteNotFound);
+  EXPECT_EQ(slot.name.Get(), "NOAA 15");
+  // Found by fuzzing: the empty name matched an empty first line and loaded a nameless slot.
+  dir.Write("elements.dat", "\n" + kNoaa15Line1 + "\n" + kNoaa15Line2 + "\n");
+  EXPECT_EQ(FindElementSet(file, "", slot), kSatelliteNotFound);
+  EXPECT_EQ(slot.name.Get(), "NOAA 15");
 }
 
 }  // namespace

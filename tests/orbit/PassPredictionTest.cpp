@@ -203,6 +203,28 @@ TEST(PassSearch, GivesUpOnASatelliteThatNeverRises) {
   EXPECT_GT(pass.losTime, pass.aosTime);
 }
 
+TEST(PassSearch, EndsWhereAStepNoLongerMovesTheTime) {
+  // Far from the epoch (or at a time that is not a number) adding a minute to a double changes
+  // nothing; a search bounded only by time never ended there and held the tracking thread.
+  StationConfig station;
+  SetStation(station, "0", "10", "0");
+  SatelliteRecord slot;
+  ASSERT_EQ(ParseElementSet("NOAA 15", kNoaa15Line1, kNoaa15Line2, slot), kElementsOk);
+  ElementSet far = slot.Elements();
+  far.epochMinutes = 5e16;
+  for (double start : {-5e16, 5e16, std::nan("")}) {
+    SCOPED_TRACE(start);
+    Sgp4Cache cache;
+    PassSearch search(far, station, cache);
+    EXPECT_EQ(search.FindAos(start), 0);
+    EXPECT_EQ(search.FindLos(start), 0);
+    // Each loop stops at its count: a day of 1-minute, then of half-minute samples.
+    EXPECT_LE(search.propagations(), 2 * 2880 + 4 + 120 + 2880 + 4 + 100);
+    const PassTimes pass = FindNextPass(far, station, start);
+    EXPECT_LE(pass.propagations, 2 * 2880 + 4 + 120 + 2880 + 4 + 100 + 86520 + 10);
+  }
+}
+
 TEST(PassSearch, UpForMoreThanADay) {
   // A satellite of 0.00439 rad/min, just faster than the Earth turns, is not geosynchronous
   // for the test but stays up for days: FindLos gives up after 1440 minutes with 0.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -113,6 +114,38 @@ TEST(PropagateListing, LookupFailuresWriteNothing) {
   dir.Write("elements.dat", "NOAA 15\n" + kNoaa15Line1 + "\n" + badLine2 + "\n");
   EXPECT_EQ(WritePropagateListing(options, out), kChecksumError);
   EXPECT_EQ(out, "");
+}
+
+TEST(PropagateListing, OptionsOutsideTheirRangesAreRefused) {
+  PropagateOptions options;
+  options.minutes = {0.0, -1e6};
+  EXPECT_EQ(PropagateOptionsProblem(options), "");
+  options.minutes = {1e20};  // the propagator has no number for it
+  EXPECT_NE(PropagateOptionsProblem(options), "");
+
+  options.minutes.clear();
+  options.fromSeconds = 1002801600.0;  // 2001-10-11T12:00:00Z
+  options.count = 10;
+  for (double step : {0.0, -1.0, std::nan("")}) {
+    options.stepSeconds = step;
+    EXPECT_EQ(PropagateOptionsProblem(options), "--step must be more than 0 seconds") << step;
+  }
+  options.stepSeconds = 60;
+  EXPECT_EQ(PropagateOptionsProblem(options), "");
+  options.stepSeconds = 1e300;  // past 2099 after the first line
+  EXPECT_NE(PropagateOptionsProblem(options), "");
+  options.stepSeconds = 60;
+
+  for (const std::vector<std::string>& station : {std::vector<std::string>{"1000", "2000", "-5"},
+                                                  {"45", "190", "0"},
+                                                  {"45", "10", "-5"},
+                                                  {"-91", "10", "0"},
+                                                  {"45", "10", "30001"}}) {
+    options.station = station;
+    EXPECT_NE(PropagateOptionsProblem(options), "") << station[0] << "," << station[1];
+  }
+  options.station = std::vector<std::string>{"-90", "180", "30000"};
+  EXPECT_EQ(PropagateOptionsProblem(options), "");
 }
 
 TEST(PropagateListing, IsoTimesAndNumbers) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "platform/Clock.h"
 
 namespace halvik {
@@ -31,6 +33,15 @@ TEST(Clock, ScaledClockStartsAtItsSimulatedInstant) {
   SystemTime t = clock.Now();
   EXPECT_GE(t.seconds, 1'000'000'000);
   EXPECT_LT(t.seconds, 1'000'000'000 + 3600);  // generous: only the origin is checked here
+
+  // Speeds past the limits are held at them: 1e308 would overflow the simulated milliseconds,
+  // 1e-9 would stretch a start-up wait into years.
+  EXPECT_EQ(ScaledClock({}, 1e308).speed(), kMaxSimSpeed);
+  EXPECT_EQ(ScaledClock({}, 1e-9).speed(), kMinSimSpeed);
+  EXPECT_EQ(ScaledClock({}, -5).speed(), kMinSimSpeed);
+  EXPECT_EQ(ScaledClock({}, std::nan("")).speed(), 1.0);
+  ScaledClock fastest({}, 1e308);
+  EXPECT_GE(fastest.Now().seconds, 0);
 }
 
 }  // namespace

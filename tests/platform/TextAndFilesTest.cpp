@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <clocale>
 #include <filesystem>
@@ -46,6 +47,41 @@ TEST(Files, LineEndsAndLastLineWithoutNewline) {
   LineReader missing(dir.path() / "absent");
   EXPECT_FALSE(missing.ok());
   EXPECT_EQ(missing.Next(), std::nullopt);
+}
+
+TEST(Files, OverLongLinesComeBackWholeAsTooLongAndOnlyRegularFilesOpen) {
+  TempDir dir;
+  const std::string fits(kMaxLineLength, 'x');
+  dir.Write("lines.txt", fits + "\r\n" + std::string(5000, '7') + "\nNOAA 15\r\r\n" +
+                             std::string(kMaxLineLength + 1, 'y'));
+  LineReader reader(dir.path() / "lines.txt");
+  ASSERT_TRUE(reader.ok());
+  std::optional<std::string> line = reader.Next();
+  EXPECT_EQ(line, fits);
+  EXPECT_FALSE(reader.TooLong(*line));
+  // Not cut into a shorter line that would pass for a number or a name; the rest is skipped.
+  line = reader.Next();
+  ASSERT_TRUE(line);
+  EXPECT_TRUE(reader.TooLong(*line));
+  EXPECT_EQ(reader.Next(), "NOAA 15");  // CR CR LF is one line end
+  line = reader.Next();
+  ASSERT_TRUE(line);
+  EXPECT_TRUE(reader.TooLong(*line));
+  EXPECT_EQ(reader.Next(), std::nullopt);
+
+  // A directory, a FIFO without a writer (an open that blocked would hang this test) and a
+  // device are not files to read.
+  std::filesystem::create_directory(dir.path() / "folder");
+  ASSERT_EQ(::mkfifo((dir.path() / "fifo").c_str(), 0600), 0);
+  for (const std::filesystem::path& path :
+       {dir.path() / "folder", dir.path() / "fifo", std::filesystem::path("/dev/zero")}) {
+    EXPECT_FALSE(LineReader(path).ok()) << path;
+    EXPECT_EQ(OpenRegularFile(path), nullptr) << path;
+  }
+  std::FILE* file = OpenRegularFile(dir.path() / "lines.txt");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(std::fgetc(file), 'x');
+  std::fclose(file);
 }
 
 TEST(Files, AtomicRewriteReplacesWholeOrNothing) {

@@ -1,6 +1,7 @@
 #include "tracking/TrackingLoop.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +11,9 @@
 
 #include "orbit/ElementSet.h"
 #include "platform/BuildTime.h"
+#include "platform/Messages.h"
 #include "platform/Text.h"
+#include "support/TempDir.h"
 #include "tracking/TrackingRig.h"
 
 namespace halvik::trackingtest {
@@ -480,6 +483,23 @@ TEST(TrackingLoopTest, LocationFromGps) {
   EXPECT_EQ(fixes[3].seconds, kStart + 360);
   EXPECT_EQ(rig.beeper.count(), 1);
   EXPECT_EQ(rig.dir.Read("location.dat"), text);
+}
+
+TEST(CheckMapFiles, AFifoOrDirectoryIsNoMap) {
+  // A FIFO opened blocking would hold the tracking thread until some writer came.
+  TempDir dir;
+  ASSERT_EQ(::mkfifo((dir.path() / "map.dat").c_str(), 0600), 0);
+  RecordingMessages messages;
+  CheckMapFiles(dir.path(), messages);
+  EXPECT_EQ(messages.Count("Can't find file map.dat"), 2u);
+  std::filesystem::remove(dir.path() / "map.dat");
+  std::filesystem::create_directory(dir.path() / "map.dat");
+  CheckMapFiles(dir.path(), messages);
+  EXPECT_EQ(messages.Count("Can't find file map.dat"), 4u);
+  std::filesystem::remove(dir.path() / "map.dat");
+  dir.Write("map.dat", "");
+  CheckMapFiles(dir.path(), messages);
+  EXPECT_EQ(messages.Count("Can't find file map.dat"), 4u);
 }
 
 }  // namespace

@@ -1,0 +1,54 @@
+#include "app/SnapshotTarget.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <string_view>
+#include <system_error>
+
+#include "platform/Files.h"
+#include "platform/Text.h"
+
+namespace halvik {
+namespace {
+
+// The files a station directory lives by (the capture files carry satellite codes, never .png).
+constexpr std::array<std::string_view, 8> kStationFiles{"elements.dat", "sats.dat", "location.dat",
+                                                        "minel.dat",    "map.dat",  "pn.fil",
+                                                        "world.map",    "zoom.map"};
+
+constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
+
+bool IsPng(const std::filesystem::path& path) {
+  std::FILE* file = OpenRegularFile(path);
+  if (!file) return false;
+  unsigned char head[sizeof kPngSignature] = {};
+  const bool png = std::fread(head, 1, sizeof head, file) == sizeof head &&
+                   std::memcmp(head, kPngSignature, sizeof head) == 0;
+  std::fclose(file);
+  return png;
+}
+
+}  // namespace
+
+std::string SnapshotTargetProblem(const std::filesystem::path& path) {
+  const std::string name = path.filename().string();
+  for (std::string_view station : kStationFiles) {
+    if (EqualsIgnoreCase(name, station)) return path.string() + " is a station file";
+  }
+  std::error_code error;
+  const std::filesystem::file_status status = std::filesystem::symlink_status(path, error);
+  if (std::filesystem::exists(status)) {
+    if (std::filesystem::is_regular_file(status) && IsPng(path)) return "";
+    return path.string() + " exists and is not a PNG file";
+  }
+  const std::string extension = path.extension().string();
+  if (!EqualsIgnoreCase(extension, ".png")) return path.string() + " must end in .png";
+  const std::filesystem::path parent = path.has_parent_path() ? path.parent_path() : ".";
+  if (!std::filesystem::is_directory(parent, error)) {
+    return parent.string() + " is not a directory";
+  }
+  return "";
+}
+
+}  // namespace halvik
