@@ -287,7 +287,13 @@ void PassPredictor::PredictionStep() {
   const bool inPass = slot.inPass != 0;
   // Both flags set means "up, but no LOS within a day"; once such a satellite is down, its next
   // AOS is searched as for any other, or the slot would claim a pass for ever.
-  if (e < minimum && (!aosPending || inPass)) {
+  // An element set says nothing about where its satellite is decades from its epoch. A computer
+  // that booted with its clock at 1970 predicts from there until the GPS sets its clock, and
+  // must not follow (and hold the antenna for) a pass that is not there.
+  const bool beyondHorizon = !(std::fabs(tsince) <= kPredictionHorizonMinutes);
+  if (beyondHorizon) {
+    ran = Search::None;
+  } else if (e < minimum && (!aosPending || inPass)) {
     found = search.FindAos(tsince);
     ran = Search::Aos;
   } else if (e > minimum && !inPass) {
@@ -330,6 +336,13 @@ void PassPredictor::PredictionStep() {
       slot.aosPending = 1;
       slot.inPass = 1;
     }
+  }
+
+  if (beyondHorizon) {
+    slot.aosPending = 0;
+    slot.inPass = 0;
+    slot.aosTime = 0;
+    slot.losTime = 0;
   }
 
   slot.latitudeDeg = WholeDegrees(point.latitude);

@@ -33,6 +33,9 @@ bool IsGeosynchronous(double meanMotion);
 inline constexpr double kAosSearchSpanMinutes = 2880.0;
 // FindLos gives up (losTime 0) after a day above the minimum elevation.
 inline constexpr double kLosSearchSpanMinutes = 1440.0;
+// A slot whose element set lies further than this from the present time (ten years, minutes)
+// has no pass: propagated that far the set no longer says where the satellite is.
+inline constexpr double kPredictionHorizonMinutes = 3652.5 * 1440.0;
 
 inline constexpr double kDegreesPerRadian = 57.29577951308232;
 

@@ -407,6 +407,25 @@ TEST(PredictionStep, FollowsAPassThroughItsStates) {
   EXPECT_NEAR(slot.aosTime, (truth[1].rise + e.epochMinutes) * 60, 1.1);
 }
 
+TEST(PredictionStep, NoPassDecadesFromTheEpoch) {
+  // A computer clock at 1970 and an element set of this century: whatever the propagation gives
+  // there, the slot has no pass, so nothing is followed until the clock is set.
+  Fixture f("52.5", "13.4", 5.0);
+  SatelliteRecord& slot = f.Load(0, kNoaa18Line1, kNoaa18Line2);
+  f.clock.Set(SystemTime{0, 0});
+  for (int hour = 0; hour < 48; ++hour) {
+    f.clock.Advance(3600 * 1000);
+    f.StepSlot(0);
+    ASSERT_EQ(slot.aosPending + slot.inPass, 0) << "hour " << hour;
+    ASSERT_EQ(slot.aosTime, 0);
+    ASSERT_EQ(slot.losTime, 0);
+  }
+  // Near the epoch again, the next step finds the pass state.
+  f.At(slot, 0);
+  f.StepSlot(0);
+  EXPECT_EQ(slot.aosPending + slot.inPass, 1);
+}
+
 TEST(PredictionStep, ElevationExactlyAtTheMinimumStartsNoSearch) {
   Fixture f("52.5", "13.4", 0.0);
   SatelliteRecord& slot = f.Load(0, kNoaa15Line1, kNoaa15Line2);
