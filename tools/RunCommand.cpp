@@ -286,8 +286,10 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
                "Run without a window (also when no display is available)");
   app.add_option("--hardware", options->hardware, "Station boards: sim (simulated)")
       ->capture_default_str();
+  // scripts/run gives its own start and speed; what its caller adds after them wins.
   app.add_option("--sim-start", options->simStart,
-                 "Simulated start time: ISO 8601 UTC (2000-11-17T10:00:00Z) or next-pass");
+                 "Simulated start time: ISO 8601 UTC (2000-11-17T10:00:00Z) or next-pass")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
   app.add_option("--sim-computer-clock", options->simComputerClock,
                  "What the computer's clock reads at the simulated start: ISO 8601 UTC "
                  "(default: the simulated start)");
@@ -298,6 +300,7 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
   app.add_option("--sim-speed", options->simSpeed,
                  "Simulated clock speed (times real time, 0.1 to 10000)")
       ->check(CLI::Range(kSlowestSimSpeedOption, kMaxSimSpeed))
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast)
       ->capture_default_str();
   app.add_option("--exit-after-passes", options->exitAfterPasses,
                  "Shut down in order after this many captures have finished")
