@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <ctime>
+#include <vector>
 
 #include "imaging/HrptLayout.h"
 #include "sim/PseudoNoise.h"
@@ -54,6 +55,42 @@ double Clamp01(double x) {
   return x < 0 ? 0 : (x > 1 ? 1 : x);
 }
 
+// Across-track terms of one pixel: the same on every scan line, so a frame looks them up
+// instead of taking five sines per pixel. The cloud pattern's two travelling waves,
+// sin(2 pi (3u + 1.3v)) and sin(2 pi (4.1v - 0.7u)), are split by the angle-sum rule into these
+// and the line's own terms.
+struct AcrossTerms {
+  double u = 0;
+  double sinRelief = 0;  // sin(2 pi 17u)
+  double sinCells = 0;   // sin(2 pi 9u)
+  double sin3 = 0, cos3 = 0;
+  double sin07 = 0, cos07 = 0;
+
+  explicit AcrossTerms(double across)
+      : u(across),
+        sinRelief(std::sin(kTwoPi * 17 * across)),
+        sinCells(std::sin(kTwoPi * 9 * across)),
+        sin3(std::sin(kTwoPi * 3 * across)),
+        cos3(std::cos(kTwoPi * 3 * across)),
+        sin07(std::sin(kTwoPi * 0.7 * across)),
+        cos07(std::cos(kTwoPi * 0.7 * across)) {}
+};
+
+// One table per scan-line width (2048 or 1285 pixels), made once and only read after.
+const std::vector<AcrossTerms>& AcrossTable(int pixels) {
+  auto make = [](int n) {
+    std::vector<AcrossTerms> table;
+    table.reserve(static_cast<std::size_t>(n));
+    const double last = static_cast<double>(n - 1);
+    for (int pixel = 0; pixel < n; ++pixel) table.emplace_back(pixel / last);
+    return table;
+  };
+  static const std::vector<AcrossTerms> noaa = make(kNoaaLayout.pixels);
+  static const std::vector<AcrossTerms> seaStar = make(kSeaStarLayout.pixels);
+  static_assert(kFengYunLayout.pixels == kNoaaLayout.pixels);
+  return pixels == kSeaStarLayout.pixels ? seaStar : noaa;
+}
+
 // Along-track terms are the same for the whole scan line, so they are computed once per frame.
 struct AlongTerms {
   double along;
@@ -61,6 +98,8 @@ struct AlongTerms {
   double cloudFront;
   double sinRelief;
   double sinCells;
+  double sin13, cos13;  // sin, cos(2 pi 1.3v)
+  double sin41, cos41;  // sin, cos(2 pi 4.1v)
 
   explicit AlongTerms(double v)
       : along(v),
@@ -68,19 +107,23 @@ struct AlongTerms {
               0.02 * std::sin(kTwoPi * 9 * v)),
         cloudFront(Clamp01((v - 0.55) / 0.10)),
         sinRelief(std::sin(kTwoPi * 13 * v)),
-        sinCells(std::sin(kTwoPi * 11 * v)) {}
+        sinCells(std::sin(kTwoPi * 11 * v)),
+        sin13(std::sin(kTwoPi * 1.3 * v)),
+        cos13(std::cos(kTwoPi * 1.3 * v)),
+        sin41(std::sin(kTwoPi * 4.1 * v)),
+        cos41(std::cos(kTwoPi * 4.1 * v)) {}
 };
 
-ScenePoint PointAt(double u, const AlongTerms& a) {
+ScenePoint PointAt(const AcrossTerms& x, const AlongTerms& a) {
   ScenePoint p;
-  double du = (u - 0.75) / 0.07;
+  double du = (x.u - 0.75) / 0.07;
   double dv = (a.along - 0.30) / 0.05;
-  p.land = u < a.coast || du * du + dv * dv < 1.0;
-  if (p.land) p.relief = std::sin(kTwoPi * 17 * u) * a.sinRelief;
+  p.land = x.u < a.coast || du * du + dv * dv < 1.0;
+  if (p.land) p.relief = x.sinRelief * a.sinRelief;
   if (a.cloudFront > 0) {
-    double pattern = 0.5 * (std::sin(kTwoPi * (3 * u + 1.3 * a.along)) +
-                            std::sin(kTwoPi * (4.1 * a.along - 0.7 * u))) +
-                     0.35 * std::sin(kTwoPi * 9 * u) * a.sinCells;
+    double pattern =
+        0.5 * ((x.sin3 * a.cos13 + x.cos3 * a.sin13) + (a.sin41 * x.cos07 - a.cos41 * x.sin07)) +
+        0.35 * x.sinCells * a.sinCells;
     p.cloud = Clamp01((pattern - 0.1) / 0.5) * a.cloudFront;
   }
   return p;
@@ -95,9 +138,8 @@ double ValueOf(const ScenePoint& p, bool thermal) {
   return surface * (1 - p.cloud) + cloud * p.cloud;
 }
 
-std::uint16_t ToWord(double counts) {
-  long v = std::lround(counts);
-  return static_cast<std::uint16_t>(std::clamp(v, 0L, 1023L));
+std::uint16_t ToWord(long counts) {
+  return static_cast<std::uint16_t>(std::clamp(counts, 0L, 1023L));
 }
 
 // A small fixed-pattern jitter per sample so the picture is not flat; no random state needed.
@@ -137,7 +179,7 @@ const FrameLayout& LayoutFor(DownlinkFamily family) {
 }
 
 std::uint16_t SceneSample(bool thermal, double across, double along) {
-  return ToWord(ValueOf(PointAt(across, AlongTerms(along)), thermal));
+  return ToWord(std::lround(ValueOf(PointAt(AcrossTerms(across), AlongTerms(along)), thermal)));
 }
 
 void SynthesizeFrame(const FrameContext& context, std::span<std::uint16_t> out) {
@@ -166,12 +208,13 @@ void SynthesizeFrame(const FrameContext& context, std::span<std::uint16_t> out) 
     frame[i] = (i & 1) ? 0x2AA : 0x155;
 
   AlongTerms along(Clamp01(context.alongTrack));
-  const double lastPixel = static_cast<double>(layout.pixels - 1);
+  const std::vector<AcrossTerms>& across = AcrossTable(layout.pixels);
   std::size_t w = static_cast<std::size_t>(layout.earthFirstWord);
   for (int pixel = 0; pixel < layout.pixels; ++pixel) {
-    ScenePoint point = PointAt(pixel / lastPixel, along);
-    double visible = ValueOf(point, false);
-    double thermal = ValueOf(point, true);
+    ScenePoint point = PointAt(across[static_cast<std::size_t>(pixel)], along);
+    // The jitter is whole counts, so rounding the scene once per pixel rounds every sample.
+    const long visible = std::lround(ValueOf(point, false));
+    const long thermal = std::lround(ValueOf(point, true));
     for (int channel = 0; channel < layout.channels; ++channel) {
       bool isThermal = (layout.thermalChannels >> channel) & 1u;
       int jitter = Jitter(static_cast<std::uint32_t>(pixel), static_cast<std::uint32_t>(channel),

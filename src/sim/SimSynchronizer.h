@@ -81,6 +81,7 @@ class SimSynchronizer final : public Device {
   bool frameReady_ = false;
   DownlinkFamily frameFamily_ = DownlinkFamily::Noaa;
   std::uint32_t frameCounter_ = 0;
+  std::uint64_t noiseState_;  // the noise generator's own, apart from the bit errors
   std::uint64_t noiseBits_ = 0;
   int noiseWordsLeft_ = 0;
   // Monotonic ms at which the last delivered word arrived; NaN before the first read.
