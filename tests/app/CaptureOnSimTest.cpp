@@ -21,6 +21,7 @@
 #include "sim/PseudoNoise.h"
 #include "sim/SimSynchronizer.h"
 #include "sim/SkyLink.h"
+#include "support/PassLink.h"
 #include "support/PlatformFakes.h"
 #include "support/TempDir.h"
 
@@ -32,37 +33,13 @@ namespace {
 
 constexpr std::int64_t kAos = 1009972800;  // 2002-01-02T12:00:00Z, a Wednesday
 
-// A NOAA 14 pass as the synchronizer hears it: receivable from AOS for a minute, except during
-// a fade; a clean link outside the fade.
-class PassLink final : public sim::SkyLink {
- public:
-  PassLink(Clock& clock, double fadeStart, double fadeEnd)
-      : clock_(clock), fadeStart_(fadeStart), fadeEnd_(fadeEnd) {}
-  void PointAntenna(double, double) override {}
-  void TuneReceiver(double, int) override {}
-  sim::DownlinkView Downlink() override {
-    const double t = clock_.Now().AsSeconds() - static_cast<double>(kAos);
-    sim::DownlinkView view;
-    view.receivable = t >= 0 && t < 60 && !(t >= fadeStart_ && t < fadeEnd_);
-    if (!view.receivable) return view;
-    view.signalLevelVolts = 6.0;
-    view.satelliteName = "NOAA 14";
-    view.family = sim::DownlinkFamily::Noaa;
-    view.elevationDeg = 40;
-    view.bitErrorRate = 1e-4;
-    view.alongTrack = t / 60.0;
-    return view;
-  }
-
- private:
-  Clock& clock_;
-  double fadeStart_;
-  double fadeEnd_;
-};
-
 struct SimCapture {
   explicit SimCapture(double fadeStart = -1, double fadeEnd = -1)
-      : link(clock, fadeStart, fadeEnd),
+      : link(clock, {.aos = kAos,
+                     .seconds = 60,
+                     .fadeStart = fadeStart,
+                     .fadeEnd = fadeEnd,
+                     .alongPerSecond = 1.0 / 60}),
         board(std::make_shared<sim::SimSynchronizer>(link, clock)) {
     setenv("TZ", "UTC", 1);
     tzset();
@@ -109,7 +86,7 @@ struct SimCapture {
 
   TempDir dir;
   ManualClock clock{SystemTime{kAos - 10, 0}};
-  PassLink link;
+  testing::PassLink link;
   std::shared_ptr<sim::SimSynchronizer> board;
   DeviceNamespace devices;
   RecordingMessages messages;

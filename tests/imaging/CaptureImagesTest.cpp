@@ -24,6 +24,7 @@
 #include "sim/PseudoNoise.h"
 #include "sim/SimSynchronizer.h"
 #include "sim/SkyLink.h"
+#include "support/PassLink.h"
 #include "support/PlatformFakes.h"
 #include "support/TempDir.h"
 
@@ -48,36 +49,15 @@ std::string ElementLines(const char* meanAnomaly) {
          line2 + std::to_string(sum % 10) + "\n";
 }
 
-// A NOAA 14 pass as the synchronizer hears it: a clean link for kPassSeconds, except in a fade.
-class PassLink final : public sim::SkyLink {
- public:
-  PassLink(Clock& clock, double fadeStart, double fadeEnd)
-      : clock_(clock), fadeStart_(fadeStart), fadeEnd_(fadeEnd) {}
-  void PointAntenna(double, double) override {}
-  void TuneReceiver(double, int) override {}
-  sim::DownlinkView Downlink() override {
-    const double t = clock_.Now().AsSeconds() - static_cast<double>(kAos);
-    sim::DownlinkView view;
-    view.receivable = t >= 0 && !(t >= fadeStart_ && t < fadeEnd_);
-    if (!view.receivable) return view;
-    view.signalLevelVolts = 6.0;
-    view.satelliteName = "NOAA 14";
-    view.elevationDeg = 40;
-    view.bitErrorRate = 1e-4;
-    // The island of the synthetic scene lies at 0.3 of the way through.
-    view.alongTrack = 0.2 + 0.2 * t / kPassSeconds;
-    return view;
-  }
-
- private:
-  Clock& clock_;
-  double fadeStart_, fadeEnd_;
-};
-
 // Records one pass and leaves the capture in dir.
 struct Recording {
   explicit Recording(const std::string& elements, double fadeStart = -1, double fadeEnd = -1)
-      : link(clock, fadeStart, fadeEnd) {
+      // The island of the synthetic scene lies at 0.3 of the way through.
+      : link(clock, {.aos = kAos,
+                     .fadeStart = fadeStart,
+                     .fadeEnd = fadeEnd,
+                     .alongAtAos = 0.2,
+                     .alongPerSecond = 0.2 / kPassSeconds}) {
     setenv("TZ", "UTC", 1);
     tzset();
     dir.Write("pn.fil", sim::PseudoNoiseFileBytes());
@@ -102,7 +82,7 @@ struct Recording {
 
   TempDir dir;
   ManualClock clock{SystemTime{kAos - 2, 0}};
-  PassLink link;
+  testing::PassLink link;
   DeviceNamespace devices;
   RecordingMessages messages;
   testing::RoomySystemInfo systemInfo;
