@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <bit>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -116,23 +117,23 @@ std::optional<std::array<std::uint16_t, kPnTableWords>> LoadPnTable(
   return table;
 }
 
-// Reads the capture's blocks in file order, whole frames at a time.
+// Reads the capture's blocks in file order, whole frames at a time. The words are stored
+// little-endian, as this machine holds them: they are read straight into place.
 class BlockReader {
  public:
   BlockReader(std::FILE* file, std::int32_t blockWords)
-      : file_(file),
-        words_(static_cast<std::size_t>(blockWords)),
-        raw_(words_ * 2 * kFramesPerRead),
-        block_(words_ * kFramesPerRead) {
+      : file_(file), words_(static_cast<std::size_t>(blockWords)), block_(words_ * kFramesPerRead) {
     std::rewind(file_);
   }
   // The next block, or nullptr at the end of the file.
   const std::uint16_t* Next() {
     if (index_ == count_) {
-      std::size_t got = std::fread(raw_.data(), words_ * 2, kFramesPerRead, file_);
+      std::size_t got = std::fread(block_.data(), words_ * 2, kFramesPerRead, file_);
       if (got == 0) return nullptr;
-      for (std::size_t i = 0; i < got * words_; ++i) {
-        block_[i] = static_cast<std::uint16_t>(raw_[2 * i] | (raw_[2 * i + 1] << 8));
+      if constexpr (std::endian::native != std::endian::little) {
+        for (std::size_t i = 0; i < got * words_; ++i) {
+          block_[i] = static_cast<std::uint16_t>((block_[i] >> 8) | (block_[i] << 8));
+        }
       }
       count_ = got;
       index_ = 0;
@@ -143,7 +144,6 @@ class BlockReader {
  private:
   std::FILE* file_;
   std::size_t words_;
-  std::vector<std::uint8_t> raw_;
   std::vector<std::uint16_t> block_;
   std::size_t count_ = 0;
   std::size_t index_ = 0;

@@ -17,7 +17,7 @@ bool Encode(png_structp png, png_infop info, std::FILE* file, int width, int hei
   if (setjmp(png_jmpbuf(png))) return false;
   png_init_io(png, file);
   png_set_compression_level(png, 1);
-  png_set_compression_strategy(png, Z_RLE);
+  png_set_compression_strategy(png, Z_HUFFMAN_ONLY);
   png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_SUB);
   png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 8,
                samples == 3 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
