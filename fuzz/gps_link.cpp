@@ -1,6 +1,7 @@
 // The GPS byte and packet layer: GpsLink over a tracker board whose relay hands out the input
 // as the bytes the GPS receiver sent, on a clock that moves with every reading, so every wait
-// reaches its time-out. The first input byte picks the order of the operations.
+// reaches its time-out. The first input byte picks the order of the operations and whether
+// the link is initialised first.
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -98,7 +99,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   GpsState state;
   GpsLink link(tracker, clock, state);
 
-  link.GpsInitialise();
+  // The start-up packets go out the same whatever the input (the relay always takes a byte),
+  // and they were half the cost of a run: a quarter of the runs send them first.
+  if ((order & 0xC0) == 0xC0) link.GpsInitialise();
   for (int round = 0; round < 3; ++round) {
     // Each time-out ends the link; the health scheduling would lift it, as here.
     state.GpsLinkFailed = 0;
