@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstdlib>
 #include <set>
 #include <vector>
 
@@ -138,6 +139,30 @@ TEST(HrptFrame, SceneShowsInTheQuickLookSampling) {
   ASSERT_GT(seaStarCoast, 0);
   EXPECT_GT(seaStar[0], 70);
   EXPECT_LT(seaStar[kQuickLookSamples - 1], 30);
+}
+
+TEST(HrptFrame, EverySampleIsTheSceneWithinItsJitter) {
+  // The frame takes its across-track terms from tables made once per scan-line width; the
+  // scene function computes them afresh. Each sample may differ by the fixed-pattern jitter
+  // only (-16..15 counts), in every channel, across land, sea and the cloud field.
+  constexpr int kJitter = 16;
+  for (DownlinkFamily family : {DownlinkFamily::Noaa, DownlinkFamily::SeaStar}) {
+    const FrameLayout& layout = LayoutFor(family);
+    for (double along : {0.10, 0.30, 0.70, 0.95}) {
+      SCOPED_TRACE(testing::Message() << layout.pixels << " pixels, along " << along);
+      std::vector<std::uint16_t> frame = Frame(family, along, 7);
+      int worst = 0;
+      for (int pixel = 0; pixel < layout.pixels; ++pixel) {
+        const double across = pixel / static_cast<double>(layout.pixels - 1);
+        for (int c = 0; c < layout.channels; ++c) {
+          const bool thermal = (layout.thermalChannels >> c) & 1u;
+          const int sample = frame[layout.earthFirstWord + pixel * layout.channels + c];
+          worst = std::max(worst, std::abs(sample - SceneSample(thermal, across, along)));
+        }
+      }
+      EXPECT_LE(worst, kJitter);
+    }
+  }
 }
 
 }  // namespace
