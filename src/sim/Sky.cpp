@@ -1,7 +1,6 @@
 #include "sim/Sky.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 #include "orbit/ElementSet.h"
@@ -19,26 +18,6 @@ constexpr double kRadiansPerDegree = 0.0174532925199433;
 constexpr double kCrossingResolution = 0.001;
 // A pass of a low orbit lasts well under this; the search for its ends gives up beyond (s).
 constexpr double kLongestPass = 2 * 3600.0;
-
-struct PlanRow {
-  const char* name;
-  DownlinkPlan plan;
-};
-
-constexpr std::array<PlanRow, 12> kPlans = {{
-    {"noaa 9", {1707.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 10", {1698.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 11", {1707.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 12", {1698.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 13", {1707.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 14", {1707.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 15", {1702.5, 3, DownlinkFamily::Noaa}},
-    {"noaa 16", {1698.0, 3, DownlinkFamily::Noaa}},
-    {"orbview 2 (seastar)", {1702.5, 3, DownlinkFamily::SeaStar}},
-    {"orbview 2", {1702.5, 3, DownlinkFamily::SeaStar}},
-    {"seastar", {1702.5, 3, DownlinkFamily::SeaStar}},
-    {"fengyun 1c", {1700.5, 5, DownlinkFamily::FengYun}},
-}};
 
 double ElevationDeg(const TrueSatellite& satellite, const StationConfig& station, double t) {
   return LookFrom(satellite, station, t).elevationDeg;
@@ -94,9 +73,10 @@ StationConfig MakeStationConfig(const TrueStation& s) {
 }  // namespace
 
 DownlinkPlan DownlinkPlanFor(std::string_view name) {
-  for (const PlanRow& row : kPlans)
-    if (EqualsIgnoreCase(name, row.name)) return row.plan;
-  return DownlinkPlan{0, 3, DownlinkFamily::Noaa};
+  std::optional<Downlink> downlink = DownlinkFor(name);
+  if (!downlink) return DownlinkPlan{};
+  return DownlinkPlan{downlink->frequencyMHz, FactsOf(downlink->family).receiverMode,
+                      downlink->family};
 }
 
 int MakeTrueSatellite(std::string_view name, std::string_view line1, std::string_view line2,

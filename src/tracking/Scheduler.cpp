@@ -3,15 +3,15 @@
 #include <cmath>
 #include <string>
 
+#include "devices/Downlink.h"
 #include "platform/Text.h"
 
 namespace halvik {
 
 std::optional<int> DownlinkFrequency(std::string_view name) {
-  for (const DownlinkRow& row : DownlinkTable) {
-    if (EqualsIgnoreCase(name, row.name)) return row.mhz;
-  }
-  return std::nullopt;
+  std::optional<Downlink> downlink = DownlinkFor(name);
+  if (!downlink) return std::nullopt;
+  return static_cast<int>(downlink->frequencyMHz);
 }
 
 std::int64_t SchedulerNow(SystemTime pcClock, double clockCorrection) {
