@@ -6,12 +6,11 @@
 #include <ctime>
 
 #include "devices/Downlink.h"
+#include "platform/Units.h"
 #include "sim/PseudoNoise.h"
 
 namespace halvik::sim {
 namespace {
-
-constexpr double kTwoPi = 6.283185307179586;
 
 // Word positions and channels come from the formats' own tables (devices/Downlink.h), so the
 // frames this board sends are read back by the image maker where the formats put them.

@@ -21,10 +21,6 @@ inline constexpr std::int64_t kDueLeadSeconds = 61;
 // nothing for a name the downlink table does not hold.
 std::optional<int> DownlinkFrequency(std::string_view name);
 
-// "now" of the scheduler: whole seconds since 1970 on the station clock, the PC clock's
-// seconds plus the GPS clock correction cut toward zero.
-std::int64_t SchedulerNow(SystemTime pcClock, double clockCorrection);
-
 // Where a slot stands against its next AOS.
 enum class AosTiming {
   Due,         // AOS less than 61 s ahead (or already past)
