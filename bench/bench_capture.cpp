@@ -14,6 +14,7 @@
 #include "capture/BitFrame.h"
 #include "capture/CaptureShared.h"
 #include "devices/ControlCodes.h"
+#include "devices/Downlink.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "platform/Messages.h"
@@ -23,9 +24,8 @@
 namespace halvik {
 namespace {
 
-// NOAA HRPT: 66540 10-bit words per second (665.4 kbit/s).
-constexpr double kNoaaWordsPerSecond = 66540.0;
-constexpr int kFrameWords = 11090;
+constexpr double kNoaaWordsPerSecond = kNoaaHrpt.wordsPerSecond();
+constexpr int kFrameWords = kNoaaFrameWords;
 constexpr int kStreamFrames = 8;
 // Captures are ended and started afresh after this many blocks, so the page cache holds at
 // most one capture of about 67 MB.

@@ -12,11 +12,11 @@
 
 namespace {
 
-using halvik::sim::DownlinkFamily;
+using halvik::SatelliteFamily;
 
 class SteadySky final : public halvik::sim::SkyLink {
  public:
-  explicit SteadySky(DownlinkFamily family) {
+  explicit SteadySky(SatelliteFamily family) {
     view.receivable = true;
     view.satelliteName = "NOAA 15";
     view.family = family;
@@ -30,7 +30,7 @@ class SteadySky final : public halvik::sim::SkyLink {
 };
 
 void BM_SynthesizeNoaaFrame(benchmark::State& state) {
-  std::vector<std::uint16_t> frame(halvik::sim::kLongestFrameWords);
+  std::vector<std::uint16_t> frame(halvik::kLongestFrameWords);
   halvik::sim::FrameContext context;
   context.alongTrack = 0.7;  // under the cloud field: the most work per pixel
   for (auto _ : state) {
@@ -43,7 +43,7 @@ BENCHMARK(BM_SynthesizeNoaaFrame);
 
 void BM_ReadBlockInLock(benchmark::State& state) {
   halvik::ManualClock clock;
-  SteadySky sky(static_cast<DownlinkFamily>(state.range(0)));
+  SteadySky sky(static_cast<SatelliteFamily>(state.range(0)));
   halvik::sim::SimSynchronizer sync(sky, clock);
   std::uint32_t transferred = 0;
   sync.Control(halvik::IOCTL_SYNC_START_NOAA, {}, {}, transferred);
@@ -54,7 +54,7 @@ void BM_ReadBlockInLock(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_ReadBlockInLock)
-    ->Arg(static_cast<int>(DownlinkFamily::Noaa))
-    ->Arg(static_cast<int>(DownlinkFamily::FengYun));
+    ->Arg(static_cast<int>(SatelliteFamily::Noaa))
+    ->Arg(static_cast<int>(SatelliteFamily::FengYun));
 
 }  // namespace

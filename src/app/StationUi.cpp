@@ -1,6 +1,7 @@
 #include "app/StationUi.h"
 
 #include "config/SatelliteList.h"
+#include "platform/Units.h"
 #include "tracking/TrackingLoop.h"
 #include "ui/DialogRules.h"
 
@@ -27,7 +28,7 @@ void StationMenuCommands::UpdateLocation(double latitudeDeg, double longitudeDeg
 }
 
 double StationMenuCommands::MinimumElevationDegrees() {
-  return station_.station.minimumElevation * 57.29577951308232;
+  return DisplayDegrees(station_.station.minimumElevation);
 }
 
 void StationMenuCommands::UpdateMinimumElevation(double degrees) {

@@ -58,24 +58,9 @@ bool Occupied(const std::filesystem::path& path) {
 
 }  // namespace
 
-SatelliteFamily FamilyForSatellite(std::string_view name) {
-  if (EqualsIgnoreCase(name, "seastar") || EqualsIgnoreCase(name, "orbview 2 (seastar)") ||
-      EqualsIgnoreCase(name, "orbview 2")) {
-    return SatelliteFamily::SeaStar;
-  }
-  if (EqualsIgnoreCase(name, "fengyun 1c")) return SatelliteFamily::FengYun;
-  return SatelliteFamily::Noaa;
-}
-
 std::string CaptureFileCode(std::string_view name) {
-  switch (FamilyForSatellite(name)) {
-    case SatelliteFamily::SeaStar:
-      return "str";
-    case SatelliteFamily::FengYun:
-      return "fy1";
-    case SatelliteFamily::Noaa:
-      break;
-  }
+  const char* code = FactsOf(FamilyForSatellite(name)).fileCode;
+  if (*code != '\0') return code;
   // "noaa " followed by a number of one or two digits; "noaa 9" .. "noaa 16" are the table's.
   constexpr std::string_view prefix = "noaa ";
   if (name.size() > prefix.size() && name.size() <= prefix.size() + 2 &&
@@ -87,30 +72,6 @@ std::string CaptureFileCode(std::string_view name) {
     }
   }
   return "N00";
-}
-
-const char* PruningPattern(SatelliteFamily family) {
-  switch (family) {
-    case SatelliteFamily::FengYun:
-      return "*.fy1";
-    case SatelliteFamily::SeaStar:
-      return "*.str";
-    case SatelliteFamily::Noaa:
-      break;
-  }
-  return "*.N*";
-}
-
-const char* PostProcessingProgram(SatelliteFamily family) {
-  switch (family) {
-    case SatelliteFamily::FengYun:
-      return "ppfy1c.exe";
-    case SatelliteFamily::SeaStar:
-      return "ppsea.exe";
-    case SatelliteFamily::Noaa:
-      break;
-  }
-  return "ppnoaa.exe";
 }
 
 std::string CaptureDatePart(std::int64_t seconds) {
@@ -165,9 +126,9 @@ std::size_t DiskBudget::Take(std::size_t wanted) {
 }
 
 CaptureFile::CaptureFile(CaptureFileContext context)
-    : context_(std::move(context)), block_(std::make_unique<std::uint16_t[]>(kFengYunFrameWords)) {
+    : context_(std::move(context)), block_(std::make_unique<std::uint16_t[]>(kLongestFrameWords)) {
   if constexpr (std::endian::native == std::endian::big) {
-    swapped_ = std::make_unique<std::uint16_t[]>(kFengYunFrameWords);
+    swapped_ = std::make_unique<std::uint16_t[]>(kLongestFrameWords);
   }
 }
 
@@ -194,7 +155,7 @@ void CaptureFile::PruneCaptureFiles(SatelliteFamily family, int limit) {
     std::string name;
     std::int64_t modified;  // last-write time, whole seconds
   };
-  const char* pattern = PruningPattern(family);
+  const char* pattern = FactsOf(family).pruningPattern;
   std::vector<Entry> entries;
   std::error_code error;
   std::filesystem::directory_iterator it(context_.workingDirectory, error);
@@ -397,7 +358,7 @@ void CaptureFile::EndCapture(bool framesWritten, std::int64_t endSeconds) {
   std::filesystem::path full =
       std::filesystem::absolute(InDirectory(finalName_), error).lexically_normal();
   if (error) full = InDirectory(finalName_);
-  const char* program = PostProcessingProgram(family_);
+  const char* program = FactsOf(family_).postProcessor;
   // Whether the program started is not examined: it is outside the station.
   (void)context_.spawner.Spawn(InDirectory(program), {program, full.string()});
 }

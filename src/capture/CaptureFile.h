@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "devices/FrameSyncDevice.h"
+#include "devices/Downlink.h"
 
 namespace halvik {
 
@@ -35,16 +35,10 @@ inline constexpr int kCaptureFileLimit = 100;
 // Element-set lines are kept to this many characters in the header block.
 inline constexpr std::size_t kHeaderLineLimit = 79;
 
-// The family of a satellite, by name (letter case ignored); unknown names are NOAA-like.
-SatelliteFamily FamilyForSatellite(std::string_view name);
-
 // The three-character code that ends a capture's final name: "N09".."N16", "str", "fy1".
 // Another "noaa <number>" (1..99) gets "N" and the number in two digits (NOAA 17 -> "N17"), so it
 // still falls under the NOAA pruning pattern; every other name gets "N00".
 std::string CaptureFileCode(std::string_view name);
-
-const char* PruningPattern(SatelliteFamily family);         // "*.N*", "*.fy1", "*.str"
-const char* PostProcessingProgram(SatelliteFamily family);  // "ppnoaa.exe", ...
 
 // Weekday (2) + day (2) + month (3) of a capture name, for example "We02Jan", from the station
 // time `seconds` plus the time-zone offset broken down as local time: the UTC date, or the

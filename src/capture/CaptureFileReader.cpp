@@ -166,9 +166,8 @@ CaptureReadResult Parse(std::FILE* file, std::uint64_t size, std::int32_t blockW
 std::int32_t BlockWordsForName(std::string_view fileName) {
   std::size_t dot = fileName.rfind('.');
   std::string_view code = dot == std::string_view::npos ? "" : fileName.substr(dot + 1);
-  if (EqualsIgnoreCase(code, "fy1")) return kFengYunFrameWords;
   if (EqualsIgnoreCase(code, "tmp")) return 0;
-  return kNoaaFrameWords;
+  return FamilyFrameLength(FamilyForFileCode(code));
 }
 
 CaptureReadResult ReadCaptureFile(const std::filesystem::path& path, std::int32_t blockWords) {
@@ -186,7 +185,7 @@ CaptureReadResult ReadCaptureFile(const std::filesystem::path& path, std::int32_
   // or, when neither does, the one that got further.
   CaptureReadResult shortBlocks = Parse(file.get(), size, kNoaaFrameWords);
   if (shortBlocks.ok) return shortBlocks;
-  CaptureReadResult longBlocks = Parse(file.get(), size, kFengYunFrameWords);
+  CaptureReadResult longBlocks = Parse(file.get(), size, kLongestFrameWords);
   if (longBlocks.ok) return longBlocks;
   return longBlocks.errorOffset > shortBlocks.errorOffset ? longBlocks : shortBlocks;
 }

@@ -15,7 +15,7 @@ constexpr auto kSyncWords = static_cast<std::int32_t>(kFrameSync.size());
 Deframer::Deframer(std::int32_t frameWords, int flywheelFrames)
     : frameWords_(frameWords),
       flywheelFrames_(flywheelFrames),
-      capacity_(std::max(frameWords, kFengYunFrameWords)) {
+      capacity_(std::max(frameWords, kLongestFrameWords)) {
   frame_ = std::make_unique<std::uint16_t[]>(static_cast<std::size_t>(capacity_));
   Reset(frameWords);
 }

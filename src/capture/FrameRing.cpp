@@ -36,7 +36,7 @@ void FrameRing::ResetRing() {
 void FrameRing::AssembleBlock(const std::uint16_t* words, std::size_t count) {
   if (!slots_) return;
   // A FengYun frame is always the long one, whatever the length was before.
-  if (family_ == SatelliteFamily::FengYun) frameLength_ = kFengYunFrameWords;
+  if (family_ == SatelliteFamily::FengYun) frameLength_ = FamilyFrameLength(family_);
   std::size_t remaining = count;
   const std::uint16_t* source = words;
   while (remaining > 0) {

@@ -10,7 +10,7 @@ namespace halvik {
 
 inline constexpr int kFrameRingSlots = 30;
 // Each slot holds the longest frame of any family.
-inline constexpr std::size_t kFrameSlotWords = static_cast<std::size_t>(kFengYunFrameWords);
+inline constexpr std::size_t kFrameSlotWords = static_cast<std::size_t>(kLongestFrameWords);
 inline constexpr std::size_t kFrameRingBytes =
     kFrameRingSlots * kFrameSlotWords * sizeof(std::uint16_t);
 

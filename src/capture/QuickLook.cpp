@@ -29,7 +29,7 @@ void ClearQuickLook(QuickLookBuffer& buffer, QuickLookCycle& cycle, bool reverse
 
 void AddQuickLookFrame(QuickLookBuffer& buffer, QuickLookCycle& cycle, SatelliteFamily family,
                        bool reversed, const std::uint16_t* frame) {
-  const QuickLookGeometry geometry = QuickLookGeometryFor(family);
+  const QuickLookGeometry geometry = FactsOf(family).quickLook;
   cycle.counter += 1;
   int row = buffer.QuickLookLine.load();
   if (row < kQuickLookFirstRow) row = kQuickLookFirstRow;

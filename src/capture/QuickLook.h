@@ -3,33 +3,12 @@
 #include <cstdint>
 
 #include "capture/CaptureShared.h"
-#include "devices/FrameSyncDevice.h"
+#include "devices/Downlink.h"
 
 namespace halvik {
 
 inline constexpr int kQuickLookSamples = 153;  // columns 0..152 of each row receive data
 inline constexpr int kQuickLookGroup = 13;     // recorded frames per image row
-
-// Where a family's two quick-look channels lie in a minor frame: word indices from the first
-// frame-sync word, sample k of a row at first + k * step.
-struct QuickLookGeometry {
-  int firstWordA;
-  int firstWordB;
-  int step;
-};
-
-constexpr QuickLookGeometry QuickLookGeometryFor(SatelliteFamily family) {
-  switch (family) {
-    case SatelliteFamily::FengYun:
-      return {1602, 1604, 130};
-    case SatelliteFamily::SeaStar:
-      return {704, 708, 64};
-    case SatelliteFamily::Noaa:
-      break;
-  }
-  // NOAA earth data start at word 750, five AVHRR channels per pixel: channels 2 and 5.
-  return {751, 754, 65};
-}
 
 // The capture thread's own progress through the current row's group of 13 frames.
 struct QuickLookCycle {

@@ -10,11 +10,10 @@
 #include "orbit/PassPrediction.h"
 #include "orbit/PropagateListing.h"
 #include "platform/Text.h"
+#include "platform/Units.h"
 
 namespace halvik {
 namespace {
-
-constexpr double kFeetPerEarthRadius = 20925641.569707707;
 
 struct Entry {
   std::int64_t aos;  // -1 for a geosynchronous slot, so it sorts first
@@ -32,9 +31,9 @@ std::string Header(const StationConfig& station, std::int64_t from, double hours
   return Format(
       "# passes from %s for %g h; station %.6f %.6f deg %.0f ft; minimum elevation %.1f deg; "
       "slot name aos los max_el_deg direction flip",
-      FormatIsoUtc(static_cast<double>(from)).c_str(), hours, station.latitude * kRadiansToDegrees,
-      station.longitude * kRadiansToDegrees, station.height * kFeetPerEarthRadius,
-      station.minimumElevation * kRadiansToDegrees);
+      FormatIsoUtc(static_cast<double>(from)).c_str(), hours,
+      station.latitude * kDisplayDegreesPerRadian, station.longitude * kDisplayDegreesPerRadian,
+      station.height * kFeetPerEarthRadius, station.minimumElevation * kDisplayDegreesPerRadian);
 }
 
 // Every pass of one satellite with its AOS in [from, end), found pass after pass as the station
@@ -43,8 +42,8 @@ void ListSlot(int slot, const std::string& name, const ElementSet& elements,
               const std::string& tableName, const StationConfig& station, std::int64_t from,
               std::int64_t end, std::vector<Entry>& out) {
   const double epoch = elements.epochMinutes;
-  const double endTsince = static_cast<double>(end) / 60.0 - epoch;
-  double tsince = static_cast<double>(from) / 60.0 - epoch;
+  const double endTsince = Tsince(static_cast<double>(end), epoch);
+  double tsince = Tsince(static_cast<double>(from), epoch);
   // Each round finds a pass that ends at least a second later, or skips a whole search span:
   // a round per second of the window bounds the loop whatever the doubles do.
   const std::int64_t rounds = std::max<std::int64_t>(end - from, 0) + 2;
@@ -65,7 +64,7 @@ void ListSlot(int slot, const std::string& name, const ElementSet& elements,
       if (pass.losTime > 0) {
         line =
             Format("%d %s %s %s %.1f %s %s", slot, name.c_str(), FormatIsoUtc(pass.aosTime).c_str(),
-                   FormatIsoUtc(pass.losTime).c_str(), pass.maxElevation * kDegreesPerRadian,
+                   FormatIsoUtc(pass.losTime).c_str(), pass.maxElevation * kDisplayDegreesPerRadian,
                    pass.northbound ? "north" : "south", pass.flip ? "flip" : "-");
       } else {
         // Up for a whole day from its AOS: no end, shape or maximum to tell.
@@ -75,7 +74,7 @@ void ListSlot(int slot, const std::string& name, const ElementSet& elements,
                             tableName,
                             pass.aosTime,
                             pass.losTime > 0 ? pass.losTime : 0,
-                            pass.losTime > 0 ? pass.maxElevation * kDegreesPerRadian : 0.0,
+                            pass.losTime > 0 ? pass.maxElevation * kDisplayDegreesPerRadian : 0.0,
                             pass.northbound,
                             pass.flip};
       out.push_back({pass.aosTime, slot, std::move(line), std::move(times)});

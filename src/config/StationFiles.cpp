@@ -54,7 +54,7 @@ std::string SatellitesText(const SatelliteTable& table) {
 }
 
 std::string MinimumElevationText(const StationConfig& station) {
-  return Format("%f\n", station.minimumElevation * kRadiansToDegrees);
+  return Format("%f\n", DisplayDegrees(station.minimumElevation));
 }
 
 ListRead ListReadOf(const std::filesystem::path& path, bool loaded) {
@@ -140,8 +140,7 @@ std::optional<double> MinimumElevationIn(const std::filesystem::path& dir) {
 bool LoadMinimumElevation(ConfigContext& context) {
   std::optional<double> degrees = MinimumElevationIn(context.dir);
   if (!degrees) context.messages.Show("Can't find file minel.dat");
-  context.station.minimumElevation =
-      degrees.value_or(kDefaultMinimumElevationDeg) * kDegreesToRadians;
+  context.station.minimumElevation = Radians(degrees.value_or(kDefaultMinimumElevationDeg));
   return degrees.has_value();
 }
 
@@ -246,10 +245,15 @@ LocationValues ReadLocation(const std::filesystem::path& dir) {
   return out;
 }
 
+std::string LocationText(double latitudeDeg, double longitudeDeg, double heightFeet,
+                         long timeZoneHours) {
+  return Format("%f\n%f\n%f\n%d\n", latitudeDeg, longitudeDeg, heightFeet,
+                static_cast<int>(timeZoneHours));
+}
+
 bool WriteLocation(ConfigContext& context, double latitudeDeg, double longitudeDeg,
                    double heightFeet, long timeZoneHours) {
-  std::string text = Format("%f\n%f\n%f\n%d\n", latitudeDeg, longitudeDeg, heightFeet,
-                            static_cast<int>(timeZoneHours));
+  const std::string text = LocationText(latitudeDeg, longitudeDeg, heightFeet, timeZoneHours);
   if (WriteFileAtomically(context.dir / kLocationFile, text)) return true;
   context.messages.Show(CantWrite(kLocationFile));
   return false;
@@ -283,7 +287,7 @@ void UpdateLocation(ConfigContext& context, const LocationValues& old, double la
 
 void UpdateMinimumElevation(ConfigContext& context, double degrees) {
   if (!InMinimumElevationRange(degrees)) return;
-  context.station.minimumElevation = degrees * kDegreesToRadians;
+  context.station.minimumElevation = Radians(degrees);
   SaveMinimumElevation(context);
   ClearPassFlags(context.table);
 }

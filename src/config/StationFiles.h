@@ -7,6 +7,7 @@
 #include "orbit/SatelliteTable.h"
 #include "orbit/StationConfig.h"
 #include "platform/Messages.h"
+#include "platform/Units.h"
 
 namespace halvik {
 
@@ -26,8 +27,6 @@ struct ConfigContext {
   Messages& messages;
 };
 
-inline constexpr double kDegreesToRadians = 0.0174532925199433;
-inline constexpr double kRadiansToDegrees = 57.29577951308232;
 inline constexpr double kDefaultMinimumElevationDeg = 5.0;
 inline constexpr double kMaximumMinimumElevationDeg = 25.0;
 
@@ -98,8 +97,13 @@ LocationValues ReadLocation(const std::filesystem::path& dir);
 // by 3600, cut toward zero (UTC+05:30 gives -5).
 long MachineTimeZoneHours();
 
-// Rewrites location.dat with the four lines "%f\n" x 3 and "%d\n". False, with a message and
-// the old file intact, when it cannot be written.
+// location.dat's text: latitude, longitude and height as "%f\n" each, the time-zone hours as
+// "%d\n".
+std::string LocationText(double latitudeDeg, double longitudeDeg, double heightFeet,
+                         long timeZoneHours);
+
+// Rewrites location.dat with LocationText. False, with a message and the old file intact, when
+// it cannot be written.
 bool WriteLocation(ConfigContext& context, double latitudeDeg, double longitudeDeg,
                    double heightFeet, long timeZoneHours);
 

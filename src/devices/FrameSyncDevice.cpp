@@ -31,7 +31,7 @@ void FrameSyncDevice::Stop() {
 }
 
 void FrameSyncDevice::Start(SatelliteFamily family) {
-  Send(family == SatelliteFamily::SeaStar ? IOCTL_SYNC_START_SEASTAR : IOCTL_SYNC_START_NOAA, {});
+  Send(FactsOf(family).syncStartCode, {});
 }
 
 bool FrameSyncDevice::ReadBlock(std::span<std::uint16_t, kSyncBlockWords> block,

@@ -4,12 +4,10 @@
 
 #include "platform/BoundedWait.h"
 #include "platform/BuildTime.h"
+#include "platform/Units.h"
 
 namespace halvik {
 namespace {
-
-constexpr double kDegreesPerRadian = 57.29577951308402;
-constexpr double kFeetPerMetre = 3.280833;
 
 // I/O options, and operating parameters left at the receiver's own values (-1.0 each).
 constexpr std::array<std::uint8_t, 4> kIoOptions{0x02, 0x02, 0x05, 0x00};
@@ -53,17 +51,17 @@ void GpsLink::GpsSendByte(std::uint8_t byte) {
 
 void GpsLink::GpsSendDataByte(std::uint8_t byte) {
   GpsSendByte(byte);
-  if (byte == kGpsDle) GpsSendByte(byte);
+  if (byte == kTsipDle) GpsSendByte(byte);
 }
 
 void GpsLink::GpsStartPacket(std::uint8_t id) {
-  GpsSendByte(kGpsDle);
+  GpsSendByte(kTsipDle);
   GpsSendByte(id);
 }
 
 void GpsLink::GpsEndPacket() {
-  GpsSendByte(kGpsDle);
-  GpsSendByte(kGpsEtx);
+  GpsSendByte(kTsipDle);
+  GpsSendByte(kTsipEtx);
 }
 
 int GpsLink::GpsNextByte() {
@@ -96,7 +94,7 @@ std::size_t GpsLink::GpsReceivePacket(std::span<std::uint8_t> buffer, std::uint8
   for (;;) {
     int byte = take();
     if (byte < 0) return 0;
-    if (byte != kGpsDle) continue;
+    if (byte != kTsipDle) continue;
     byte = take();
     if (byte < 0) return 0;
     if (byte == expectedId) break;
@@ -107,13 +105,13 @@ std::size_t GpsLink::GpsReceivePacket(std::span<std::uint8_t> buffer, std::uint8
   while (length < buffer.size()) {
     int byte = take();
     if (byte < 0) return 0;
-    if (byte == kGpsDle) {
+    if (byte == kTsipDle) {
       int next = take();
       if (next < 0) return 0;
-      if (next == kGpsDle) {
-        buffer[length++] = kGpsDle;
-      } else if (next == kGpsEtx) {
-        buffer[length++] = kGpsEtx;
+      if (next == kTsipDle) {
+        buffer[length++] = kTsipDle;
+      } else if (next == kTsipEtx) {
+        buffer[length++] = kTsipEtx;
         return length;
       }
       // DLE before any other byte is no valid framing: both are dropped.
@@ -200,8 +198,8 @@ void GpsLink::GpsReadTime() {
 void GpsLink::GpsReadPosition() {
   if (state_.GpsPresent.load() == 0) return;
   if (Request(kGpsRequestPosition, kGpsPositionReply, kGpsPositionReplyLength)) {
-    state_.GpsLatitude = Single(&packet_[1]) * kDegreesPerRadian;
-    state_.GpsLongitude = Single(&packet_[5]) * kDegreesPerRadian;
+    state_.GpsLatitude = GpsDegrees(Single(&packet_[1]));
+    state_.GpsLongitude = GpsDegrees(Single(&packet_[5]));
     state_.GpsAltitude = Single(&packet_[9]) * kFeetPerMetre;
     // A position off the globe, or a height no station can have (below the lowest shore, above
     // the highest the station accepts), is a garbled packet, not a fix; NaN fails too.

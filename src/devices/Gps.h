@@ -7,13 +7,10 @@
 
 #include "devices/GpsState.h"
 #include "devices/Tracker.h"
+#include "devices/Tsip.h"
 #include "platform/Clock.h"
 
 namespace halvik {
-
-// Packet framing of the GPS receiver's serial protocol.
-inline constexpr std::uint8_t kGpsDle = 0x10;
-inline constexpr std::uint8_t kGpsEtx = 0x03;
 
 // Packet ids: requests to the receiver and the replies they bring.
 inline constexpr std::uint8_t kGpsRequestHealth = 0x26;

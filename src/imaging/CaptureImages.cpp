@@ -18,7 +18,6 @@
 #include "capture/BitFrame.h"
 #include "capture/CaptureFile.h"
 #include "capture/CaptureFileReader.h"
-#include "imaging/HrptLayout.h"
 #include "imaging/PngWriter.h"
 #include "imaging/ScanLines.h"
 #include "orbit/ElementSet.h"
@@ -41,30 +40,6 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-const char* FamilyName(SatelliteFamily family) {
-  switch (family) {
-    case SatelliteFamily::FengYun:
-      return "fengyun";
-    case SatelliteFamily::SeaStar:
-      return "seastar";
-    case SatelliteFamily::Noaa:
-      break;
-  }
-  return "noaa";
-}
-
-const HrptLayout& LayoutOf(SatelliteFamily family) {
-  switch (family) {
-    case SatelliteFamily::FengYun:
-      return kFengYunHrpt;
-    case SatelliteFamily::SeaStar:
-      return kSeaStarHrpt;
-    case SatelliteFamily::Noaa:
-      break;
-  }
-  return kNoaaHrpt;
-}
-
 std::string TrimRight(std::string text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
   return text;
@@ -77,16 +52,10 @@ void Identify(const CaptureFileContents& contents, const std::string& fileName,
   if (contents.header.found) satellite = TrimRight(contents.header.nameLine);
   std::size_t dot = fileName.rfind('.');
   std::string code = dot == std::string::npos ? "" : fileName.substr(dot + 1);
-  if (satellite) {
-    family = FamilyForSatellite(*satellite);
-  } else if (EqualsIgnoreCase(code, "str")) {
-    family = SatelliteFamily::SeaStar;
-  } else if (EqualsIgnoreCase(code, "fy1")) {
+  family = satellite ? FamilyForSatellite(*satellite) : FamilyForFileCode(code);
+  if (contents.blockWords == FamilyFrameLength(SatelliteFamily::FengYun)) {
     family = SatelliteFamily::FengYun;
-  } else {
-    family = SatelliteFamily::Noaa;
   }
-  if (contents.blockWords == kFengYunFrameWords) family = SatelliteFamily::FengYun;
 }
 
 std::string IsoUtc(std::int64_t ms) {
@@ -337,7 +306,7 @@ CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
   std::optional<std::string> satellite;
   SatelliteFamily family = SatelliteFamily::Noaa;
   Identify(contents, name, satellite, family);
-  const HrptLayout& layout = LayoutOf(family);
+  const HrptLayout& layout = FactsOf(family).layout;
 
   File file(std::fopen(capture.c_str(), "rb"));
   if (!file) return fail(std::string("cannot open the file: ") + std::strerror(errno));
@@ -432,7 +401,7 @@ CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
   nlohmann::ordered_json record;
   record["capture"] = name;
   record["satellite"] = satellite ? nlohmann::json(*satellite) : nlohmann::json(nullptr);
-  record["family"] = FamilyName(family);
+  record["family"] = FactsOf(family).name;
   record["first_frame_utc"] = IsoOrNull(plan.firstTimeMs);
   record["last_frame_utc"] = IsoOrNull(plan.lastTimeMs);
   record["scan_lines"] = plan.rows;

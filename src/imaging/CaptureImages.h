@@ -23,7 +23,7 @@ struct CaptureImagesResult {
 //                  Thermal channels show cold as white: the radiometers' thermal counts rise
 //                  as the scene cools, so their stretched counts are the customary inverted
 //                  temperature picture.
-//   NAME.rgb.png   the family's false-colour composite (imaging/HrptLayout.h says which)
+//   NAME.rgb.png   the family's false-colour composite (devices/Downlink.h says which)
 //   NAME.thumb.png that composite at most 512 pixels wide (a box average)
 //   NAME.json      the pass's quality record
 // A northbound pass is turned half a turn so that north is up. Scan lines lost to a sync loss

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "imaging/HrptLayout.h"
+#include "devices/Downlink.h"
 
 namespace halvik {
 

@@ -7,6 +7,7 @@
 
 #include "platform/Files.h"
 #include "platform/Text.h"
+#include "platform/Units.h"
 
 namespace halvik {
 namespace {
@@ -14,10 +15,6 @@ namespace {
 constexpr std::size_t kElementLineLength = 69;
 constexpr std::size_t kChecksumColumn = 69;
 constexpr std::size_t kMaxNameLength = kNameCapacity - 1;  // 23
-
-constexpr double kDegreesToRadians = 0.0174532925199433;
-constexpr double kTwoPiValue = 6.283185307179586;
-constexpr double kMinutesPerDay = 1440.0;
 
 // Columns of the two-line format, counted from 1, both ends included.
 struct Columns {
@@ -38,7 +35,6 @@ constexpr Columns kMeanMotionColumns{53, 63};
 
 // Days from 1950 January 0.0 to 1970-01-01 00:00 plus one (day of year 1.0 is 1 January 00:00).
 constexpr double kDays1950To1970 = 7305.0;
-constexpr double kEpochOffsetDays = 7306.0;
 
 std::string_view ColumnText(std::string_view line, Columns c) {
   return line.substr(c.first - 1, c.last - c.first + 1);
@@ -185,9 +181,9 @@ int ParseElementSet(std::string_view name, std::string_view line1, std::string_v
   const std::optional<double> days = EpochDaysSince1950(ParseDouble(epochText));
   if (!days) return kLine1FieldError;
   e.epoch1950Minutes = *days * kMinutesPerDay;
-  e.epochMinutes = e.epoch1950Minutes - kEpochOffsetDays * kMinutesPerDay;
+  e.epochMinutes = e.epoch1950Minutes - kDaysFrom1950To1970 * kMinutesPerDay;
 
-  const double perMinute2 = kTwoPiValue / (kMinutesPerDay * kMinutesPerDay);
+  const double perMinute2 = kTwoPi / (kMinutesPerDay * kMinutesPerDay);
   if (line1[kMeanMotionDotPresentColumn - 1] != ' ') {
     e.meanMotionDot = FieldValue(line1, kMeanMotionDotColumns) * perMinute2;
   }
@@ -195,11 +191,11 @@ int ParseElementSet(std::string_view name, std::string_view line1, std::string_v
       PackedExponentValue(line1, kMeanMotionDdotColumns) * perMinute2 / kMinutesPerDay;
   e.bstar = PackedExponentValue(line1, kBstarColumns);
 
-  e.inclination = FieldValue(line2, kInclinationColumns) * kDegreesToRadians;
-  e.ascendingNode = FieldValue(line2, kAscendingNodeColumns) * kDegreesToRadians;
+  e.inclination = FieldValue(line2, kInclinationColumns) * kRadiansPerDegree;
+  e.ascendingNode = FieldValue(line2, kAscendingNodeColumns) * kRadiansPerDegree;
   e.eccentricity = ParseDouble("0." + std::string(FieldText(line2, kEccentricityColumns)));
-  e.argumentOfPerigee = FieldValue(line2, kArgumentOfPerigeeColumns) * kDegreesToRadians;
-  e.meanAnomaly = FieldValue(line2, kMeanAnomalyColumns) * kDegreesToRadians;
+  e.argumentOfPerigee = FieldValue(line2, kArgumentOfPerigeeColumns) * kRadiansPerDegree;
+  e.meanAnomaly = FieldValue(line2, kMeanAnomalyColumns) * kRadiansPerDegree;
   e.meanMotion = FieldValue(line2, kMeanMotionColumns) * kMinutesPerDay * perMinute2;
   // "inf" and "nan" fit in a field's columns; no orbit can be computed from them.
   if (!std::isfinite(e.meanMotionDot + e.meanMotionDdot + e.bstar)) return kLine1FieldError;

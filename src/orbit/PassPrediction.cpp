@@ -63,7 +63,7 @@ bool IsGeosynchronous(double meanMotion) {
 }
 
 std::int64_t StoredTime(double tsince, double epochMinutes) {
-  const double seconds = std::trunc((tsince + epochMinutes) * 60.0);
+  const double seconds = std::trunc((tsince + epochMinutes) * kSecondsPerMinute);
   // Before 1970 (or not a number) there is no time to store; the bound above keeps the
   // conversion defined and lies far beyond any element set's reach.
   if (!(seconds >= 1.0 && seconds < kLatestStoredTime)) return 0;
@@ -71,7 +71,7 @@ std::int64_t StoredTime(double tsince, double epochMinutes) {
 }
 
 double TsinceOf(std::int64_t storedTime, double epochMinutes) {
-  return static_cast<double>(storedTime) / 60.0 - epochMinutes;
+  return Tsince(static_cast<double>(storedTime), epochMinutes);
 }
 
 bool AzimuthReverses(double startDeg, double midDeg, double endDeg) {
@@ -82,12 +82,12 @@ bool AzimuthReverses(double startDeg, double midDeg, double endDeg) {
 
 std::int32_t WholeDegrees(double radians) {
   const auto n =
-      static_cast<std::int32_t>(std::trunc(std::fabs(radians) * kDegreesPerRadian + 0.5));
+      static_cast<std::int32_t>(std::trunc(std::fabs(radians) * kDisplayDegreesPerRadian + 0.5));
   return radians < 0 ? -n : n;
 }
 
 double ElementAgeDays(double utcSeconds, double epochMinutes) {
-  return utcSeconds / 86400.0 - epochMinutes / 1440.0;
+  return utcSeconds / kSecondsPerDay - epochMinutes / kMinutesPerDay;
 }
 
 std::optional<double> OldestElementAgeDays(const SatelliteTable& table, double utcSeconds) {
@@ -167,12 +167,12 @@ std::int64_t PassSearch::FindLos(double start) {
 }
 
 PassSearch::Shape PassSearch::EvaluateShape(double start, double end) {
-  const double azimuthStart = Look(start).azimuth * kDegreesPerRadian;
-  const double latitudeStart = SubSatellite(start).latitude * kDegreesPerRadian;
+  const double azimuthStart = Look(start).azimuth * kDisplayDegreesPerRadian;
+  const double latitudeStart = SubSatellite(start).latitude * kDisplayDegreesPerRadian;
   const double mid = start + (end - start) * 0.5;
-  const double azimuthMid = Look(mid).azimuth * kDegreesPerRadian;
-  const double azimuthEnd = Look(end).azimuth * kDegreesPerRadian;
-  const double latitudeEnd = SubSatellite(end).latitude * kDegreesPerRadian;
+  const double azimuthMid = Look(mid).azimuth * kDisplayDegreesPerRadian;
+  const double azimuthEnd = Look(end).azimuth * kDisplayDegreesPerRadian;
+  const double latitudeEnd = SubSatellite(end).latitude * kDisplayDegreesPerRadian;
   return Shape{latitudeEnd - latitudeStart > 0,
                AzimuthReverses(azimuthStart, azimuthMid, azimuthEnd)};
 }
@@ -347,8 +347,8 @@ void PassPredictor::PredictionStep() {
 
   slot.latitudeDeg = WholeDegrees(point.latitude);
   slot.longitudeDeg = WholeDegrees(point.longitude);
-  slot.azimuthDeg = look.azimuth * kDegreesPerRadian;
-  slot.elevationDeg = look.elevation * kDegreesPerRadian;
+  slot.azimuthDeg = look.azimuth * kDisplayDegreesPerRadian;
+  slot.elevationDeg = look.elevation * kDisplayDegreesPerRadian;
   DropIfReplaced(slot, elements);
 
   if (context_.schedulerEnabled != 0 && context_.scheduleAntenna) context_.scheduleAntenna();
@@ -387,7 +387,7 @@ void PassPredictor::EvaluatePass(int slotIndex) {
     const SystemTime now = context_.clock.Now();
     const double corrected =
         std::trunc(static_cast<double>(now.seconds) + context_.clockCorrection);
-    start = corrected / 60.0 - epoch;
+    start = Tsince(corrected, epoch);
     known = true;
   }
   if (!known) {

@@ -11,6 +11,7 @@
 #include "orbit/StationGeometry.h"
 #include "platform/Clock.h"
 #include "platform/Shared.h"
+#include "platform/Units.h"
 
 namespace halvik {
 
@@ -36,8 +37,6 @@ inline constexpr double kLosSearchSpanMinutes = 1440.0;
 // A slot whose element set lies further than this from the present time (ten years, minutes)
 // has no pass: propagated that far the set no longer says where the satellite is.
 inline constexpr double kPredictionHorizonMinutes = 3652.5 * 1440.0;
-
-inline constexpr double kDegreesPerRadian = 57.29577951308232;
 
 // The end of year 9999 UTC, s since 1970: no stored time lies beyond it.
 inline constexpr double kLatestStoredTime = 253402300800.0;

@@ -9,12 +9,10 @@
 #include "orbit/Sgp4.h"
 #include "orbit/StationGeometry.h"
 #include "platform/Text.h"
+#include "platform/Units.h"
 
 namespace halvik {
 namespace {
-
-constexpr double kDegreesPerRadian = 57.29577951308232;
-constexpr double kSecondsPerDay = 86400.0;
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -116,10 +114,10 @@ std::optional<double> ParseIsoUtc(std::string_view text) {
 std::string FormatIsoUtc(double secondsSince1970) {
   // Whole milliseconds, so that a time just short of a second does not print as :60.
   const auto totalMs = static_cast<std::int64_t>(std::llround(secondsSince1970 * 1000.0));
-  std::int64_t days = totalMs / 86400000;
-  std::int64_t msOfDay = totalMs % 86400000;
+  std::int64_t days = totalMs / kMsPerDay;
+  std::int64_t msOfDay = totalMs % kMsPerDay;
   if (msOfDay < 0) {
-    msOfDay += 86400000;
+    msOfDay += kMsPerDay;
     --days;
   }
   std::int64_t year;
@@ -194,9 +192,10 @@ int WritePropagateListing(const PropagateOptions& options, std::string& out) {
       LookAngles look = ComputeLookAngles(tsince, elements.epoch1950Minutes, s.position, station);
       SubSatellitePoint point =
           ComputeSubSatellitePoint(tsince, elements.epoch1950Minutes, s.position);
-      out += Format(" %.6f %.6f %.6f %.6f %.6f", look.azimuth * kDegreesPerRadian,
-                    look.elevation * kDegreesPerRadian, look.range * kEarthRadiusKm,
-                    point.latitude * kDegreesPerRadian, point.longitude * kDegreesPerRadian);
+      out += Format(" %.6f %.6f %.6f %.6f %.6f", look.azimuth * kDisplayDegreesPerRadian,
+                    look.elevation * kDisplayDegreesPerRadian, look.range * kEarthRadiusKm,
+                    point.latitude * kDisplayDegreesPerRadian,
+                    point.longitude * kDisplayDegreesPerRadian);
     }
     out += "\n";
   };
@@ -204,7 +203,7 @@ int WritePropagateListing(const PropagateOptions& options, std::string& out) {
   if (withTime) {
     for (int i = 0; i < options.count; ++i) {
       const double utc = *options.fromSeconds + i * options.stepSeconds;
-      writeLine(utc / 60.0 - elements.epochMinutes, &utc);
+      writeLine(Tsince(utc, elements.epochMinutes), &utc);
     }
   } else {
     for (double tsince : options.minutes) writeLine(tsince, nullptr);

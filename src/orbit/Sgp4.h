@@ -1,11 +1,9 @@
 #pragma once
 
 #include "orbit/SatelliteTable.h"
+#include "platform/Units.h"
 
 namespace halvik {
-
-inline constexpr double kEarthRadiusKm = 6378.135;  // XKMPER
-inline constexpr double kTwoPi = 6.283185307179586;
 
 // Position and velocity in the propagator's inertial frame.
 struct StateVector {

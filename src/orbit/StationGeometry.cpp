@@ -5,15 +5,13 @@
 
 #include "orbit/Sgp4.h"
 #include "platform/Text.h"
+#include "platform/Units.h"
 
 namespace halvik {
 namespace {
 
-constexpr double kDegreesToRadians = 0.0174532925199433;
 constexpr double kPi = kTwoPi / 2;
-constexpr double kFlattening = 0.00335278;           // 1/298.26
-constexpr double kEarthRadiiPerFoot = 4.778826e-08;  // 0.3048 m / 6378.135 km
-constexpr double kMinutesPerDay = 1440.0;
+constexpr double kFlattening = 0.00335278;  // 1/298.26
 
 // Greenwich sidereal angle at 1950 January 0.0 and its rate per day.
 constexpr double kSiderealAtEpoch1950 = 1.72944494;
@@ -24,8 +22,8 @@ constexpr double kSiderealRatePerDay = 6.3003880987;
 void SetStation(StationConfig& station, std::string_view latitudeDeg, std::string_view longitudeDeg,
                 std::string_view heightFeet) {
   const double height = ParseDouble(heightFeet) * kEarthRadiiPerFoot;
-  const double latitude = ParseDouble(latitudeDeg) * kDegreesToRadians;
-  const double longitude = ParseDouble(longitudeDeg) * kDegreesToRadians;
+  const double latitude = ParseDouble(latitudeDeg) * kRadiansPerDegree;
+  const double longitude = ParseDouble(longitudeDeg) * kRadiansPerDegree;
   const double sinLatitude = std::sin(latitude);
   const double cosLatitude = std::cos(latitude);
   // Radius of curvature in the prime vertical of the ellipsoid, in equatorial radii.

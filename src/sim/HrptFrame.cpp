@@ -6,30 +6,25 @@
 #include <ctime>
 #include <vector>
 
-#include "imaging/HrptLayout.h"
+#include "devices/Downlink.h"
+#include "platform/Units.h"
 #include "sim/PseudoNoise.h"
 
 namespace halvik::sim {
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
-
-// Word positions and channels come from the formats' own tables (imaging/HrptLayout.h), so the
+// Word positions and channels come from the formats' own tables (devices/Downlink.h), so the
 // frames this board sends are read back by the image maker where the formats put them.
-constexpr FrameLayout FromFormat(const HrptLayout& format, double wordsPerSecond) {
-  return FrameLayout{format.frameWords,      wordsPerSecond, format.earthFirstWord,
-                     format.channels,        format.pixels,  format.thermalChannels,
+constexpr FrameLayout FromFormat(SatelliteFamily family) {
+  const HrptLayout& format = FactsOf(family).layout;
+  return FrameLayout{format.frameWords,      format.wordsPerSecond(), format.earthFirstWord,
+                     format.channels,        format.pixels,           format.thermalChannels,
                      format.frameWords - 100};
 }
 
-constexpr FrameLayout kNoaaLayout = FromFormat(kNoaaHrpt, 66540.0);
-constexpr FrameLayout kFengYunLayout = FromFormat(kFengYunHrpt, 133080.0);
-constexpr FrameLayout kSeaStarLayout = FromFormat(kSeaStarHrpt, 66540.0);
-
-static_assert(kFengYunLayout.frameWords == kLongestFrameWords);
-static_assert(kNoaaLayout.wordsPerSecond == kNoaaHrpt.frameWords * kNoaaHrpt.framesPerSecond);
-static_assert(kFengYunLayout.wordsPerSecond ==
-              kFengYunHrpt.frameWords * kFengYunHrpt.framesPerSecond);
+constexpr FrameLayout kNoaaLayout = FromFormat(SatelliteFamily::Noaa);
+constexpr FrameLayout kFengYunLayout = FromFormat(SatelliteFamily::FengYun);
+constexpr FrameLayout kSeaStarLayout = FromFormat(SatelliteFamily::SeaStar);
 
 // Header words, in the NOAA minor frame's places (the other two formats share them). The
 // simulation simplifies: the telemetry words hold a steady ramp, the back-scan and space views
@@ -166,13 +161,13 @@ void WriteTimeCode(std::int64_t timeMs, std::span<std::uint16_t> out) {
 
 }  // namespace
 
-const FrameLayout& LayoutFor(DownlinkFamily family) {
+const FrameLayout& LayoutFor(SatelliteFamily family) {
   switch (family) {
-    case DownlinkFamily::FengYun:
+    case SatelliteFamily::FengYun:
       return kFengYunLayout;
-    case DownlinkFamily::SeaStar:
+    case SatelliteFamily::SeaStar:
       return kSeaStarLayout;
-    case DownlinkFamily::Noaa:
+    case SatelliteFamily::Noaa:
       break;
   }
   return kNoaaLayout;

@@ -12,7 +12,6 @@ namespace halvik::sim {
 // The HRPT minor-frame sync: the first six words of every frame.
 inline constexpr std::array<std::uint16_t, 6> kFrameSyncWords = {0x284, 0x16F, 0x35C,
                                                                  0x19D, 0x20F, 0x095};
-inline constexpr int kLongestFrameWords = 22180;
 
 // Where things lie in one minor frame of a family (word indices from 0 at the first sync word).
 struct FrameLayout {
@@ -29,12 +28,12 @@ struct FrameLayout {
 
 // NOAA: five channels of 2048 pixels from word 750, 665.4 kbit/s. FengYun 1C: ten channels of
 // 2048 pixels from word 1600 at twice the rate. SeaStar: eight bands of 1285 pixels from word 704.
-// The places are the formats' own (imaging/HrptLayout.h, which cites the documents).
-const FrameLayout& LayoutFor(DownlinkFamily family);
+// The places are the formats' own (devices/Downlink.h, which cites the documents).
+const FrameLayout& LayoutFor(SatelliteFamily family);
 
 // Everything that makes one frame differ from the next.
 struct FrameContext {
-  DownlinkFamily family = DownlinkFamily::Noaa;
+  SatelliteFamily family = SatelliteFamily::Noaa;
   std::uint32_t frameCounter = 0;  // minor frames since the stream began
   std::int64_t timeMs = 0;         // UTC of the frame, ms since 1970
   int spacecraftAddress = 0;       // 0..15, in the identification word

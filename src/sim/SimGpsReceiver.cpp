@@ -3,12 +3,13 @@
 #include <bit>
 #include <cmath>
 
+#include "platform/Units.h"
+
 namespace halvik::sim {
 namespace {
 
 constexpr double kGpsEpochUnix = 315964800.0;  // 1980-01-06 00:00 UTC
 constexpr double kSecondsPerWeek = 604800.0;
-constexpr double kRadiansPerDegree = 0.017453292519943295;
 constexpr std::size_t kLongestPacket = 256;
 
 constexpr std::uint8_t kRequestTime = 0x21;
@@ -54,7 +55,7 @@ int LeapSecondsAt(double utcSeconds) {
 }
 
 SimGpsReceiver::SimGpsReceiver(Clock& clock, SimGpsOptions options)
-    : clock_(clock), options_(options) {}
+    : clock_(clock), options_(options), reader_(kLongestPacket) {}
 
 void SimGpsReceiver::SetOptions(SimGpsOptions options) {
   std::lock_guard lock(mutex_);
@@ -86,44 +87,15 @@ SimGpsReceiver::GpsTimeFields SimGpsReceiver::TimeFieldsLocked(double utcSeconds
 
 void SimGpsReceiver::ReceiveByte(std::uint8_t byte, std::int64_t atNs) {
   std::lock_guard lock(mutex_);
-  switch (framing_) {
-    case Framing::Idle:
-      if (byte == kTsipDle) framing_ = Framing::AfterStartDle;
+  switch (reader_.Take(byte)) {
+    case TsipReader::Step::Packet:
+      Packet(reader_.id(), reader_.data(), atNs);
       return;
-    case Framing::AfterStartDle:
-      if (byte == kTsipDle || byte == kTsipEtx) {
-        // A doubled data byte or the end of a packet whose start we missed: hunt on.
-        framing_ = Framing::Idle;
-        return;
-      }
-      packetId_ = byte;
-      packetData_.clear();
-      framing_ = Framing::InPacket;
+    case TsipReader::Step::Broken:
+      ++counters_.framingErrors;
       return;
-    case Framing::InPacket:
-      if (byte == kTsipDle) {
-        framing_ = Framing::InPacketAfterDle;
-      } else if (packetData_.size() < kLongestPacket) {
-        packetData_.push_back(byte);
-      } else {
-        ++counters_.framingErrors;  // runaway packet: drop it and hunt for the next
-        framing_ = Framing::Idle;
-      }
-      return;
-    case Framing::InPacketAfterDle:
-      if (byte == kTsipDle) {
-        packetData_.push_back(kTsipDle);
-        framing_ = Framing::InPacket;
-      } else if (byte == kTsipEtx) {
-        framing_ = Framing::Idle;
-        Packet(packetId_, packetData_, atNs);
-      } else {
-        // A lone DLE inside a packet: the packet was cut short and this is a new one.
-        ++counters_.framingErrors;
-        packetId_ = byte;
-        packetData_.clear();
-        framing_ = Framing::InPacket;
-      }
+    case TsipReader::Step::More:
+    case TsipReader::Step::Stray:
       return;
   }
 }
@@ -165,8 +137,8 @@ void SimGpsReceiver::Packet(std::uint8_t id, const std::vector<std::uint8_t>& da
     }
     case kRequestPosition: {
       double utc = clock_.Now().AsSeconds() + options_.clockErrorSeconds;
-      PutSingle(out, static_cast<float>(options_.latitudeDeg * kRadiansPerDegree));
-      PutSingle(out, static_cast<float>(options_.longitudeDeg * kRadiansPerDegree));
+      PutSingle(out, static_cast<float>(options_.latitudeDeg * kTrueRadiansPerDegree));
+      PutSingle(out, static_cast<float>(options_.longitudeDeg * kTrueRadiansPerDegree));
       PutSingle(out, static_cast<float>(options_.altitudeM));
       PutSingle(out, 0.0f);  // clock bias, m
       // Time of fix: the time of week of the last fix, negative while there is none.
@@ -196,16 +168,8 @@ void SimGpsReceiver::Packet(std::uint8_t id, const std::vector<std::uint8_t>& da
 
 void SimGpsReceiver::Send(std::uint8_t id, const std::vector<std::uint8_t>& data,
                           std::int64_t atNs) {
-  std::int64_t ready = atNs + options_.answerDelayMs * 1'000'000;
-  auto put = [&](std::uint8_t b) { output_.emplace_back(ready, b); };
-  put(kTsipDle);
-  put(id);
-  for (std::uint8_t b : data) {
-    put(b);
-    if (b == kTsipDle) put(kTsipDle);
-  }
-  put(kTsipDle);
-  put(kTsipEtx);
+  std::int64_t ready = atNs + options_.answerDelayMs * kNsPerMs;
+  for (std::uint8_t b : TsipPacket(id, data)) output_.emplace_back(ready, b);
 }
 
 std::optional<std::int64_t> SimGpsReceiver::NextByteReadyNs() const {

@@ -8,13 +8,10 @@
 #include <utility>
 #include <vector>
 
+#include "devices/Tsip.h"
 #include "platform/Clock.h"
 
 namespace halvik::sim {
-
-// TSIP framing bytes.
-inline constexpr std::uint8_t kTsipDle = 0x10;
-inline constexpr std::uint8_t kTsipEtx = 0x03;
 
 enum class SimGpsFailure {
   None,
@@ -87,14 +84,10 @@ class SimGpsReceiver {
   void Send(std::uint8_t id, const std::vector<std::uint8_t>& data, std::int64_t atNs);
   GpsTimeFields TimeFieldsLocked(double utcSeconds) const;
 
-  enum class Framing { Idle, AfterStartDle, InPacket, InPacketAfterDle };
-
   Clock& clock_;
   mutable std::mutex mutex_;
   SimGpsOptions options_;
-  Framing framing_ = Framing::Idle;
-  std::uint8_t packetId_ = 0;
-  std::vector<std::uint8_t> packetData_;
+  TsipReader reader_;
   std::deque<std::pair<std::int64_t, std::uint8_t>> output_;  // ready time, byte
   Counters counters_;
 };

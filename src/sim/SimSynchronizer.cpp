@@ -23,22 +23,16 @@ SimSynchronizer::SimSynchronizer(SkyLink& sky, Clock& clock, SimSynchronizerOpti
       options_(options),
       random_(options.seed),
       frame_(kLongestFrameWords, 0),
-      frameWords_(static_cast<std::size_t>(LayoutFor(DownlinkFamily::Noaa).frameWords)),
+      frameWords_(static_cast<std::size_t>(LayoutFor(SatelliteFamily::Noaa).frameWords)),
       noiseState_(options.seed),
       streamMs_(std::numeric_limits<double>::quiet_NaN()) {}
 
-// StartNoaaMode acquires the NOAA frame sync, which FengYun 1C shares at twice the rate;
-// StartSeaStarMode acquires SeaStar's.
-bool SimSynchronizer::Hears(DownlinkFamily family) const {
-  switch (mode_) {
-    case Mode::Noaa:
-      return family == DownlinkFamily::Noaa || family == DownlinkFamily::FengYun;
-    case Mode::SeaStar:
-      return family == DownlinkFamily::SeaStar;
-    case Mode::Stopped:
-      break;
-  }
-  return false;
+// The board acquires the frame sync of the mode it was started in: a family's own start code.
+bool SimSynchronizer::Hears(SatelliteFamily family) const {
+  if (mode_ == Mode::Stopped) return false;
+  const std::uint32_t started =
+      mode_ == Mode::Noaa ? IOCTL_SYNC_START_NOAA : IOCTL_SYNC_START_SEASTAR;
+  return FactsOf(family).syncStartCode == started;
 }
 
 bool SimSynchronizer::Reject() {
@@ -108,7 +102,7 @@ bool SimSynchronizer::ReadBlock(std::span<std::uint8_t> output, std::uint32_t& t
       framePosition_ = 0;
       frameReady_ = false;
     }
-    double wordsPerSecond = LayoutFor(locked ? link.family : DownlinkFamily::Noaa).wordsPerSecond;
+    double wordsPerSecond = LayoutFor(locked ? link.family : SatelliteFamily::Noaa).wordsPerSecond;
     double blockMs = static_cast<double>(words) * 1000.0 / wordsPerSecond;
     auto now = static_cast<double>(clock_.MonotonicMs());
     if (std::isnan(streamMs_)) streamMs_ = now;

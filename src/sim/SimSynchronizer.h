@@ -57,7 +57,7 @@ class SimSynchronizer final : public Device {
   enum class Mode { Stopped, Noaa, SeaStar };
 
   bool Reject();
-  bool Hears(DownlinkFamily family) const;
+  bool Hears(SatelliteFamily family) const;
   bool ReadBlock(std::span<std::uint8_t> output, std::uint32_t& transferred);
   // `utcMs`: when the block's first word came down; `msPerWord`: the downlink's word period.
   void Emit(const DownlinkView& link, bool locked, std::span<std::uint8_t> output,
@@ -79,7 +79,7 @@ class SimSynchronizer final : public Device {
   std::size_t frameWords_;
   std::size_t framePosition_ = 0;
   bool frameReady_ = false;
-  DownlinkFamily frameFamily_ = DownlinkFamily::Noaa;
+  SatelliteFamily frameFamily_ = SatelliteFamily::Noaa;
   std::uint32_t frameCounter_ = 0;
   std::uint64_t noiseState_;  // the noise generator's own, apart from the bit errors
   std::uint64_t noiseBits_ = 0;

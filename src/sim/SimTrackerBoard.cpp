@@ -6,6 +6,7 @@
 
 #include "devices/ControlCodes.h"
 #include "devices/Tracker.h"
+#include "platform/Units.h"
 #include "sim/PortRequest.h"
 
 namespace halvik::sim {
@@ -46,7 +47,7 @@ SimTrackerBoard::SimTrackerBoard(Clock& clock, SkyLink& sky, SimTrackerOptions o
 
 void SimTrackerBoard::SetOptions(SimTrackerOptions options) {
   std::lock_guard lock(mutex_);
-  nowNs_ = clock_.MonotonicMs() * 1'000'000;
+  nowNs_ = clock_.MonotonicMs() * kNsPerMs;
   CatchUp(nowNs_);
   options_ = options;
 }
@@ -58,14 +59,14 @@ void SimTrackerBoard::InjectStaleReply(std::uint8_t byte) {
 
 SimTrackerBoard::Counters SimTrackerBoard::counters() {
   std::lock_guard lock(mutex_);
-  nowNs_ = clock_.MonotonicMs() * 1'000'000;
+  nowNs_ = clock_.MonotonicMs() * kNsPerMs;
   CatchUp(nowNs_);
   return counters_;
 }
 
 std::pair<double, double> SimTrackerBoard::Position() {
   std::lock_guard lock(mutex_);
-  nowNs_ = clock_.MonotonicMs() * 1'000'000;
+  nowNs_ = clock_.MonotonicMs() * kNsPerMs;
   CatchUp(nowNs_);
   return {azimuth_, elevation_};
 }
@@ -80,7 +81,7 @@ bool SimTrackerBoard::Control(std::uint32_t code, std::span<const std::uint8_t> 
   if (reg > kSpareRegister) return false;  // outside the board's window
 
   std::lock_guard lock(mutex_);
-  nowNs_ = clock_.MonotonicMs() * 1'000'000;
+  nowNs_ = clock_.MonotonicMs() * kNsPerMs;
   CatchUp(nowNs_);
 
   if (write) {
@@ -89,7 +90,7 @@ bool SimTrackerBoard::Control(std::uint32_t code, std::span<const std::uint8_t> 
     } else if (options_.neverReady || nowNs_ < busyUntilNs_) {
       ++counters_.bytesLostWhileBusy;
     } else {
-      busyUntilNs_ = nowNs_ + options_.busyMsPerByte * 1'000'000;
+      busyUntilNs_ = nowNs_ + options_.busyMsPerByte * kNsPerMs;
       Take(request->value);
     }
     return true;
@@ -197,7 +198,7 @@ void SimTrackerBoard::RunRelay(std::int64_t nowNs) {
 
 void SimTrackerBoard::Reply(std::uint8_t byte) {
   if (options_.silent) return;
-  std::int64_t ready = nowNs_ + options_.replyDelayMs * 1'000'000;
+  std::int64_t ready = nowNs_ + options_.replyDelayMs * kNsPerMs;
   replies_.emplace_back(ready, byte);
   if (options_.staleReplies) replies_.emplace_back(ready, byte);
 }

@@ -1,44 +1,21 @@
 #include "sim/Sky.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 
 #include "orbit/ElementSet.h"
 #include "orbit/Sgp4.h"
 #include "orbit/StationGeometry.h"
 #include "platform/Text.h"
+#include "platform/Units.h"
 
 namespace halvik::sim {
 namespace {
-
-constexpr double kDegreesPerRadian = 57.29577951308232;
-constexpr double kRadiansPerDegree = 0.0174532925199433;
 
 // Horizon crossings are refined to this (s).
 constexpr double kCrossingResolution = 0.001;
 // A pass of a low orbit lasts well under this; the search for its ends gives up beyond (s).
 constexpr double kLongestPass = 2 * 3600.0;
-
-struct PlanRow {
-  const char* name;
-  DownlinkPlan plan;
-};
-
-constexpr std::array<PlanRow, 12> kPlans = {{
-    {"noaa 9", {1707.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 10", {1698.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 11", {1707.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 12", {1698.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 13", {1707.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 14", {1707.0, 3, DownlinkFamily::Noaa}},
-    {"noaa 15", {1702.5, 3, DownlinkFamily::Noaa}},
-    {"noaa 16", {1698.0, 3, DownlinkFamily::Noaa}},
-    {"orbview 2 (seastar)", {1702.5, 3, DownlinkFamily::SeaStar}},
-    {"orbview 2", {1702.5, 3, DownlinkFamily::SeaStar}},
-    {"seastar", {1702.5, 3, DownlinkFamily::SeaStar}},
-    {"fengyun 1c", {1700.5, 5, DownlinkFamily::FengYun}},
-}};
 
 double ElevationDeg(const TrueSatellite& satellite, const StationConfig& station, double t) {
   return LookFrom(satellite, station, t).elevationDeg;
@@ -94,9 +71,10 @@ StationConfig MakeStationConfig(const TrueStation& s) {
 }  // namespace
 
 DownlinkPlan DownlinkPlanFor(std::string_view name) {
-  for (const PlanRow& row : kPlans)
-    if (EqualsIgnoreCase(name, row.name)) return row.plan;
-  return DownlinkPlan{0, 3, DownlinkFamily::Noaa};
+  std::optional<Downlink> downlink = DownlinkFor(name);
+  if (!downlink) return DownlinkPlan{};
+  return DownlinkPlan{downlink->frequencyMHz, FactsOf(downlink->family).receiverMode,
+                      downlink->family};
 }
 
 int MakeTrueSatellite(std::string_view name, std::string_view line1, std::string_view line2,
@@ -123,11 +101,11 @@ int FindTrueSatellite(const std::filesystem::path& elementsFile, std::string_vie
 
 SkyLook LookFrom(const TrueSatellite& satellite, const StationConfig& station, double utcSeconds) {
   ElementSet elements = satellite.elements;
-  double tsince = utcSeconds / 60.0 - elements.epochMinutes;
+  double tsince = Tsince(utcSeconds, elements.epochMinutes);
   StateVector state;
   Propagate(tsince, elements, state);
   LookAngles look = ComputeLookAngles(tsince, elements.epoch1950Minutes, state.position, station);
-  return SkyLook{look.azimuth * kDegreesPerRadian, look.elevation * kDegreesPerRadian,
+  return SkyLook{DisplayDegrees(look.azimuth), DisplayDegrees(look.elevation),
                  look.range * kEarthRadiusKm};
 }
 
@@ -223,7 +201,7 @@ void Sky::TuneReceiver(double frequencyMHz, int mode) {
 
 void Sky::UpdateLooks(std::int64_t nowMs) {
   if (nowMs == lookMs_) return;  // the boards ask many times per simulated instant
-  double t = static_cast<double>(nowMs) * 0.001;
+  double t = SecondsOfMs(nowMs);
   // Satellites the receiver can never pick up (no downlink) are not worth a propagation.
   for (Flying& f : flying_)
     if (f.satellite.downlink.frequencyMHz > 0) f.look = LookFrom(f.satellite, station_, t);
@@ -259,7 +237,7 @@ double Sky::AlongTrack(Flying& flying, double t) const {
 }
 
 double Sky::LevelAt(double elevationDeg) const {
-  double s = std::sin(std::clamp(elevationDeg, 0.0, 90.0) * kRadiansPerDegree);
+  double s = std::sin(Radians(std::clamp(elevationDeg, 0.0, 90.0)));
   double level = options_.levelAtHorizonVolts +
                  (options_.levelAtZenithVolts - options_.levelAtHorizonVolts) * std::sqrt(s);
   return std::clamp(level, 0.0, 9.999);
@@ -277,15 +255,15 @@ double Sky::BitErrorRateAt(double level) const {
 DownlinkView Sky::Downlink() {
   std::lock_guard lock(mutex_);
   std::int64_t nowMs = clock_.Now().AsMilliseconds();
-  double t = static_cast<double>(nowMs) * 0.001;
+  double t = SecondsOfMs(nowMs);
   DownlinkView view;
   for (const Fade& fade : fades_)
     if (fade.start <= t && t < fade.end) return view;
   UpdateLooks(nowMs);
 
-  const double beamAz = beamAzimuthDeg_ * kRadiansPerDegree;
-  const double beamEl = beamElevationDeg_ * kRadiansPerDegree;
-  const double cosBeamWidth = std::cos(options_.beamHalfWidthDeg * kRadiansPerDegree);
+  const double beamAz = Radians(beamAzimuthDeg_);
+  const double beamEl = Radians(beamElevationDeg_);
+  const double cosBeamWidth = std::cos(Radians(options_.beamHalfWidthDeg));
   Flying* best = nullptr;
   for (Flying& f : flying_) {
     const DownlinkPlan& plan = f.satellite.downlink;
@@ -294,8 +272,8 @@ DownlinkView Sky::Downlink() {
     if (std::fabs(tunedMHz_ - plan.frequencyMHz) > options_.tuningToleranceMHz) continue;
     if (tunedMode_ != plan.mode) continue;
     // Angle between the beam axis and the satellite on the sky.
-    double az = f.look.azimuthDeg * kRadiansPerDegree;
-    double el = f.look.elevationDeg * kRadiansPerDegree;
+    double az = Radians(f.look.azimuthDeg);
+    double el = Radians(f.look.elevationDeg);
     double cosOffset =
         std::sin(beamEl) * std::sin(el) + std::cos(beamEl) * std::cos(el) * std::cos(az - beamAz);
     if (cosOffset < cosBeamWidth) continue;

@@ -22,12 +22,11 @@ namespace halvik::sim {
 struct DownlinkPlan {
   double frequencyMHz = 0;  // 0: nothing the station's receiver can pick up
   int mode = 3;             // receiver mode command number
-  DownlinkFamily family = DownlinkFamily::Noaa;
+  SatelliteFamily family = SatelliteFamily::Noaa;
 };
 
-// The downlink of a satellite by name (ASCII case ignored): NOAA 9/11/13/14 at 1707.0 MHz,
-// NOAA 10/12/16 at 1698.0, NOAA 15 and OrbView 2 / SeaStar at 1702.5, FengYun 1C at 1700.5 in
-// mode 5. Any other name has no downlink.
+// The downlink of a satellite by name, as the station's downlink table holds it. Any other name
+// has no downlink.
 DownlinkPlan DownlinkPlanFor(std::string_view name);
 
 // One satellite as it really flies.

@@ -2,16 +2,16 @@
 
 #include <string>
 
-namespace halvik::sim {
+#include "devices/Downlink.h"
 
-enum class DownlinkFamily { Noaa, FengYun, SeaStar };
+namespace halvik::sim {
 
 // What reaches the station's receiver at this moment.
 struct DownlinkView {
   bool receivable = false;      // above the horizon, antenna within its beam, receiver tuned
   double signalLevelVolts = 0;  // 0.000 .. 9.999; grows with elevation, 0 when not receivable
   std::string satelliteName;    // the satellite heard (empty when none)
-  DownlinkFamily family = DownlinkFamily::Noaa;
+  SatelliteFamily family = SatelliteFamily::Noaa;
   double elevationDeg = -90;  // true elevation of that satellite
   double bitErrorRate = 0.5;  // errors per bit in the frames; 0.5 (noise) when not receivable
   double alongTrack = 0;      // 0..1 progress through the pass, for the synthetic scene

@@ -3,19 +3,15 @@
 #include <cmath>
 #include <string>
 
-#include "platform/Text.h"
+#include "devices/Downlink.h"
+#include "platform/Units.h"
 
 namespace halvik {
 
 std::optional<int> DownlinkFrequency(std::string_view name) {
-  for (const DownlinkRow& row : DownlinkTable) {
-    if (EqualsIgnoreCase(name, row.name)) return row.mhz;
-  }
-  return std::nullopt;
-}
-
-std::int64_t SchedulerNow(SystemTime pcClock, double clockCorrection) {
-  return CorrectedSeconds(pcClock.seconds, clockCorrection);
+  std::optional<Downlink> downlink = DownlinkFor(name);
+  if (!downlink) return std::nullopt;
+  return static_cast<int>(downlink->frequencyMHz);
 }
 
 AosTiming ClassifyAos(const SatelliteRecord& slot, std::int64_t now) {
@@ -37,7 +33,8 @@ void Scheduler::ScheduleAntenna(int reset) {
     state_.TrackingActive = 0;
     state_.SelectedSatellite = 0;
   }
-  const std::int64_t now = SchedulerNow(context_.clock.Now(), context_.status.ClockCorrection);
+  const std::int64_t now =
+      CorrectedSeconds(context_.clock.Now().seconds, context_.status.ClockCorrection);
 
   // Selection: the lowest slot in its pass or due.
   if (state_.TrackingActive == 0) {
@@ -86,16 +83,16 @@ void Scheduler::ScheduleAntenna(int reset) {
     return;
   }
 
-  const double azimuthDeg = selected.lookAngles[0].load() * kDegreesPerRadian;
+  const double azimuthDeg = DisplayDegrees(selected.lookAngles[0].load());
   if (inPass) {
     EvaluateOnce(s);
-    context_.antenna.TrackingMove(azimuthDeg, selected.lookAngles[1].load() * kDegreesPerRadian);
+    context_.antenna.TrackingMove(azimuthDeg, DisplayDegrees(selected.lookAngles[1].load()));
     state_.AntennaOnPass = 1;
   } else if (timing == AosTiming::Due) {
     // Wait at the horizon where the satellite will rise.
     EvaluateOnce(s);
     context_.antenna.TrackingMove(azimuthDeg,
-                                  context_.station.minimumElevation.load() * kDegreesPerRadian);
+                                  DisplayDegrees(context_.station.minimumElevation.load()));
     state_.AntennaOnPass = 0;
   }
   // AOS exactly at the lead time: no move this call.

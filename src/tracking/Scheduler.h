@@ -17,33 +17,9 @@ namespace halvik {
 // antenna then has about a minute to swing round and wait at the horizon.
 inline constexpr std::int64_t kDueLeadSeconds = 61;
 
-// Receiver frequency (whole MHz, as ReceiverTune takes it) of each downlink the station knows.
-// Names are matched whole, ignoring the case of ASCII letters, first match wins.
-struct DownlinkRow {
-  const char* name;
-  int mhz;
-};
-inline constexpr std::array<DownlinkRow, 12> DownlinkTable = {{
-    {"noaa 9", 1707},
-    {"noaa 10", 1698},
-    {"noaa 11", 1707},
-    {"noaa 12", 1698},
-    {"noaa 13", 1707},
-    {"noaa 14", 1707},
-    {"noaa 15", 1702},
-    {"noaa 16", 1698},
-    {"orbview 2 (seastar)", 1702},
-    {"orbview 2", 1702},
-    {"seastar", 1702},
-    {"fengyun 1c", 1700},
-}};
-
-// The downlink of a satellite name, or nothing for a name the table does not hold.
+// The receiver frequency (whole MHz, as ReceiverTune takes it) of a satellite's downlink, or
+// nothing for a name the downlink table does not hold.
 std::optional<int> DownlinkFrequency(std::string_view name);
-
-// "now" of the scheduler: whole seconds since 1970 on the station clock, the PC clock's
-// seconds plus the GPS clock correction cut toward zero.
-std::int64_t SchedulerNow(SystemTime pcClock, double clockCorrection);
 
 // Where a slot stands against its next AOS.
 enum class AosTiming {
@@ -89,7 +65,7 @@ class Scheduler {
   // Returns at once when nothing is to be armed.
   void ArmCapture(const std::function<void()>& waitTurn);
 
-  // Tunes the receiver to the satellite's downlink; a name not in DownlinkTable tunes nothing.
+  // Tunes the receiver to the satellite's downlink; a name not in the downlink table tunes nothing.
   void TuneForSatellite(std::string_view name);
 
   const SchedulerState& state() const { return state_; }

@@ -5,24 +5,17 @@
 #include "config/StationFiles.h"
 #include "devices/Gps.h"
 #include "platform/Files.h"
-#include "platform/Text.h"
+#include "platform/Units.h"
 
 namespace halvik {
 
 bool StationDiffersFromFix(const StationConfig& station, double latitudeDeg, double longitudeDeg,
                            double altitudeFeet) {
-  // A fix that is not a number fails every comparison and moves nothing.
-  return std::fabs(latitudeDeg - station.latitude * kStationRadiansToDegrees) >
-             kLocationToleranceDeg ||
-         std::fabs(longitudeDeg - station.longitude * kStationRadiansToDegrees) >
-             kLocationToleranceDeg ||
-         std::fabs(altitudeFeet - station.height * kEarthRadiiToFeet) > kHeightToleranceFeet;
-}
-
-std::string LocationFileText(double latitudeDeg, double longitudeDeg, double altitudeFeet,
-                             long timeZoneHours) {
-  return Format("%f\n%f\n%f\n%d\n", latitudeDeg, longitudeDeg, altitudeFeet,
-                static_cast<int>(timeZoneHours));
+  // The station is compared in the GPS's units: degrees and feet. A fix that is not a number
+  // fails every comparison and moves nothing.
+  return std::fabs(latitudeDeg - GpsDegrees(station.latitude)) > kLocationToleranceDeg ||
+         std::fabs(longitudeDeg - GpsDegrees(station.longitude)) > kLocationToleranceDeg ||
+         std::fabs(altitudeFeet - station.height * kFeetPerEarthRadius) > kHeightToleranceFeet;
 }
 
 void StationLocation::CheckStationLocation(int& locationCheckCountdown) {
@@ -39,7 +32,7 @@ void StationLocation::CheckStationLocation(int& locationCheckCountdown) {
   if (!StationDiffersFromFix(context_.station, latitude, longitude, altitude)) return;
 
   context_.beeper.Beep();
-  const std::string text = LocationFileText(latitude, longitude, altitude, MachineTimeZoneHours());
+  const std::string text = LocationText(latitude, longitude, altitude, MachineTimeZoneHours());
   if (!WriteFileAtomically(context_.dir / "location.dat", text)) {
     // The old file is still whole; the station is not reloaded, and the next check tries again.
     if (!writeFailureShown_) {

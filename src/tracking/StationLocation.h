@@ -11,9 +11,6 @@ namespace halvik {
 // How far the GPS fix may stray from the station before the station is moved to it.
 inline constexpr double kLocationToleranceDeg = 0.01;
 inline constexpr double kHeightToleranceFeet = 500.0;
-// The station is compared in the GPS's units: degrees and feet.
-inline constexpr double kStationRadiansToDegrees = 57.29577951308402;
-inline constexpr double kEarthRadiiToFeet = 20925641.569707707;
 
 // Seconds between two location checks.
 inline constexpr int kLocationCheckPeriodSeconds = 300;
@@ -21,10 +18,6 @@ inline constexpr int kLocationCheckPeriodSeconds = 300;
 // True when a fix (degrees, degrees, feet) lies outside the tolerance around the station.
 bool StationDiffersFromFix(const StationConfig& station, double latitudeDeg, double longitudeDeg,
                            double altitudeFeet);
-
-// location.dat for a fix: the three numbers as "%f\n" and the time-zone hours as "%d\n".
-std::string LocationFileText(double latitudeDeg, double longitudeDeg, double altitudeFeet,
-                             long timeZoneHours);
 
 // The message shown when location.dat cannot be rewritten from a GPS fix.
 inline constexpr const char* kLocationNotWrittenMessage =

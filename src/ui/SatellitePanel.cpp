@@ -5,13 +5,12 @@
 #include <ctime>
 
 #include "platform/Text.h"
+#include "platform/Units.h"
 
 namespace halvik {
 namespace {
 
 constexpr int kNoIndex = 99;
-constexpr double kSecondsPerDay = 86400.0;
-constexpr double kMinutesPerDay = 1440.0;
 
 // One slot as this paint sees it. Each field is read once, so the name line and the data lines
 // of a slot agree even while the tracking thread updates the record.

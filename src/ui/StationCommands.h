@@ -36,7 +36,7 @@ class StationCommands {
   // The values location.dat holds now; the Location dialog opens with them.
   virtual LocationFields CurrentLocation() = 0;
   virtual void UpdateLocation(double latitudeDeg, double longitudeDeg, double heightFeet) = 0;
-  // The minimum elevation in degrees (minimumElevation x 57.29577951308232).
+  // The minimum elevation in degrees (minimumElevation x kDisplayDegreesPerRadian).
   virtual double MinimumElevationDegrees() = 0;
   virtual void UpdateMinimumElevation(double degrees) = 0;
   virtual AboutValues About() = 0;

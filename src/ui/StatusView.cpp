@@ -95,10 +95,6 @@ std::string GpsLine(const GpsState& gps) {
 
 }  // namespace
 
-std::int64_t CorrectedSecond(std::int64_t systemSeconds, double clockCorrection) {
-  return CorrectedSeconds(systemSeconds, clockCorrection);
-}
-
 std::string ClockText(const std::tm& time) {
   const char* day = time.tm_wday >= 0 && time.tm_wday < 7 ? kDays[time.tm_wday] : "???";
   const char* month = time.tm_mon >= 0 && time.tm_mon < 12 ? kMonths[time.tm_mon] : "???";
@@ -135,7 +131,7 @@ std::string GpsStatusText(std::uint8_t health) {
 void StatusView::Paint(Canvas& canvas) {
   const SystemTime system = sources_.clock.Now();
   const double clockCorrection = sources_.tracking.ClockCorrection;
-  const std::int64_t now = CorrectedSecond(system.seconds, clockCorrection);
+  const std::int64_t now = CorrectedSeconds(system.seconds, clockCorrection);
   const bool newSecond = now > lastShownSecond_;
   if (newSecond) lastShownSecond_ = now;
 

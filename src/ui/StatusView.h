@@ -72,10 +72,6 @@ class StatusView {
   QuickLookPanel quickLook_;
 };
 
-// The corrected second: system seconds plus the whole seconds of the clock correction, cut
-// toward zero (-0.6 s adds nothing, 1.7 s adds one).
-std::int64_t CorrectedSecond(std::int64_t systemSeconds, double clockCorrection);
-
 // A time in the 24-character form "Wed Jun 30 21:49:08 1993" of ctime/asctime, from a
 // broken-down time.
 std::string ClockText(const std::tm& time);

@@ -99,7 +99,7 @@ json StatusJson(Station& station, const LevelRecordingReadout* polled) {
   const StationEnvironment& env = station.environment();
   const SystemTime system = env.clock.Now();
   const double correction = station.tracking.ClockCorrection;
-  const std::int64_t now = CorrectedSecond(system.seconds, correction);
+  const std::int64_t now = CorrectedSeconds(system.seconds, correction);
 
   int nextAosSlot = kNoSlot;
   int inPassSlot = kNoSlot;

@@ -156,8 +156,8 @@ WebServer::~WebServer() {
 }
 
 std::int64_t WebServer::StationNow() const {
-  return CorrectedSecond(station_.environment().clock.Now().seconds,
-                         station_.tracking.ClockCorrection);
+  return CorrectedSeconds(station_.environment().clock.Now().seconds,
+                          station_.tracking.ClockCorrection);
 }
 
 WebServer::CachedListing WebServer::Listing(std::int64_t now, int hours) {

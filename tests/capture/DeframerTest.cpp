@@ -75,7 +75,7 @@ TEST(Deframer, FadeIsHandedOverThenTheHuntBeginsAgain) {
   EXPECT_EQ(deframer.framesWithSync(), 6);
 
   // --- a new family's frame length starts a fresh hunt
-  deframer.Reset(kFengYunFrameWords);
+  deframer.Reset(kLongestFrameWords);
   EXPECT_FALSE(deframer.locked());
 }
 

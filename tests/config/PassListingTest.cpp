@@ -23,7 +23,6 @@ using ::testing::ElementsAre;
 using ::testing::StartsWith;
 using testing::StationUnderTest;
 
-constexpr double kRadiansPerDegree = 0.0174532925199433;
 constexpr double kMinimumElevationDeg = 5.0;
 // The station's searches store whole seconds; a reference scan on whole seconds may land one
 // second either side of them.

@@ -19,7 +19,6 @@ namespace {
 using ::testing::ElementsAre;
 using testing::StationUnderTest;
 
-constexpr double kRadiansPerDegree = 0.0174532925199433;
 // Minimum elevations are stored in radians; a millionth of a degree tells 25 from 25.000001.
 constexpr double kMicroDegree = 1e-6 * kRadiansPerDegree;
 
@@ -488,7 +487,7 @@ TEST(StationFiles, ADirectoryFifoOrOverLongLineInAFilesPlaceIsNoFile) {
   LoadStation(s.context);
   EXPECT_THAT(s.messages.Shown(), ElementsAre("Can't find file location.dat"));
   EXPECT_FALSE(ReadLocation(s.dir.path()).found);
-  EXPECT_DOUBLE_EQ(s.station.minimumElevation, kDefaultMinimumElevationDeg * kDegreesToRadians);
+  EXPECT_DOUBLE_EQ(s.station.minimumElevation, kDefaultMinimumElevationDeg * kRadiansPerDegree);
 
   // A sats.dat name starting with NUL names no satellite (it would load as an empty name).
   s.messages.Clear();

@@ -10,7 +10,9 @@
 #include <optional>
 #include <vector>
 
+#include "devices/Gps.h"
 #include "devices/Tracker.h"
+#include "devices/Tsip.h"
 #include "support/ScriptedRegisters.h"
 
 namespace halvik {
@@ -125,43 +127,22 @@ class FakeTrackerBoard {
     pending_.push_back(answer->second);
   }
 
-  // The GPS receiver's side of the serial protocol: DLE id data... DLE ETX, DLE doubled.
+  // The GPS receiver's side of the serial protocol: a byte outside a packet or a broken
+  // packet is a fault of the station.
   void ToGps(std::uint8_t byte) {
     toGps.push_back(byte);
-    if (!inPacket_) {
-      if (afterDle_) {
-        afterDle_ = false;
-        inPacket_ = true;
-        packet_ = {byte};
-      } else if (byte == 0x10) {
-        afterDle_ = true;
-      } else {
-        ADD_FAILURE() << "byte " << int{byte} << " to the GPS receiver outside a packet";
-      }
-      return;
+    const TsipReader::Step step = reader_.Take(byte);
+    if (step == TsipReader::Step::Stray || step == TsipReader::Step::Broken) {
+      ADD_FAILURE() << "byte " << int{byte} << " breaks the packet framing to the GPS receiver";
     }
-    if (afterDle_) {
-      afterDle_ = false;
-      if (byte == 0x10) {
-        packet_.push_back(byte);
-      } else if (byte == 0x03) {
-        inPacket_ = false;
-        packetsToGps.push_back(packet_);
-        auto replies = gpsReplies_.find(packet_[0]);
-        if (replies != gpsReplies_.end() && !replies->second.empty()) {
-          fromGps.insert(fromGps.end(), replies->second.front().begin(),
-                         replies->second.front().end());
-          replies->second.pop_front();
-        }
-      } else {
-        ADD_FAILURE() << "DLE followed by " << int{byte} << " inside a packet to the GPS";
-      }
-      return;
-    }
-    if (byte == 0x10) {
-      afterDle_ = true;
-    } else {
-      packet_.push_back(byte);
+    if (step != TsipReader::Step::Packet) return;
+    std::vector<std::uint8_t> packet{reader_.id()};
+    packet.insert(packet.end(), reader_.data().begin(), reader_.data().end());
+    packetsToGps.push_back(packet);
+    auto replies = gpsReplies_.find(reader_.id());
+    if (replies != gpsReplies_.end() && !replies->second.empty()) {
+      fromGps.insert(fromGps.end(), replies->second.front().begin(), replies->second.front().end());
+      replies->second.pop_front();
     }
   }
 
@@ -170,9 +151,7 @@ class FakeTrackerBoard {
   std::deque<std::uint8_t> pending_;
   std::optional<std::uint8_t> parameterFor_;
   std::map<std::uint8_t, std::deque<std::vector<std::uint8_t>>> gpsReplies_;
-  bool inPacket_ = false;
-  bool afterDle_ = false;
-  std::vector<std::uint8_t> packet_;
+  TsipReader reader_{kGpsPacketCapacity};
 };
 
 // Test helpers for GPS packets.
@@ -188,16 +167,9 @@ inline void AppendInteger16(std::vector<std::uint8_t>& out, std::int16_t value) 
   out.push_back(static_cast<std::uint8_t>(bits & 0xFF));
 }
 
-// A packet as it goes over the serial line: DLE, id, data with every DLE doubled, DLE, ETX.
+// A packet as it goes over the serial line.
 inline std::vector<std::uint8_t> Framed(std::uint8_t id, const std::vector<std::uint8_t>& data) {
-  std::vector<std::uint8_t> out{0x10, id};
-  for (std::uint8_t byte : data) {
-    out.push_back(byte);
-    if (byte == 0x10) out.push_back(byte);
-  }
-  out.push_back(0x10);
-  out.push_back(0x03);
-  return out;
+  return TsipPacket(id, data);
 }
 
 }  // namespace halvik

@@ -52,9 +52,9 @@ TEST(Gps, ByteAndPacketLayers) {
   auto& board = bench.board;
 
   // --- one byte to the receiver: ask whether the relay takes it, then put it
-  bench.gps.GpsSendByte(kGpsDle);
-  EXPECT_EQ(board.received, (Bytes{GpsReadyForByte, GpsPutByte, kGpsDle}));
-  EXPECT_EQ(board.toGps, Bytes{kGpsDle});
+  bench.gps.GpsSendByte(kTsipDle);
+  EXPECT_EQ(board.received, (Bytes{GpsReadyForByte, GpsPutByte, kTsipDle}));
+  EXPECT_EQ(board.toGps, Bytes{kTsipDle});
 
   // --- packet framing, with DLE stuffing of data bytes on the way out
   bench.gps.GpsSendByte(0x35);

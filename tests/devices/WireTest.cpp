@@ -86,8 +86,8 @@ TEST(Wire, ReceiverCommandStrings) {
 }
 
 TEST(Wire, GpsPacketIdsAndFraming) {
-  EXPECT_EQ(kGpsDle, 0x10);
-  EXPECT_EQ(kGpsEtx, 0x03);
+  EXPECT_EQ(kTsipDle, 0x10);
+  EXPECT_EQ(kTsipEtx, 0x03);
   EXPECT_EQ(kGpsRequestHealth, 0x26);
   EXPECT_EQ(kGpsHealthReply, 0x46);
   EXPECT_EQ(kGpsRequestTime, 0x21);

@@ -338,8 +338,8 @@ TEST(PredictionStep, UpdatesOneSlotPerCallWithLiveValues) {
   SubSatellitePoint point = ComputeSubSatellitePoint(tsince, e.epoch1950Minutes, s.position);
   EXPECT_NEAR(noaa15.lookAngles[1], look.elevation, 1e-12);
   EXPECT_NEAR(noaa15.subSatellite[0], point.longitude, 1e-12);
-  EXPECT_NEAR(noaa15.elevationDeg, look.elevation * kDegreesPerRadian, 1e-9);
-  EXPECT_NEAR(noaa15.azimuthDeg, look.azimuth * kDegreesPerRadian, 1e-9);
+  EXPECT_NEAR(noaa15.elevationDeg, look.elevation * kDisplayDegreesPerRadian, 1e-9);
+  EXPECT_NEAR(noaa15.azimuthDeg, look.azimuth * kDisplayDegreesPerRadian, 1e-9);
   EXPECT_EQ(noaa15.latitudeDeg, WholeDegrees(point.latitude));
   EXPECT_EQ(noaa15.longitudeDeg, WholeDegrees(point.longitude));
   // Below the horizon from Berlin at that moment, so it now waits for its AOS.

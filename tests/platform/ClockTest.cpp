@@ -7,6 +7,20 @@
 namespace halvik {
 namespace {
 
+// The station clock's second, for the scheduler, the status view and the web pages alike.
+TEST(Clock, CorrectedSecondsCutTheCorrectionTowardZero) {
+  constexpr std::int64_t kSecond = 1700000000;
+  EXPECT_EQ(CorrectedSeconds(kSecond, 0.0), kSecond);
+  EXPECT_EQ(CorrectedSeconds(kSecond, -0.6), kSecond);
+  EXPECT_EQ(CorrectedSeconds(kSecond, 1.7), kSecond + 1);
+  EXPECT_EQ(CorrectedSeconds(kSecond, -1.99), kSecond - 1);
+  // A computer that booted at 1970 follows the GPS whatever the distance; 2040 is past 2^31 s.
+  EXPECT_EQ(CorrectedSeconds(0, 2208988800.75), 2208988800);
+  // A correction that is not a number or lies beyond any calendar is none.
+  EXPECT_EQ(CorrectedSeconds(kSecond, std::nan("")), kSecond);
+  EXPECT_EQ(CorrectedSeconds(kSecond, 1e300), kSecond);
+}
+
 TEST(Clock, ManualClockMovesOnlyWhenToldOrSleptOn) {
   ManualClock clock(SystemTime{1000, 250});
   EXPECT_EQ(clock.Now().seconds, 1000);

@@ -22,7 +22,7 @@ std::vector<int> QuickLookRow(const std::vector<std::uint16_t>& frame, int first
   return row;
 }
 
-std::vector<std::uint16_t> Frame(DownlinkFamily family, double along, std::uint32_t counter = 0) {
+std::vector<std::uint16_t> Frame(SatelliteFamily family, double along, std::uint32_t counter = 0) {
   std::vector<std::uint16_t> frame(kLongestFrameWords + 16, 0xFFFF);
   FrameContext context;
   context.family = family;
@@ -60,11 +60,11 @@ TEST(PseudoNoise, FileBytesAreTheWordsLittleEndian) {
 
 TEST(HrptFrame, LayoutOfEachFamily) {
   struct Case {
-    DownlinkFamily family;
+    SatelliteFamily family;
     int frameWords;
   };
-  for (Case c : {Case{DownlinkFamily::Noaa, 11090}, Case{DownlinkFamily::FengYun, 22180},
-                 Case{DownlinkFamily::SeaStar, 11090}}) {
+  for (Case c : {Case{SatelliteFamily::Noaa, 11090}, Case{SatelliteFamily::FengYun, 22180},
+                 Case{SatelliteFamily::SeaStar, 11090}}) {
     SCOPED_TRACE(c.frameWords);
     std::vector<std::uint16_t> frame = Frame(c.family, 0.3);
     EXPECT_EQ(LayoutFor(c.family).frameWords, c.frameWords);
@@ -87,7 +87,7 @@ TEST(HrptFrame, LayoutOfEachFamily) {
 TEST(HrptFrame, IdentificationAndTimeCode) {
   // --- minor-frame number 1, 2, 3 of the major frame, and the spacecraft address ---
   for (std::uint32_t counter = 0; counter < 6; ++counter) {
-    std::vector<std::uint16_t> frame = Frame(DownlinkFamily::Noaa, 0.5, counter);
+    std::vector<std::uint16_t> frame = Frame(SatelliteFamily::Noaa, 0.5, counter);
     EXPECT_EQ(frame[6] >> 8, static_cast<int>(counter % 3 + 1));
     EXPECT_EQ((frame[6] >> 3) & 0xF, 15);
   }
@@ -110,8 +110,8 @@ TEST(HrptFrame, IdentificationAndTimeCode) {
 
 TEST(HrptFrame, SceneShowsInTheQuickLookSampling) {
   // --- NOAA: channel 2 (A, words 751 + 65k) and channel 5 (B, 754 + 65k) ---
-  std::vector<int> early = QuickLookRow(Frame(DownlinkFamily::Noaa, 0.10), 751, 65);
-  std::vector<int> middle = QuickLookRow(Frame(DownlinkFamily::Noaa, 0.50), 751, 65);
+  std::vector<int> early = QuickLookRow(Frame(SatelliteFamily::Noaa, 0.10), 751, 65);
+  std::vector<int> middle = QuickLookRow(Frame(SatelliteFamily::Noaa, 0.50), 751, 65);
   // Land in the west, sea in the east, with one coastline between them.
   int coastEarly = FirstSeaColumn(early);
   int coastMiddle = FirstSeaColumn(middle);
@@ -123,17 +123,17 @@ TEST(HrptFrame, SceneShowsInTheQuickLookSampling) {
   EXPECT_GT(coastMiddle, coastEarly + 10);
 
   // Cloud over the late part of the pass: white in both channels.
-  std::vector<int> lateA = QuickLookRow(Frame(DownlinkFamily::Noaa, 0.85), 751, 65);
-  std::vector<int> lateB = QuickLookRow(Frame(DownlinkFamily::Noaa, 0.85), 754, 65);
+  std::vector<int> lateA = QuickLookRow(Frame(SatelliteFamily::Noaa, 0.85), 751, 65);
+  std::vector<int> lateB = QuickLookRow(Frame(SatelliteFamily::Noaa, 0.85), 754, 65);
   EXPECT_GT(std::count_if(lateA.begin(), lateA.end(), [](int v) { return v > 190; }), 20);
   EXPECT_GT(std::count_if(lateB.begin(), lateB.end(), [](int v) { return v > 190; }), 20);
   // The thermal channel shows land and sea apart too, only with less contrast.
-  std::vector<int> earlyB = QuickLookRow(Frame(DownlinkFamily::Noaa, 0.10), 754, 65);
+  std::vector<int> earlyB = QuickLookRow(Frame(SatelliteFamily::Noaa, 0.10), 754, 65);
   EXPECT_LT(earlyB[0] + 10, earlyB[kQuickLookSamples - 1]);
 
   // --- FengYun (1602/1604 + 130k) and SeaStar (704/708 + 64k) show the same coast ---
-  std::vector<int> fengYun = QuickLookRow(Frame(DownlinkFamily::FengYun, 0.10), 1602, 130);
-  std::vector<int> seaStar = QuickLookRow(Frame(DownlinkFamily::SeaStar, 0.10), 704, 64);
+  std::vector<int> fengYun = QuickLookRow(Frame(SatelliteFamily::FengYun, 0.10), 1602, 130);
+  std::vector<int> seaStar = QuickLookRow(Frame(SatelliteFamily::SeaStar, 0.10), 704, 64);
   EXPECT_NEAR(FirstSeaColumn(fengYun), coastEarly, 2);
   int seaStarCoast = FirstSeaColumn(seaStar);
   ASSERT_GT(seaStarCoast, 0);
@@ -146,7 +146,7 @@ TEST(HrptFrame, EverySampleIsTheSceneWithinItsJitter) {
   // scene function computes them afresh. Each sample may differ by the fixed-pattern jitter
   // only (-16..15 counts), in every channel, across land, sea and the cloud field.
   constexpr int kJitter = 16;
-  for (DownlinkFamily family : {DownlinkFamily::Noaa, DownlinkFamily::SeaStar}) {
+  for (SatelliteFamily family : {SatelliteFamily::Noaa, SatelliteFamily::SeaStar}) {
     const FrameLayout& layout = LayoutFor(family);
     for (double along : {0.10, 0.30, 0.70, 0.95}) {
       SCOPED_TRACE(testing::Message() << layout.pixels << " pixels, along " << along);

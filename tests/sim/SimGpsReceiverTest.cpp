@@ -18,16 +18,9 @@ constexpr std::int64_t kMs = 1'000'000;  // ns
 constexpr double kSingleTimeOfWeekS = 1.0 / 32;
 constexpr double kSingleAngleRad = 1e-7;
 
-// A request as the host sends it: DLE, id, data with each DLE doubled, DLE, ETX.
+// A request as the host sends it.
 Bytes Frame(std::uint8_t id, const Bytes& data = {}) {
-  Bytes out{kTsipDle, id};
-  for (std::uint8_t b : data) {
-    out.push_back(b);
-    if (b == kTsipDle) out.push_back(kTsipDle);
-  }
-  out.push_back(kTsipDle);
-  out.push_back(kTsipEtx);
-  return out;
+  return TsipPacket(id, data);
 }
 
 void Feed(SimGpsReceiver& gps, const Bytes& bytes, std::int64_t atNs = 0) {

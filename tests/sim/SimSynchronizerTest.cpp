@@ -22,12 +22,12 @@ class ScriptedSky final : public SkyLink {
   void TuneReceiver(double, int) override {}
   DownlinkView Downlink() override { return view; }
 
-  void Hear(DownlinkFamily family, double bitErrorRate) {
+  void Hear(SatelliteFamily family, double bitErrorRate) {
     view.receivable = true;
     view.signalLevelVolts = 6.0;
-    view.satelliteName = family == DownlinkFamily::FengYun   ? "FENGYUN 1C"
-                         : family == DownlinkFamily::SeaStar ? "ORBVIEW 2 (SEASTAR)"
-                                                             : "NOAA 15";
+    view.satelliteName = family == SatelliteFamily::FengYun   ? "FENGYUN 1C"
+                         : family == SatelliteFamily::SeaStar ? "ORBVIEW 2 (SEASTAR)"
+                                                              : "NOAA 15";
     view.family = family;
     view.elevationDeg = 40;
     view.bitErrorRate = bitErrorRate;
@@ -82,13 +82,13 @@ bool AllTenBit(const std::vector<std::uint16_t>& words) {
 
 TEST(SimSynchronizer, DeliversTheHeardFamilysMinorFramesInLock) {
   struct Case {
-    DownlinkFamily family;
+    SatelliteFamily family;
     std::uint32_t start;
     std::size_t frameWords;
   };
-  for (Case c : {Case{DownlinkFamily::Noaa, IOCTL_SYNC_START_NOAA, 11090},
-                 Case{DownlinkFamily::FengYun, IOCTL_SYNC_START_NOAA, 22180},
-                 Case{DownlinkFamily::SeaStar, IOCTL_SYNC_START_SEASTAR, 11090}}) {
+  for (Case c : {Case{SatelliteFamily::Noaa, IOCTL_SYNC_START_NOAA, 11090},
+                 Case{SatelliteFamily::FengYun, IOCTL_SYNC_START_NOAA, 22180},
+                 Case{SatelliteFamily::SeaStar, IOCTL_SYNC_START_SEASTAR, 11090}}) {
     SCOPED_TRACE(c.frameWords);
     ManualClock clock;
     ScriptedSky sky;
@@ -116,7 +116,7 @@ TEST(SimSynchronizer, DeliversTheHeardFamilysMinorFramesInLock) {
 TEST(SimSynchronizer, NoSyncWithoutLockOrInTheWrongMode) {
   ManualClock clock;
   ScriptedSky sky;
-  sky.Hear(DownlinkFamily::Noaa, 0);
+  sky.Hear(SatelliteFamily::Noaa, 0);
   SimSynchronizer sync(sky, clock);
 
   // --- never started: noise ---
@@ -132,12 +132,12 @@ TEST(SimSynchronizer, NoSyncWithoutLockOrInTheWrongMode) {
   EXPECT_TRUE(SyncPositions(ReadStream(sync, 4)).empty());
 
   // --- SeaStar on the air, NOAA acquisition ---
-  sky.Hear(DownlinkFamily::SeaStar, 0);
+  sky.Hear(SatelliteFamily::SeaStar, 0);
   ASSERT_TRUE(Send(sync, IOCTL_SYNC_START_NOAA));
   EXPECT_TRUE(SyncPositions(ReadStream(sync, 4)).empty());
 
   // --- right mode but stopped ---
-  sky.Hear(DownlinkFamily::Noaa, 0);
+  sky.Hear(SatelliteFamily::Noaa, 0);
   ASSERT_TRUE(Send(sync, IOCTL_SYNC_START_NOAA));
   EXPECT_FALSE(SyncPositions(ReadStream(sync, 2)).empty());
   ASSERT_TRUE(Send(sync, IOCTL_SYNC_STOP_ACQUISITION));
@@ -152,7 +152,7 @@ TEST(SimSynchronizer, NoSyncWithoutLockOrInTheWrongMode) {
 TEST(SimSynchronizer, StreamStartsAtAFrameBoundaryAndKeepsFramingThroughAFade) {
   ManualClock clock;
   ScriptedSky sky;
-  sky.Hear(DownlinkFamily::Noaa, 0);
+  sky.Hear(SatelliteFamily::Noaa, 0);
   SimSynchronizer sync(sky, clock);
   ASSERT_TRUE(Send(sync, IOCTL_SYNC_START_NOAA));
 
@@ -167,7 +167,7 @@ TEST(SimSynchronizer, StreamStartsAtAFrameBoundaryAndKeepsFramingThroughAFade) {
   std::vector<std::uint16_t> words = ReadStream(sync, 3);
   sky.Lose();
   std::vector<std::uint16_t> faded = ReadStream(sync, 3);
-  sky.Hear(DownlinkFamily::Noaa, 0);
+  sky.Hear(SatelliteFamily::Noaa, 0);
   std::vector<std::uint16_t> back = ReadStream(sync, 4);
   EXPECT_TRUE(SyncPositions(faded).empty());
   words.insert(words.end(), faded.begin(), faded.end());
@@ -189,7 +189,7 @@ TEST(SimSynchronizer, PseudoNoiseErrorsFollowTheLink) {
     SCOPED_TRACE(c.bitErrorRate);
     ManualClock clock;
     ScriptedSky sky;
-    sky.Hear(DownlinkFamily::Noaa, c.bitErrorRate);
+    sky.Hear(SatelliteFamily::Noaa, c.bitErrorRate);
     SimSynchronizer sync(sky, clock, SimSynchronizerOptions{.seed = 7});
     ASSERT_TRUE(Send(sync, IOCTL_SYNC_START_NOAA));
     std::vector<std::uint16_t> words =
@@ -213,7 +213,7 @@ TEST(SimSynchronizer, ReadBlockIsPacedByTheClockAtTheWordRate) {
   {
     ManualClock clock;
     ScriptedSky sky;
-    sky.Hear(DownlinkFamily::Noaa, 0);
+    sky.Hear(SatelliteFamily::Noaa, 0);
     SimSynchronizer sync(sky, clock);
     ASSERT_TRUE(Send(sync, IOCTL_SYNC_START_NOAA));
     ReadStream(sync, 1);
@@ -226,7 +226,7 @@ TEST(SimSynchronizer, ReadBlockIsPacedByTheClockAtTheWordRate) {
   {
     ManualClock clock;
     ScriptedSky sky;
-    sky.Hear(DownlinkFamily::FengYun, 0);
+    sky.Hear(SatelliteFamily::FengYun, 0);
     SimSynchronizer sync(sky, clock);
     ASSERT_TRUE(Send(sync, IOCTL_SYNC_START_NOAA));
     ReadStream(sync, 40);
@@ -318,7 +318,7 @@ TEST(SimSynchronizer, InjectedReadFailures) {
   {
     ManualClock clock;
     ScriptedSky sky;
-    sky.Hear(DownlinkFamily::Noaa, 0);
+    sky.Hear(SatelliteFamily::Noaa, 0);
     SimSynchronizer sync(
         sky, clock,
         SimSynchronizerOptions{
@@ -348,7 +348,7 @@ TEST(SimSynchronizer, InjectedReadFailures) {
 TEST(SimSynchronizer, SameSeedSameStream) {
   ManualClock clock;
   ScriptedSky sky;
-  sky.Hear(DownlinkFamily::Noaa, 1e-2);
+  sky.Hear(SatelliteFamily::Noaa, 1e-2);
   SimSynchronizer a(sky, clock, SimSynchronizerOptions{.seed = 42});
   SimSynchronizer b(sky, clock, SimSynchronizerOptions{.seed = 42});
   SimSynchronizer c(sky, clock, SimSynchronizerOptions{.seed = 43});

@@ -111,7 +111,7 @@ TEST(Sky, LinkNeedsHorizonBeamAndTuningTogether) {
   DownlinkView heard = f.Listen(pass.high);
   ASSERT_TRUE(heard.receivable);
   EXPECT_EQ(heard.satelliteName, "NOAA 15");
-  EXPECT_EQ(heard.family, DownlinkFamily::Noaa);
+  EXPECT_EQ(heard.family, SatelliteFamily::Noaa);
   EXPECT_NEAR(heard.elevationDeg, Truth(f.noaa15, pass.high).elevationDeg, 0.01);
   EXPECT_GT(heard.signalLevelVolts, 2.0);
   EXPECT_LE(heard.signalLevelVolts, 9.999);
@@ -282,17 +282,17 @@ TEST(Sky, SatellitesFromAnElementFileAndTheirDownlinks) {
     const char* name;
     double mhz;
     int mode;
-    DownlinkFamily family;
+    SatelliteFamily family;
   };
-  for (Row row : {Row{"NOAA 9", 1707.0, 3, DownlinkFamily::Noaa},
-                  Row{"noaa 10", 1698.0, 3, DownlinkFamily::Noaa},
-                  Row{"NOAA 14", 1707.0, 3, DownlinkFamily::Noaa},
-                  Row{"NOAA 15", 1702.5, 3, DownlinkFamily::Noaa},
-                  Row{"NOAA 16", 1698.0, 3, DownlinkFamily::Noaa},
-                  Row{"ORBVIEW 2 (SEASTAR)", 1702.5, 3, DownlinkFamily::SeaStar},
-                  Row{"OrbView 2", 1702.5, 3, DownlinkFamily::SeaStar},
-                  Row{"SEASTAR", 1702.5, 3, DownlinkFamily::SeaStar},
-                  Row{"FengYun 1C", 1700.5, 5, DownlinkFamily::FengYun}}) {
+  for (Row row : {Row{"NOAA 9", 1707.0, 3, SatelliteFamily::Noaa},
+                  Row{"noaa 10", 1698.0, 3, SatelliteFamily::Noaa},
+                  Row{"NOAA 14", 1707.0, 3, SatelliteFamily::Noaa},
+                  Row{"NOAA 15", 1702.5, 3, SatelliteFamily::Noaa},
+                  Row{"NOAA 16", 1698.0, 3, SatelliteFamily::Noaa},
+                  Row{"ORBVIEW 2 (SEASTAR)", 1702.5, 3, SatelliteFamily::SeaStar},
+                  Row{"OrbView 2", 1702.5, 3, SatelliteFamily::SeaStar},
+                  Row{"SEASTAR", 1702.5, 3, SatelliteFamily::SeaStar},
+                  Row{"FengYun 1C", 1700.5, 5, SatelliteFamily::FengYun}}) {
     DownlinkPlan plan = DownlinkPlanFor(row.name);
     EXPECT_EQ(plan.frequencyMHz, row.mhz) << row.name;
     EXPECT_EQ(plan.mode, row.mode) << row.name;

@@ -187,7 +187,7 @@ class Checker {
     SatelliteFamily family = BlockWordsForName(name) == 22180 ? SatelliteFamily::FengYun
                              : name.ends_with(".str")         ? SatelliteFamily::SeaStar
                                                               : SatelliteFamily::Noaa;
-    std::string program = PostProcessingProgram(family);
+    std::string program = FactsOf(family).postProcessor;
     if (spawned.program != dir_ / program || spawned.argv[0] != program) {
       faults.push_back(Format("%s handed to %s, not %s", name.c_str(),
                               spawned.program.string().c_str(), program.c_str()));

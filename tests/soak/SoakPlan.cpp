@@ -108,9 +108,9 @@ CaptureCheck CheckCapture(const std::string& fileName, const CaptureReadResult& 
 }
 
 double FramesPerSecond(std::string_view code) {
-  sim::DownlinkFamily family = sim::DownlinkFamily::Noaa;
-  if (code == "fy1") family = sim::DownlinkFamily::FengYun;
-  if (code == "str") family = sim::DownlinkFamily::SeaStar;
+  SatelliteFamily family = SatelliteFamily::Noaa;
+  if (code == "fy1") family = SatelliteFamily::FengYun;
+  if (code == "str") family = SatelliteFamily::SeaStar;
   const sim::FrameLayout& layout = sim::LayoutFor(family);
   return layout.wordsPerSecond / layout.frameWords;
 }

@@ -33,7 +33,7 @@ class PassLink final : public sim::SkyLink {
     if (!view.receivable) return view;
     view.signalLevelVolts = 6.0;
     view.satelliteName = "NOAA 14";
-    view.family = sim::DownlinkFamily::Noaa;
+    view.family = SatelliteFamily::Noaa;
     view.elevationDeg = 40;
     view.bitErrorRate = 1e-4;
     view.alongTrack = shape_.alongAtAos + shape_.alongPerSecond * t;

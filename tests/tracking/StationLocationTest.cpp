@@ -100,7 +100,7 @@ TEST(StationLocationTest, RewriteFromTheFix) {
   EXPECT_EQ(far.countdown, 300);
   EXPECT_EQ(far.rig.beeper.count(), 1);
   EXPECT_EQ(far.rig.dir.Read("location.dat"), "45.520000\n10.000000\n650.000000\n0\n");
-  EXPECT_NEAR(far.rig.station.latitude * kDegreesPerRadian, 45.52, 1e-12);
+  EXPECT_NEAR(far.rig.station.latitude * kDisplayDegreesPerRadian, 45.52, 1e-12);
   for (const SatelliteRecord& slot : far.rig.table) {
     EXPECT_EQ(slot.aosPending.load(), 0);
     EXPECT_EQ(slot.inPass.load(), 0);
@@ -167,7 +167,7 @@ TEST(StationLocationTest, UnwritableLocationFile) {
   // --- the old file and the station stay; one message ---
   rig.Check();
   EXPECT_FALSE(rig.Rewritten());
-  EXPECT_NEAR(rig.rig.station.latitude * kDegreesPerRadian, 45.5, 1e-12);
+  EXPECT_NEAR(rig.rig.station.latitude * kDisplayDegreesPerRadian, 45.5, 1e-12);
   EXPECT_EQ(rig.rig.table[0].inPass.load(), 1) << "no reload";
   EXPECT_EQ(rig.mapChecks, 0);
   EXPECT_EQ(rig.rig.messages.Shown(), std::vector<std::string>{kLocationNotWrittenMessage});

@@ -1,4 +1,5 @@
 #include "tracking/TrackingFakes.h"
+#include "platform/Units.h"
 
 #include <bit>
 #include <cmath>
@@ -9,8 +10,6 @@
 namespace halvik::trackingtest {
 namespace {
 
-constexpr std::uint8_t kDle = 0x10;
-constexpr std::uint8_t kEtx = 0x03;
 constexpr double kGpsEpoch = 315964800.0;
 constexpr double kWeek = 604800.0;
 constexpr double kGpsMinusUtc = 13.0;
@@ -30,32 +29,9 @@ std::uint32_t Register(std::span<const std::uint8_t> input) {
 }  // namespace
 
 void GpsReceiverFake::Hear(std::uint8_t byte) {
-  if (!inPacket_) {
-    if (afterDle_) {
-      afterDle_ = false;
-      inPacket_ = true;
-      packet_ = {byte};
-    } else if (byte == kDle) {
-      afterDle_ = true;
-    }
-    return;
-  }
-  if (afterDle_) {
-    afterDle_ = false;
-    if (byte == kDle) {
-      packet_.push_back(byte);
-    } else if (byte == kEtx) {
-      inPacket_ = false;
-      requests.push_back({packet_[0], clock_.Now()});
-      if (present && !silent) Answer(packet_[0]);
-    }
-    return;
-  }
-  if (byte == kDle) {
-    afterDle_ = true;
-  } else {
-    packet_.push_back(byte);
-  }
+  if (reader_.Take(byte) != TsipReader::Step::Packet) return;
+  requests.push_back({reader_.id(), clock_.Now()});
+  if (present && !silent) Answer(reader_.id());
 }
 
 std::vector<SystemTime> GpsReceiverFake::RequestTimes(std::uint8_t id) const {
@@ -84,8 +60,8 @@ void GpsReceiverFake::Answer(std::uint8_t id) {
       return;
     }
     case 0x37:
-      AppendSingle(data, latitudeDeg / 57.29577951308402);
-      AppendSingle(data, longitudeDeg / 57.29577951308402);
+      AppendSingle(data, latitudeDeg / kGpsDegreesPerRadian);
+      AppendSingle(data, longitudeDeg / kGpsDegreesPerRadian);
       AppendSingle(data, altitudeMetres);
       AppendSingle(data, 0.0);
       AppendSingle(data, fixValid ? 100.0 : -1.0);
@@ -97,14 +73,7 @@ void GpsReceiverFake::Answer(std::uint8_t id) {
 }
 
 void GpsReceiverFake::Send(std::uint8_t id, const std::vector<std::uint8_t>& data) {
-  output.push_back(kDle);
-  output.push_back(id);
-  for (std::uint8_t b : data) {
-    output.push_back(b);
-    if (b == kDle) output.push_back(b);
-  }
-  output.push_back(kDle);
-  output.push_back(kEtx);
+  for (std::uint8_t b : TsipPacket(id, data)) output.push_back(b);
 }
 
 bool TrackerBoardFake::Control(std::uint32_t code, std::span<const std::uint8_t> input,

@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "devices/Gps.h"
+#include "devices/Tsip.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 
@@ -45,9 +47,7 @@ class GpsReceiverFake {
   void Send(std::uint8_t id, const std::vector<std::uint8_t>& data);
 
   Clock& clock_;
-  bool inPacket_ = false;
-  bool afterDle_ = false;
-  std::vector<std::uint8_t> packet_;
+  TsipReader reader_{kGpsPacketCapacity};
 };
 
 // An antenna move as the board took it: the two target counts and MovePark or MoveTrack.

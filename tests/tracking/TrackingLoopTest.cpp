@@ -183,8 +183,9 @@ TEST(TrackingLoopTest, StartUp) {
   TrackingLoop quietLoop(quiet.context, quietSky.Seam());
   ASSERT_TRUE(quietLoop.StartUp());
   EXPECT_TRUE(quiet.messages.Shown().empty());
-  EXPECT_NEAR(quiet.station.latitude * kDegreesPerRadian, 45.5, 1e-9);
-  EXPECT_NEAR(quiet.station.minimumElevation * kDegreesPerRadian, kMinimumElevationDeg, 1e-9);
+  EXPECT_NEAR(quiet.station.latitude * kDisplayDegreesPerRadian, 45.5, 1e-9);
+  EXPECT_NEAR(quiet.station.minimumElevation * kDisplayDegreesPerRadian, kMinimumElevationDeg,
+              1e-9);
 
   // --- a stop before the loop goes straight to shut-down ---
   TrackingRig early;
@@ -328,7 +329,7 @@ TEST(TrackingLoopTest, StopDuringAPass) {
   sky.afterStep = [&] {
     if (rig.Seconds() < 50) return;
     rig.stop = 1;
-    rig.station.minimumElevation = 10.0 * kDegreesToRadians;  // as the operator's dialog sets it
+    rig.station.minimumElevation = 10.0 * kRadiansPerDegree;  // as the operator's dialog sets it
   };
   TrackingLoop loop(rig.context, sky.Seam());
   EXPECT_EQ(loop.Run(), 0);
@@ -461,7 +462,7 @@ TEST(TrackingLoopTest, LocationFromGps) {
   std::filesystem::remove(rig.dir.path() / "map.dat");
   ASSERT_TRUE(RunUntil(rig, loop, 59));
   EXPECT_EQ(rig.beeper.count(), 0);
-  EXPECT_NEAR(rig.station.latitude * kDegreesPerRadian, 45.5, 1e-9);
+  EXPECT_NEAR(rig.station.latitude * kDisplayDegreesPerRadian, 45.5, 1e-9);
 
   // --- the first check, a minute after the start-up, moves the station ---
   ASSERT_TRUE(RunUntil(rig, loop, 61));
@@ -469,7 +470,7 @@ TEST(TrackingLoopTest, LocationFromGps) {
   std::vector<SystemTime> fixes = rig.gpsReceiver.RequestTimes(0x37);
   ASSERT_EQ(fixes.size(), 3u) << "two reads at start-up and one for the check";
   EXPECT_EQ(fixes[2].seconds, kStart + 60);
-  EXPECT_NEAR(rig.station.latitude * kDegreesPerRadian, 45.52, 1e-5);
+  EXPECT_NEAR(rig.station.latitude * kDisplayDegreesPerRadian, 45.52, 1e-5);
   EXPECT_NEAR(rig.station.height * 20925641.569707707, 650.0, 1e-2);
   // The fix comes in single precision, so the file holds it to a few millionths.
   std::string text = rig.dir.Read("location.dat");

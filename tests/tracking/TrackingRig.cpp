@@ -36,17 +36,17 @@ void ScriptedSky::Step(const std::function<void()>& scheduleAntenna) {
   ++steps;
   WatchHandOff();
   if (!rig_.table[static_cast<std::size_t>(slot)].IsActive()) return;
-  Update(slot, SchedulerNow(rig_.clock.Now(), rig_.status.ClockCorrection));
+  Update(slot, CorrectedSeconds(rig_.clock.Now().seconds, rig_.status.ClockCorrection));
   if (afterStep) afterStep();
   scheduleAntenna();
 }
 
 void ScriptedSky::Update(int slot, std::int64_t now) {
   SatelliteRecord& record = rig_.table[static_cast<std::size_t>(slot)];
-  const double minimumDeg = rig_.station.minimumElevation * kDegreesPerRadian;
+  const double minimumDeg = rig_.station.minimumElevation * kDisplayDegreesPerRadian;
   auto point = [&](double azimuthDeg, double elevationDeg) {
-    record.lookAngles[0] = azimuthDeg / kDegreesPerRadian;
-    record.lookAngles[1] = elevationDeg / kDegreesPerRadian;
+    record.lookAngles[0] = azimuthDeg / kDisplayDegreesPerRadian;
+    record.lookAngles[1] = elevationDeg / kDisplayDegreesPerRadian;
   };
 
   if (auto geo = geosynchronous_.find(slot); geo != geosynchronous_.end()) {
@@ -96,7 +96,7 @@ void ScriptedSky::Evaluate(int slot) {
   evaluated.push_back(slot);
   rig_.evaluation.FlipPass = 0;
   rig_.evaluation.PassNorthbound = 0;
-  const std::int64_t now = SchedulerNow(rig_.clock.Now(), rig_.status.ClockCorrection);
+  const std::int64_t now = CorrectedSeconds(rig_.clock.Now().seconds, rig_.status.ClockCorrection);
   for (const ScriptedPass& pass : passes_[slot]) {
     if (now < pass.los) {
       rig_.evaluation.FlipPass = pass.flip ? 1 : 0;

@@ -263,13 +263,6 @@ TEST(StatusView, GpsAndClockErrorLinesOnlyOnNewSeconds) {
 
 TEST(StatusView, CorrectedSecond) {
   UseTimeZone("UTC");
-  // --- truncation toward zero ---
-  EXPECT_EQ(CorrectedSecond(kTestSeconds, -0.6), kTestSeconds);
-  EXPECT_EQ(CorrectedSecond(kTestSeconds, 1.7), kTestSeconds + 1);
-  EXPECT_EQ(CorrectedSecond(kTestSeconds, -1.7), kTestSeconds - 1);
-  // --- an absurd correction is not applied ---
-  EXPECT_EQ(CorrectedSecond(kTestSeconds, 1e300), kTestSeconds);
-
   // --- through the paint: header and LastShownSecond ---
   {
     auto rig = ViewRig::Make();

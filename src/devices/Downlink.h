@@ -1,0 +1,169 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+#include "devices/ControlCodes.h"
+
+namespace halvik {
+
+// The kind of downlink being received: chosen from the satellite name when a capture starts,
+// it fixes everything in FamilyFacts below.
+enum class SatelliteFamily { Noaa, FengYun, SeaStar };
+
+// Where the instrument's samples and the time code lie in one HRPT minor frame. Word indices
+// count from 0 at the first frame-sync word (the format documents count from 1).
+struct HrptLayout {
+  int frameWords;                // minor-frame length in 10-bit words
+  int earthFirstWord;            // first earth-view sample of the scan line
+  int channels;                  // samples per pixel, interleaved pixel by pixel
+  int pixels;                    // pixels per scan line
+  unsigned thermalChannels;      // bit c set: channel c (from 0) is a thermal infrared channel
+  int timeCodeFirstWord;         // day count, then milliseconds of the day, in four words
+  int framesPerSecond;           // the radiometer's scan rate: one minor frame per scan line
+  std::array<int, 3> composite;  // channels (from 0) shown red, green and blue
+
+  constexpr int earthEndWord() const { return earthFirstWord + channels * pixels; }
+  // 10-bit words per second on the downlink.
+  constexpr double wordsPerSecond() const {
+    return static_cast<double>(frameWords) * framesPerSecond;
+  }
+};
+
+// NOAA, after the "NOAA KLM User's Guide", HRPT minor frame format: 11090 words; frame sync in
+// words 1-6, identification 7-8, time code 9-12, telemetry 13-22, back scan 23-52, space view
+// 53-102, TIP 104-623, the AVHRR's five channels interleaved pixel by pixel in words 751-10990,
+// and 100 auxiliary sync words to the end. Channels 3 to 5 are thermal (3.7, 10.8, 12 um). The
+// composite is the customary 2-2-4: near infrared as red and green, the inverted 10.8 um
+// channel as blue, so land is yellow-brown, sea dark and cold cloud white.
+inline constexpr HrptLayout kNoaaHrpt{11090, 750, 5, 2048, 0b11100, 8, 6, {1, 1, 3}};
+
+// FengYun 1C, after the National Satellite Meteorological Center's description of the FY-1C/D
+// CHRPT downlink (the NOAA format with twice the channels): the NOAA frame doubled to 22180 words
+// at twice the bit rate, the same header words, and the MVISR's ten channels of 2048 pixels
+// interleaved from word 1601. Channels 4 and 5 are the thermal pair (10.8, 12 um); channel 3 (3.7
+// um) is taken as its daytime, reflected-light picture. Composite as for NOAA: 2-2-4.
+inline constexpr HrptLayout kFengYunHrpt{22180, 1600, 10, 2048, 0b11000, 8, 6, {1, 1, 3}};
+
+// SeaStar, after the SeaWiFS HRPT (LAC) format of the "SeaWiFS Technical Report Series": an
+// 11090-word frame with the NOAA header words and the eight visible and near-infrared bands of
+// 1285 pixels interleaved from word 705. No thermal band. The composite is true colour:
+// 670 nm (band 6) red, 555 nm (band 5) green, 443 nm (band 2) blue.
+inline constexpr HrptLayout kSeaStarHrpt{11090, 704, 8, 1285, 0, 8, 6, {5, 4, 1}};
+
+// Where a family's two quick-look channels lie in a minor frame: word indices from the first
+// frame-sync word, sample k of a row at first + k * step.
+struct QuickLookGeometry {
+  int firstWordA;
+  int firstWordB;
+  int step;
+};
+
+// Everything that differs by family.
+struct FamilyFacts {
+  SatelliteFamily family;
+  const char* name;  // as image records name it
+  HrptLayout layout;
+  std::uint32_t syncStartCode;  // the synchronizer's acquisition mode
+  int receiverMode;             // receiver mode command number that demodulates it
+  const char* fileCode;         // capture-file code; empty: "N" and the NOAA number
+  const char* pruningPattern;   // the family's captures on disk
+  const char* postProcessor;    // started with each finished capture
+  QuickLookGeometry quickLook;
+};
+
+// Indexed by SatelliteFamily. FengYun 1C shares the NOAA frame sync, so the synchronizer's NOAA
+// mode acquires it. NOAA quick looks: earth data from word 750, five AVHRR channels per pixel,
+// channels 2 and 5.
+inline constexpr std::array<FamilyFacts, 3> kFamilies{{
+    {SatelliteFamily::Noaa,
+     "noaa",
+     kNoaaHrpt,
+     IOCTL_SYNC_START_NOAA,
+     3,
+     "",
+     "*.N*",
+     "ppnoaa.exe",
+     {751, 754, 65}},
+    {SatelliteFamily::FengYun,
+     "fengyun",
+     kFengYunHrpt,
+     IOCTL_SYNC_START_NOAA,
+     5,
+     "fy1",
+     "*.fy1",
+     "ppfy1c.exe",
+     {1602, 1604, 130}},
+    {SatelliteFamily::SeaStar,
+     "seastar",
+     kSeaStarHrpt,
+     IOCTL_SYNC_START_SEASTAR,
+     3,
+     "str",
+     "*.str",
+     "ppsea.exe",
+     {704, 708, 64}},
+}};
+
+constexpr const FamilyFacts& FactsOf(SatelliteFamily family) {
+  return kFamilies[static_cast<std::size_t>(family)];
+}
+
+// Frame length in words of a family's HRPT minor frame.
+constexpr std::int32_t FamilyFrameLength(SatelliteFamily family) {
+  return FactsOf(family).layout.frameWords;
+}
+
+inline constexpr std::int32_t kNoaaFrameWords = FamilyFrameLength(SatelliteFamily::Noaa);
+// The longest frame of any family: what every frame buffer must hold.
+inline constexpr std::int32_t kLongestFrameWords = FamilyFrameLength(SatelliteFamily::FengYun);
+
+constexpr bool FamilyTableHolds() {
+  for (std::size_t i = 0; i < kFamilies.size(); ++i) {
+    const HrptLayout& layout = kFamilies[i].layout;
+    if (static_cast<std::size_t>(kFamilies[i].family) != i) return false;
+    if (layout.frameWords > kLongestFrameWords) return false;
+    // The last 100 words of every frame carry the pseudo-noise pattern the bit error rate is
+    // counted against.
+    if (layout.earthEndWord() > layout.frameWords - 100) return false;
+  }
+  return true;
+}
+static_assert(FamilyTableHolds());
+
+// One satellite's downlink: its carrier and its family.
+struct Downlink {
+  const char* name;     // matched whole, ignoring the case of ASCII letters
+  double frequencyMHz;  // the carrier; the receiver is tuned by its whole MHz
+  SatelliteFamily family;
+};
+
+inline constexpr std::array<Downlink, 12> kDownlinks{{
+    {"noaa 9", 1707.0, SatelliteFamily::Noaa},
+    {"noaa 10", 1698.0, SatelliteFamily::Noaa},
+    {"noaa 11", 1707.0, SatelliteFamily::Noaa},
+    {"noaa 12", 1698.0, SatelliteFamily::Noaa},
+    {"noaa 13", 1707.0, SatelliteFamily::Noaa},
+    {"noaa 14", 1707.0, SatelliteFamily::Noaa},
+    {"noaa 15", 1702.5, SatelliteFamily::Noaa},
+    {"noaa 16", 1698.0, SatelliteFamily::Noaa},
+    {"orbview 2 (seastar)", 1702.5, SatelliteFamily::SeaStar},
+    {"orbview 2", 1702.5, SatelliteFamily::SeaStar},
+    {"seastar", 1702.5, SatelliteFamily::SeaStar},
+    {"fengyun 1c", 1700.5, SatelliteFamily::FengYun},
+}};
+
+// The downlink of a satellite name (first match), or nothing for a name the table does not hold.
+std::optional<Downlink> DownlinkFor(std::string_view name);
+
+// The family of a satellite, by name; unknown names are NOAA-like.
+SatelliteFamily FamilyForSatellite(std::string_view name);
+
+// The family a capture-file code ("fy1", "str", "N15", ... letter case ignored) belongs to;
+// codes of no other family are NOAA's.
+SatelliteFamily FamilyForFileCode(std::string_view code);
+
+}  // namespace halvik
