@@ -32,11 +32,10 @@ bool InMinimumElevationRange(double degrees) {
   return degrees >= 0.0 && degrees <= kMaximumMinimumElevationDeg;
 }
 
-void ClearPassFlags(SatelliteTable& table) {
-  for (SatelliteRecord& slot : table) {
-    slot.aosPending = 0;
-    slot.inPass = 0;
-  }
+// The tracking thread clears the pass flags at its next step, so every slot searches its pass
+// again from the new station.
+void ResetPasses(SatelliteTable& table) {
+  for (SatelliteRecord& slot : table) slot.update.PostPassReset();
 }
 
 void DeactivateAll(SatelliteTable& table) {
@@ -118,7 +117,7 @@ int LoadStation(ConfigContext& context) {
 
 void ReloadStation(ConfigContext& context) {
   LoadStation(context);
-  ClearPassFlags(context.table);
+  ResetPasses(context.table);
 }
 
 namespace {
@@ -285,7 +284,7 @@ void UpdateMinimumElevation(ConfigContext& context, double degrees) {
   if (!InMinimumElevationRange(degrees)) return;
   context.station.minimumElevation = degrees * kDegreesToRadians;
   SaveMinimumElevation(context);
-  ClearPassFlags(context.table);
+  ResetPasses(context.table);
 }
 
 }  // namespace halvik

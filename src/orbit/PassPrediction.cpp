@@ -1,6 +1,5 @@
 #include "orbit/PassPrediction.h"
 
-#include <atomic>
 #include <cmath>
 #include <utility>
 
@@ -28,33 +27,6 @@ constexpr int kAosSampleLimit = static_cast<int>(2 * kAosSearchSpanMinutes / kNe
 constexpr int kAosFineSampleLimit = static_cast<int>(2 * kNearStepMinutes / kAosFineStepMinutes);
 constexpr int kLosSampleLimit = static_cast<int>(kLosSearchSpanMinutes / kLosStepMinutes) + 4;
 constexpr int kMaxElevationSampleLimit = static_cast<int>(kLosSearchSpanMinutes * 60) + 120;
-
-bool SameOrbit(const ElementSet& a, const ElementSet& b) {
-  // bstar is left out: the propagator may have replaced a 0 by its estimate meanwhile.
-  return a.meanAnomaly == b.meanAnomaly && a.ascendingNode == b.ascendingNode &&
-         a.argumentOfPerigee == b.argumentOfPerigee && a.eccentricity == b.eccentricity &&
-         a.inclination == b.inclination && a.meanMotion == b.meanMotion &&
-         a.meanMotionDot == b.meanMotionDot && a.epochMinutes == b.epochMinutes;
-}
-
-// True while `slot` still holds the element set a computation started from. The user-interface
-// thread may delete or replace a satellite at any moment; results computed for the old one are
-// then dropped, and the next step of the slot starts afresh.
-bool StillHolds(const SatelliteRecord& slot, const ElementSet& elements) {
-  return slot.IsActive() && SameOrbit(slot.Elements(), elements);
-}
-
-// After storing results for `elements`: when the slot was replaced or deleted meanwhile, its pass
-// flags may now mix the old satellite's results into the new one's state; reset them, and the
-// next step of the slot searches afresh. The read-modify-write on `active` changes nothing but
-// orders the stores above before the check; the parser clears `active` with an exchange, so a
-// parse that this check misses comes wholly after those stores and clears the flags itself.
-void DropIfReplaced(SatelliteRecord& slot, const ElementSet& elements) {
-  const bool active = slot.active.fetch_or(0, std::memory_order_acq_rel) != 0;
-  if (active && SameOrbit(slot.Elements(), elements)) return;
-  slot.aosPending = 0;
-  slot.inPass = 0;
-}
 
 }  // namespace
 
@@ -247,10 +219,8 @@ void PassPredictor::FindAos(double start, int slot) {
   PassSearch search = SearchFor(slot, elements);
   const std::int64_t aos = search.FindAos(start);
   propagations_ += search.propagations();
-  if (!StillHolds(record, elements)) return;
   record.aosTime = aos;
   if (aos == -1) record.geosynchronous = 1;
-  DropIfReplaced(record, elements);
 }
 
 void PassPredictor::FindLos(double start, int slot) {
@@ -259,13 +229,14 @@ void PassPredictor::FindLos(double start, int slot) {
   PassSearch search = SearchFor(slot, elements);
   const std::int64_t los = search.FindLos(start);
   propagations_ += search.propagations();
-  if (!StillHolds(record, elements)) return;
   record.losTime = los;
   if (los == -1) record.geosynchronous = 1;
-  DropIfReplaced(record, elements);
 }
 
 void PassPredictor::PredictionStep() {
+  // Between two steps the other threads' changes of the table come in, so that within a step
+  // the slot holds one satellite throughout.
+  InstallSlotUpdates(context_.table);
   const int index = nextSlot_;
   nextSlot_ = (nextSlot_ + 1) % kSlotCount;
   SatelliteRecord& slot = context_.table[static_cast<std::size_t>(index)];
@@ -302,9 +273,8 @@ void PassPredictor::PredictionStep() {
   }
   propagations_ += search.propagations();
 
-  if (!StillHolds(slot, elements)) return;
-  const double bstar = search.elements().bstar;
-  if (bstar != elements.bstar && slot.bstar == elements.bstar) slot.bstar = bstar;
+  // The propagator's estimate of a B* of 0 stays with the set.
+  slot.bstar = search.elements().bstar;
   for (int i = 0; i < 3; ++i) {
     slot.position[i] = state.position[i];
     slot.velocity[i] = state.velocity[i];
@@ -349,7 +319,6 @@ void PassPredictor::PredictionStep() {
   slot.longitudeDeg = WholeDegrees(point.longitude);
   slot.azimuthDeg = look.azimuth * kDegreesPerRadian;
   slot.elevationDeg = look.elevation * kDegreesPerRadian;
-  DropIfReplaced(slot, elements);
 
   if (context_.schedulerEnabled != 0 && context_.scheduleAntenna) context_.scheduleAntenna();
 }
@@ -377,10 +346,7 @@ void PassPredictor::EvaluatePass(int slotIndex) {
   if (aosPending && !inPass && aosTime > 0) {
     start = TsinceOf(aosTime, epoch);
     losTime = search.FindLos(start + kLosAfterAosMinutes);
-    if (StillHolds(slot, elements)) {
-      slot.losTime = losTime;
-      DropIfReplaced(slot, elements);
-    }
+    slot.losTime = losTime;
     known = true;
   }
   if (inPass) {

@@ -180,6 +180,8 @@ void TrackingLoop::WaitTurn() {
 void TrackingLoop::ShutDown() {
   ConfigContext config{context_.dir, context_.table, context_.station, context_.messages};
   context_.tracker.TrackerSendByte(StopMotion);
+  // A list command given after the last prediction step still reaches sats.dat.
+  InstallSlotUpdates(context_.table);
   SaveSatellitesAtShutDown(config, satellitesAsRead_);
   SaveMinimumElevationAtShutDown(config, minimumElevationAsRead_);
   context_.antenna.FinalPark();

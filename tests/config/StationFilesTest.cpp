@@ -78,6 +78,7 @@ TEST(MinimumElevationFile, MissingSaveAndUpdate) {
       slot.inPass = 1;
     }
     UpdateMinimumElevation(s.context, 10.0);
+    s.Install();
     EXPECT_NEAR(s.station.minimumElevation, 10 * kRadiansPerDegree, kMicroDegree);
     EXPECT_EQ(s.dir.Read("minel.dat"), "10.000000\n");
     for (const auto& slot : s.table) {
@@ -95,6 +96,7 @@ TEST(MinimumElevationFile, MissingSaveAndUpdate) {
     UpdateMinimumElevation(s.context, 25.5);
     UpdateMinimumElevation(s.context, -1.0);
     UpdateMinimumElevation(s.context, std::nan(""));
+    s.Install();
     EXPECT_NEAR(s.station.minimumElevation, 5 * kRadiansPerDegree, kMicroDegree);
     EXPECT_EQ(s.dir.Read("minel.dat"), "5.000000\n");
     EXPECT_EQ(s.table[0].aosPending, 1);
@@ -161,6 +163,7 @@ TEST(LocationFile, LoadStation) {
     s.dir.Write("location.dat", "60.0\n25.0\n0.0\n-2\n");
     ReloadStation(s.context);
     EXPECT_DOUBLE_EQ(s.station.latitude, 60.0 * kRadiansPerDegree);
+    s.Install();
     for (const auto& slot : s.table) {
       EXPECT_EQ(slot.aosPending, 0);
       EXPECT_EQ(slot.inPass, 0);
@@ -236,6 +239,7 @@ TEST(LocationFile, UpdateLocation) {
     s.table[0].aosPending = 1;
     MapCheckCounter maps;
     UpdateLocation(s.context, ReadLocation(s.dir.path()), 52.25, -4.125, 120.0, maps.Callback());
+    s.Install();
     EXPECT_EQ(s.dir.Read("location.dat"), "52.250000\n-4.125000\n120.000000\n-1\n");
     EXPECT_DOUBLE_EQ(s.station.latitude, 52.25 * kRadiansPerDegree);
     EXPECT_DOUBLE_EQ(s.station.longitude, -4.125 * kRadiansPerDegree);
@@ -251,6 +255,7 @@ TEST(LocationFile, UpdateLocation) {
     s.table[0].aosPending = 1;
     MapCheckCounter maps;
     UpdateLocation(s.context, ReadLocation(s.dir.path()), 45.5, 10.0, 40000.0, maps.Callback());
+    s.Install();
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Height must be between 0 and 30,000 ft"));
     EXPECT_EQ(s.dir.Read("location.dat"), untidy);
     EXPECT_EQ(s.table[0].aosPending, 1);
@@ -346,6 +351,7 @@ TEST(FailedWrites, LeaveTheOldFileWholeAndSaySo) {
     BlockRewrite(s, "location.dat");
     MapCheckCounter maps;
     UpdateLocation(s.context, ReadLocation(s.dir.path()), 50.0, 10.0, 600.0, maps.Callback());
+    s.Install();
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Can't write file location.dat"));
     EXPECT_EQ(s.dir.Read("location.dat"), "45.500000\n10.000000\n600.000000\n-1\n");
     EXPECT_DOUBLE_EQ(s.station.latitude, 45.5 * kRadiansPerDegree);
