@@ -45,19 +45,14 @@ void CopyElements(const From& from, To& to) {
   to.epoch1950Minutes = from.epoch1950Minutes;
 }
 
-// An element set that one thread writes and another reads (see ElementSet for units).
-struct SharedElementSet {
-  Shared<double> meanAnomaly, ascendingNode, argumentOfPerigee, eccentricity, inclination,
-      meanMotion, meanMotionDot, meanMotionDdot, bstar, epochMinutes, epoch1950Minutes;
-};
-
 struct SatelliteRecord;
 
 // A change of one slot asked for by another thread (the user-interface commands) and installed
 // by the tracking thread between two prediction steps, so that the tracking thread is the only
 // writer of the slot. The asking side never waits: a request replaces one not yet installed.
-// Its sequence number is odd while a request is being written; the installing side leaves a
-// request it caught half written for its next step.
+// Its sequence number is odd while a request is being written, and every field is written with
+// release and read with acquire, so the installing side can tell a request it caught half
+// written from a whole one; it leaves the former for its next step.
 class SlotUpdate {
  public:
   // One asking thread: the slot is to hold the satellite `name` with `elements`, or to be
@@ -69,8 +64,8 @@ class SlotUpdate {
 
   // The asking thread: whether a request of its own is not yet installed, and what it asks.
   bool Pending() const;
-  bool PendingLoad() const { return load_ != 0; }
-  std::string PendingName() const { return name_.Get(); }
+  bool PendingLoad() const { return load_.load(std::memory_order_relaxed) != 0; }
+  std::string PendingName() const;
 
  private:
   friend void InstallSlotUpdates(SatelliteRecord& slot);
@@ -79,9 +74,9 @@ class SlotUpdate {
   std::atomic<std::uint32_t> sequence_{0};   // written by the asking thread
   std::atomic<std::uint32_t> installed_{0};  // the sequence last installed
   std::atomic<std::int32_t> passReset_{0};
-  Shared<std::int32_t> load_;  // 1: load the satellite below; 0: empty the slot
-  SharedName<kNameCapacity> name_;
-  SharedElementSet elements_;
+  std::atomic<std::int32_t> load_{0};  // 1: load the satellite below; 0: empty the slot
+  std::array<std::atomic<char>, kNameCapacity> name_{};
+  std::array<std::atomic<double>, sizeof(ElementSet) / sizeof(double)> elements_{};
 };
 
 // One slot of the satellite table. Every field may be read by another thread while it is
