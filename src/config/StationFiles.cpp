@@ -100,7 +100,7 @@ LocationLines ReadLocationLines(const std::filesystem::path& dir) {
 
 }  // namespace
 
-int LoadStation(ConfigContext& context) {
+bool LoadStation(ConfigContext& context) {
   LocationLines lines = ReadLocationLines(context.dir);
   if (!lines.found) {
     context.messages.Show("Can't find file location.dat");
@@ -108,11 +108,11 @@ int LoadStation(ConfigContext& context) {
     std::error_code ignored;
     std::filesystem::remove(context.dir / kWorldMapFile, ignored);
     std::filesystem::remove(context.dir / kZoomMapFile, ignored);
-    return 1;
+    return false;
   }
   SetStation(context.station, lines.line[0].value_or(""), lines.line[1].value_or(""),
              lines.line[2].value_or(""));
-  return 0;
+  return true;
 }
 
 void ReloadStation(ConfigContext& context) {

@@ -32,10 +32,10 @@ inline constexpr double kRadiansToDegrees = 57.29577951308232;
 inline constexpr double kDefaultMinimumElevationDeg = 5.0;
 inline constexpr double kMaximumMinimumElevationDeg = 25.0;
 
-// Reads location.dat into the station. Returns 0 when the file was read; 1 when it is missing,
+// Reads location.dat into the station. True when the file was read; false when it is missing,
 // after "Can't find file location.dat", with the station at latitude 0, longitude 0, height 0
 // and the legacy map images world.map and zoom.map deleted.
-int LoadStation(ConfigContext& context);
+bool LoadStation(ConfigContext& context);
 
 // LoadStation, then has the tracking thread clear aosPending and inPass of all six slots at its
 // next step, so that every slot searches its pass again for the new station.

@@ -28,6 +28,12 @@ constexpr int kAosFineSampleLimit = static_cast<int>(2 * kNearStepMinutes / kAos
 constexpr int kLosSampleLimit = static_cast<int>(kLosSearchSpanMinutes / kLosStepMinutes) + 4;
 constexpr int kMaxElevationSampleLimit = static_cast<int>(kLosSearchSpanMinutes * 60) + 120;
 
+// A time a search found, when it can be stored.
+std::optional<std::int64_t> Found(double tsince, double epochMinutes) {
+  const std::int64_t stored = StoredTime(tsince, epochMinutes);
+  return stored > 0 ? std::optional<std::int64_t>(stored) : std::nullopt;
+}
+
 }  // namespace
 
 bool IsGeosynchronous(double meanMotion) {
@@ -40,6 +46,10 @@ std::int64_t StoredTime(double tsince, double epochMinutes) {
   // conversion defined and lies far beyond any element set's reach.
   if (!(seconds >= 1.0 && seconds < kLatestStoredTime)) return 0;
   return static_cast<std::int64_t>(seconds);
+}
+
+std::int64_t SlotTime(const std::optional<std::int64_t>& found, bool geosynchronous) {
+  return geosynchronous ? -1 : found.value_or(0);
 }
 
 double TsinceOf(std::int64_t storedTime, double epochMinutes) {
@@ -90,8 +100,7 @@ SubSatellitePoint PassSearch::SubSatellite(double tsince) const {
   return ComputeSubSatellitePoint(tsince, elements_.epoch1950Minutes, state_.position);
 }
 
-std::int64_t PassSearch::FindAos(double start) {
-  if (IsGeosynchronous(elements_.meanMotion)) return -1;
+std::optional<std::int64_t> PassSearch::FindAos(double start) {
   double x = start;
   double step = 0;
   for (int samples = 0; x - start <= kAosSearchSpanMinutes && samples < kAosSampleLimit;
@@ -104,10 +113,10 @@ std::int64_t PassSearch::FindAos(double start) {
         // Second by second from there to the rise.
         for (int fine = 0; x - start <= kAosSearchSpanMinutes && fine < kAosFineSampleLimit;
              ++fine) {
-          if (Look(x).elevation > minimumElevation_) return StoredTime(x, elements_.epochMinutes);
+          if (Look(x).elevation > minimumElevation_) return Found(x, elements_.epochMinutes);
           x += kAosFineStepMinutes;
         }
-        return 0;
+        return std::nullopt;
       }
       // After a 10-minute step the approach is repeated in 1-minute steps.
       x += kNearStepMinutes;
@@ -116,26 +125,25 @@ std::int64_t PassSearch::FindAos(double start) {
     step = elevation < kFarBelowHorizon ? kFarStepMinutes : kNearStepMinutes;
     x += step;
   }
-  return 0;
+  return std::nullopt;
 }
 
-std::int64_t PassSearch::FindLos(double start) {
-  if (IsGeosynchronous(elements_.meanMotion)) return -1;
+std::optional<std::int64_t> PassSearch::FindLos(double start) {
   double b = start;
   for (int samples = 0; samples < kLosSampleLimit; ++samples) {
     if (Look(b).elevation < minimumElevation_) {
       const double coarse = b;
       b -= kLosStepMinutes;
       for (int i = 0; i < kLosFineStepLimit; ++i) {
-        if (Look(b).elevation < minimumElevation_) return StoredTime(b, elements_.epochMinutes);
+        if (Look(b).elevation < minimumElevation_) return Found(b, elements_.epochMinutes);
         b += kLosFineStepMinutes;
       }
-      return StoredTime(coarse, elements_.epochMinutes);
+      return Found(coarse, elements_.epochMinutes);
     }
     b += kLosStepMinutes;
-    if (b - start > kLosSearchSpanMinutes) return 0;
+    if (b - start > kLosSearchSpanMinutes) return std::nullopt;
   }
-  return 0;
+  return std::nullopt;
 }
 
 PassSearch::Shape PassSearch::EvaluateShape(double start, double end) {
@@ -166,16 +174,16 @@ PassTimes FindNextPass(const ElementSet& elements, const StationConfig& station,
     pass.inProgress = true;
     pass.aosTime = StoredTime(startTsince, epoch);
     aos = startTsince;
-    pass.losTime = search.FindLos(startTsince);
+    pass.losTime = search.FindLos(startTsince).value_or(0);
   } else {
-    pass.aosTime = search.FindAos(startTsince);
-    if (pass.aosTime <= 0) {
-      pass.aosTime = 0;
+    const std::optional<std::int64_t> found = search.FindAos(startTsince);
+    if (!found) {
       pass.propagations = search.propagations();
       return pass;
     }
+    pass.aosTime = *found;
     aos = TsinceOf(pass.aosTime, epoch);
-    pass.losTime = search.FindLos(aos + kLosAfterAosMinutes);
+    pass.losTime = search.FindLos(aos + kLosAfterAosMinutes).value_or(0);
   }
   pass.found = true;
   pass.aosAzimuth = search.Look(aos).azimuth;
@@ -217,20 +225,22 @@ void PassPredictor::FindAos(double start, int slot) {
   SatelliteRecord& record = context_.table[static_cast<std::size_t>(slot)];
   const ElementSet elements = record.Elements();
   PassSearch search = SearchFor(slot, elements);
-  const std::int64_t aos = search.FindAos(start);
+  const bool geosynchronous = IsGeosynchronous(elements.meanMotion);
+  const std::optional<std::int64_t> aos = geosynchronous ? std::nullopt : search.FindAos(start);
   propagations_ += search.propagations();
-  record.aosTime = aos;
-  if (aos == -1) record.geosynchronous = 1;
+  record.aosTime = SlotTime(aos, geosynchronous);
+  if (geosynchronous) record.geosynchronous = 1;
 }
 
 void PassPredictor::FindLos(double start, int slot) {
   SatelliteRecord& record = context_.table[static_cast<std::size_t>(slot)];
   const ElementSet elements = record.Elements();
   PassSearch search = SearchFor(slot, elements);
-  const std::int64_t los = search.FindLos(start);
+  const bool geosynchronous = IsGeosynchronous(elements.meanMotion);
+  const std::optional<std::int64_t> los = geosynchronous ? std::nullopt : search.FindLos(start);
   propagations_ += search.propagations();
-  record.losTime = los;
-  if (los == -1) record.geosynchronous = 1;
+  record.losTime = SlotTime(los, geosynchronous);
+  if (geosynchronous) record.geosynchronous = 1;
 }
 
 void PassPredictor::PredictionStep() {
@@ -253,7 +263,8 @@ void PassPredictor::PredictionStep() {
 
   // The pass searches run on the search's own copy; the slot gets only their results.
   enum class Search { None, Aos, Los } ran = Search::None;
-  std::int64_t found = 0;
+  std::optional<std::int64_t> found;
+  const bool geosynchronous = IsGeosynchronous(elements.meanMotion);
   const bool aosPending = slot.aosPending != 0;
   const bool inPass = slot.inPass != 0;
   // Both flags set means "up, but no LOS within a day"; once such a satellite is down, its next
@@ -265,10 +276,10 @@ void PassPredictor::PredictionStep() {
   if (beyondHorizon) {
     ran = Search::None;
   } else if (e < minimum && (!aosPending || inPass)) {
-    found = search.FindAos(tsince);
+    if (!geosynchronous) found = search.FindAos(tsince);
     ran = Search::Aos;
   } else if (e > minimum && !inPass) {
-    found = search.FindLos(tsince);
+    if (!geosynchronous) found = search.FindLos(tsince);
     ran = Search::Los;
   }
   propagations_ += search.propagations();
@@ -287,9 +298,9 @@ void PassPredictor::PredictionStep() {
   slot.lookAngles[2] = look.range;
 
   if (ran == Search::Aos) {
-    slot.aosTime = found;
-    if (found == -1) slot.geosynchronous = 1;
-    if (found > 0) {
+    slot.aosTime = SlotTime(found, geosynchronous);
+    if (geosynchronous) slot.geosynchronous = 1;
+    if (found) {
       slot.inPass = 0;
       slot.aosPending = 1;
     } else if (aosPending && inPass) {
@@ -297,9 +308,9 @@ void PassPredictor::PredictionStep() {
       slot.inPass = 0;
     }
   } else if (ran == Search::Los) {
-    slot.losTime = found;
-    if (found == -1) slot.geosynchronous = 1;
-    if (found > 0) {
+    slot.losTime = SlotTime(found, geosynchronous);
+    if (geosynchronous) slot.geosynchronous = 1;
+    if (found) {
       slot.aosPending = 0;
       slot.inPass = 1;
     } else {
@@ -345,7 +356,8 @@ void PassPredictor::EvaluatePass(int slotIndex) {
   // whose end a search from its (old) AOS could renew.
   if (aosPending && !inPass && aosTime > 0) {
     start = TsinceOf(aosTime, epoch);
-    losTime = search.FindLos(start + kLosAfterAosMinutes);
+    losTime = SlotTime(search.FindLos(start + kLosAfterAosMinutes),
+                       IsGeosynchronous(elements.meanMotion));
     slot.losTime = losTime;
     known = true;
   }

@@ -97,7 +97,7 @@ bool TrackingLoop::StartUp() {
   context_.gps.GpsReadPosition();
 
   for (SatelliteRecord& slot : context_.table) slot.active.store(0, std::memory_order_release);
-  if (LoadStation(config) == 1) {
+  if (!LoadStation(config)) {
     // The reload reads the file again (so its message shows a second time) and makes every
     // slot search its pass for the fallback position.
     ReloadStation(config);

@@ -109,7 +109,7 @@ TEST(LocationFile, LoadStation) {
   {
     StationUnderTest s;
     s.dir.Write("location.dat", "45.500000\r\n10.000000 east\r\n600.000000\r\n-1\r\n");
-    EXPECT_EQ(LoadStation(s.context), 0);
+    EXPECT_TRUE(LoadStation(s.context));
     StationConfig expected;
     SetStation(expected, "45.5", "10", "600");
     EXPECT_DOUBLE_EQ(s.station.latitude, 45.5 * kRadiansPerDegree);
@@ -124,7 +124,7 @@ TEST(LocationFile, LoadStation) {
   {
     StationUnderTest s;
     s.dir.Write("location.dat", "-33.9\n");
-    EXPECT_EQ(LoadStation(s.context), 0);
+    EXPECT_TRUE(LoadStation(s.context));
     EXPECT_DOUBLE_EQ(s.station.latitude, -33.9 * kRadiansPerDegree);
     EXPECT_EQ(s.station.longitude, 0.0);
     EXPECT_EQ(s.station.height, 0.0);
@@ -138,7 +138,7 @@ TEST(LocationFile, LoadStation) {
     s.station.latitude = 1.0;
     s.station.longitude = 1.0;
     s.station.height = 1.0;
-    EXPECT_EQ(LoadStation(s.context), 1);
+    EXPECT_FALSE(LoadStation(s.context));
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Can't find file location.dat"));
     EXPECT_EQ(s.station.latitude, 0.0);
     EXPECT_EQ(s.station.longitude, 0.0);
@@ -149,7 +149,7 @@ TEST(LocationFile, LoadStation) {
     EXPECT_FALSE(std::filesystem::exists(s.dir.path() / "zoom.map"));
     EXPECT_TRUE(std::filesystem::exists(s.dir.path() / "map.dat"));
     // No map images to delete is no failure.
-    EXPECT_EQ(LoadStation(s.context), 1);
+    EXPECT_FALSE(LoadStation(s.context));
     EXPECT_EQ(s.messages.Count("Can't find file location.dat"), 2u);
   }
   // --- reload: the station anew and every slot's pass state cleared ---

@@ -172,7 +172,7 @@ TEST(PassSearch, AosBetweenTwoOneMinuteSamples) {
     ASSERT_GT(Elevation(noaa15, f.station, rise - lead), -0.35);
     Sgp4Cache cache;
     PassSearch search(noaa15, f.station, cache);
-    const std::int64_t aos = search.FindAos(rise - lead);
+    const std::int64_t aos = search.FindAos(rise - lead).value_or(0);
     const double riseSeconds = (rise + noaa15.epochMinutes) * 60;
     EXPECT_GE(aos, std::floor(riseSeconds - 0.1)) << lead;
     EXPECT_LE(aos, riseSeconds + 1.0) << lead;
@@ -191,7 +191,7 @@ TEST(PassSearch, GivesUpOnASatelliteThatNeverRises) {
   ASSERT_EQ(ParseElementSet("HETE-2", kHete2Line1, kHete2Line2, slot), kElementsOk);
   Sgp4Cache cache;
   PassSearch search(slot.Elements(), station, cache);
-  EXPECT_EQ(search.FindAos(0.0), 0);
+  EXPECT_EQ(search.FindAos(0.0), std::nullopt);
   EXPECT_LE(search.propagations(), static_cast<std::int64_t>(kAosSearchSpanMinutes / 10) + 2);
 
   // From the equator the same search finds its passes.
@@ -214,8 +214,8 @@ TEST(PassSearch, EndsWhereAStepNoLongerMovesTheTime) {
     SCOPED_TRACE(start);
     Sgp4Cache cache;
     PassSearch search(far, station, cache);
-    EXPECT_EQ(search.FindAos(start), 0);
-    EXPECT_EQ(search.FindLos(start), 0);
+    EXPECT_EQ(search.FindAos(start), std::nullopt);
+    EXPECT_EQ(search.FindLos(start), std::nullopt);
     // Each loop stops at its count: a day of 1-minute, then of half-minute samples.
     EXPECT_LE(search.propagations(), 2 * 2880 + 4 + 120 + 2880 + 4 + 100);
     const PassTimes pass = FindNextPass(far, station, start);
@@ -225,7 +225,7 @@ TEST(PassSearch, EndsWhereAStepNoLongerMovesTheTime) {
 
 TEST(PassSearch, UpForMoreThanADay) {
   // A satellite of 0.00439 rad/min, just faster than the Earth turns, is not geosynchronous
-  // for the test but stays up for days: FindLos gives up after 1440 minutes with 0.
+  // for the test but stays up for days: FindLos gives up after 1440 minutes, losTime 0.
   Fixture f("0", "0", 5.0);
   SatelliteRecord& slot = f.Load(0, kGoes12Line1, kGoes12Line2);
   ElementSet e = slot.Elements();
