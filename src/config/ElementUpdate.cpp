@@ -79,13 +79,12 @@ std::string CatalogueNumber(const std::string& line1) {
 // The set's epoch in minutes since 1970 when the station's parse takes it; else its message.
 std::optional<double> ParsedEpoch(const std::string& name, const std::string& line1,
                                   const std::string& line2, std::string& error) {
-  SatelliteRecord scratch;
-  int code = ParseElementSet(name, line1, line2, scratch);
-  if (code != kElementsOk) {
-    error = ElementSetMessage(code);
+  const ParsedSatellite parsed = ParseElementSet(name, line1, line2);
+  if (!parsed.ok()) {
+    error = ElementSetMessage(parsed.code);
     return std::nullopt;
   }
-  return scratch.epochMinutes.load();
+  return parsed.elements.epochMinutes;
 }
 
 std::vector<FileItem> ReadItems(const std::vector<std::string>& lines) {
@@ -253,20 +252,15 @@ int ReloadElementSets(ConfigContext& context) {
   int reloaded = 0;
   for (SatelliteRecord& slot : context.table) {
     if (!slot.IsActive()) continue;
-    const std::string name = slot.name.Get();
-    // A trial parse first: a set that fails must not empty the slot that flies the old one.
-    SatelliteRecord scratch;
-    int code = FindElementSet(elements, name, scratch);
-    if (code != kElementsOk) {
-      context.messages.Show(ElementSetMessage(code));
+    // A set that fails must not empty the slot that flies the old one.
+    const ParsedSatellite parsed = FindElementSet(elements, slot.name.Get());
+    if (!parsed.ok()) {
+      context.messages.Show(ElementSetMessage(parsed.code));
       continue;
     }
-    if (scratch.epochMinutes.load() == slot.epochMinutes.load()) continue;
-    // elements.dat is only ever replaced by a rename, so this second read sees the same file or
-    // a newer whole one.
-    code = FindElementSet(elements, name, slot);
-    if (code != kElementsOk) context.messages.Show(ElementSetMessage(code));
-    if (code == kElementsOk) ++reloaded;
+    if (parsed.elements.epochMinutes == slot.epochMinutes.load()) continue;
+    slot.Install(parsed.name, parsed.elements);
+    ++reloaded;
   }
   return reloaded;
 }

@@ -5,10 +5,13 @@
 
 namespace halvik {
 
+// Both commands decide on the table as their own requests will leave it: the tracking thread
+// installs a request at its next prediction step, and a second command may come before that.
+
 void AddSatellite(ConfigContext& context, std::string_view name) {
   SatelliteRecord* freeSlot = nullptr;
   for (SatelliteRecord& slot : context.table) {
-    if (!slot.IsActive()) {
+    if (!slot.WillBeActive()) {
       freeSlot = &slot;
       break;
     }
@@ -18,27 +21,24 @@ void AddSatellite(ConfigContext& context, std::string_view name) {
     return;
   }
   for (const SatelliteRecord& slot : context.table) {
-    if (slot.IsActive() && EqualsIgnoreCase(slot.name.Get(), name)) {
+    if (slot.WillBeActive() && EqualsIgnoreCase(slot.WillHoldName(), name)) {
       context.messages.Show("Duplicate Satelite Names Not Permitted");
       return;
     }
   }
-  // The tracking thread skips the inactive slot while the parser fills it; the parser sets
-  // `active` as its last store.
-  int code = FindElementSet(context.dir / "elements.dat", name, *freeSlot);
-  if (code != kElementsOk) context.messages.Show(ElementSetMessage(code));
+  const ParsedSatellite parsed = FindElementSet(context.dir / "elements.dat", name);
+  if (!parsed.ok()) {
+    context.messages.Show(ElementSetMessage(parsed.code));
+    return;
+  }
+  freeSlot->update.PostLoad(parsed.name, parsed.elements);
 }
 
 void DeleteSatellite(ConfigContext& context, std::string_view name) {
   bool deleted = false;
   for (SatelliteRecord& slot : context.table) {
-    if (!slot.IsActive() || !EqualsIgnoreCase(slot.name.Get(), name)) continue;
-    // `active` first, so the tracking thread stops reading the slot before its pass state goes.
-    slot.active.store(0, std::memory_order_release);
-    slot.aosPending = 0;
-    slot.inPass = 0;
-    slot.aosTime = 0;
-    slot.losTime = 0;
+    if (!slot.WillBeActive() || !EqualsIgnoreCase(slot.WillHoldName(), name)) continue;
+    slot.update.PostEmpty();
     deleted = true;
   }
   if (!deleted) context.messages.Show("Can't delete satellite");

@@ -32,11 +32,10 @@ bool InMinimumElevationRange(double degrees) {
   return degrees >= 0.0 && degrees <= kMaximumMinimumElevationDeg;
 }
 
-void ClearPassFlags(SatelliteTable& table) {
-  for (SatelliteRecord& slot : table) {
-    slot.aosPending = 0;
-    slot.inPass = 0;
-  }
+// The tracking thread clears the pass flags at its next step, so every slot searches its pass
+// again from the new station.
+void ResetPasses(SatelliteTable& table) {
+  for (SatelliteRecord& slot : table) slot.update.PostPassReset();
 }
 
 void DeactivateAll(SatelliteTable& table) {
@@ -101,7 +100,7 @@ LocationLines ReadLocationLines(const std::filesystem::path& dir) {
 
 }  // namespace
 
-int LoadStation(ConfigContext& context) {
+bool LoadStation(ConfigContext& context) {
   LocationLines lines = ReadLocationLines(context.dir);
   if (!lines.found) {
     context.messages.Show("Can't find file location.dat");
@@ -109,16 +108,16 @@ int LoadStation(ConfigContext& context) {
     std::error_code ignored;
     std::filesystem::remove(context.dir / kWorldMapFile, ignored);
     std::filesystem::remove(context.dir / kZoomMapFile, ignored);
-    return 1;
+    return false;
   }
   SetStation(context.station, lines.line[0].value_or(""), lines.line[1].value_or(""),
              lines.line[2].value_or(""));
-  return 0;
+  return true;
 }
 
 void ReloadStation(ConfigContext& context) {
   LoadStation(context);
-  ClearPassFlags(context.table);
+  ResetPasses(context.table);
 }
 
 namespace {
@@ -289,7 +288,7 @@ void UpdateMinimumElevation(ConfigContext& context, double degrees) {
   if (!InMinimumElevationRange(degrees)) return;
   context.station.minimumElevation = Radians(degrees);
   SaveMinimumElevation(context);
-  ClearPassFlags(context.table);
+  ResetPasses(context.table);
 }
 
 }  // namespace halvik

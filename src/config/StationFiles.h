@@ -19,7 +19,8 @@ namespace halvik {
 
 // What the configuration operations work on. The table and the station are read by the tracking
 // thread while the user-interface thread changes them; every field is a shared value and the
-// slots follow the active-flag protocol (readers test IsActive() first).
+// slots follow the active-flag protocol (readers test IsActive() first). The user-interface
+// thread changes a slot only through its update request (SatelliteRecord::update).
 struct ConfigContext {
   std::filesystem::path dir;
   SatelliteTable& table;
@@ -30,13 +31,13 @@ struct ConfigContext {
 inline constexpr double kDefaultMinimumElevationDeg = 5.0;
 inline constexpr double kMaximumMinimumElevationDeg = 25.0;
 
-// Reads location.dat into the station. Returns 0 when the file was read; 1 when it is missing,
+// Reads location.dat into the station. True when the file was read; false when it is missing,
 // after "Can't find file location.dat", with the station at latitude 0, longitude 0, height 0
 // and the legacy map images world.map and zoom.map deleted.
-int LoadStation(ConfigContext& context);
+bool LoadStation(ConfigContext& context);
 
-// LoadStation, then clears aosPending and inPass of all six slots so that every slot searches
-// its pass again for the new station.
+// LoadStation, then has the tracking thread clear aosPending and inPass of all six slots at its
+// next step, so that every slot searches its pass again for the new station.
 void ReloadStation(ConfigContext& context);
 
 // Reads minel.dat: a value from 0 to 25 degrees is taken, anything else gives 5 degrees; a
@@ -116,7 +117,7 @@ void UpdateLocation(ConfigContext& context, const LocationValues& old, double la
                     const std::function<void()>& checkMapFiles);
 
 // The Minimum Elevation command: a value from 0 to 25 degrees is taken and saved, and every slot
-// searches its pass again; anything else changes nothing.
+// searches its pass again from the tracking thread's next step; anything else changes nothing.
 void UpdateMinimumElevation(ConfigContext& context, double degrees);
 
 }  // namespace halvik

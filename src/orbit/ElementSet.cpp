@@ -1,6 +1,5 @@
 #include "orbit/ElementSet.h"
 
-#include <atomic>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -104,20 +103,17 @@ std::string_view TrimNameLine(std::string_view line) {
   return line.substr(0, length);
 }
 
-void ClearSlot(SatelliteRecord& slot) {
-  // An exchange rather than a store: it orders this parse after a prediction step's results
-  // that were stored before the step last checked the slot (see the pass prediction).
-  slot.active.exchange(0, std::memory_order_acq_rel);
-  slot.name.Clear();
-  slot.aosTime = 0;
-  slot.losTime = 0;
-  slot.aosPending = 0;
-  slot.inPass = 0;
-  slot.geosynchronous = 0;
-  slot.latitudeDeg = 0;
-  slot.longitudeDeg = 0;
-  slot.azimuthDeg = 0.0;
-  slot.elevationDeg = 0.0;
+ParsedSatellite Failure(int code) {
+  return {code, {}, {}};
+}
+
+int InstallParsed(const ParsedSatellite& parsed, SatelliteRecord& slot) {
+  if (parsed.ok()) {
+    slot.Install(parsed.name, parsed.elements);
+  } else if (parsed.code != kElementsFileMissing && parsed.code != kSatelliteNotFound) {
+    slot.Clear();
+  }
+  return parsed.code;
 }
 
 // Days since 1950 January 0.0, or nothing when the field is not a two-digit year and a day of
@@ -161,17 +157,17 @@ const char* ElementSetMessage(int code) {
   }
 }
 
-int ParseElementSet(std::string_view name, std::string_view line1, std::string_view line2,
-                    SatelliteRecord& slot) {
-  ClearSlot(slot);
+ParsedSatellite ParseElementSet(std::string_view name, std::string_view line1,
+                                std::string_view line2) {
+  if (line1.empty() || line1[0] != '1') return Failure(kLine1StartError);
+  if (line1.size() != kElementLineLength) return Failure(kLine1LengthError);
+  if (line2.empty() || line2[0] != '2') return Failure(kLine2StartError);
+  if (line2.size() != kElementLineLength) return Failure(kLine2LengthError);
+  if (!ChecksumMatches(line1) || !ChecksumMatches(line2)) return Failure(kChecksumError);
 
-  if (line1.empty() || line1[0] != '1') return kLine1StartError;
-  if (line1.size() != kElementLineLength) return kLine1LengthError;
-  if (line2.empty() || line2[0] != '2') return kLine2StartError;
-  if (line2.size() != kElementLineLength) return kLine2LengthError;
-  if (!ChecksumMatches(line1) || !ChecksumMatches(line2)) return kChecksumError;
-
-  ElementSet e;
+  // A name is at most 23 characters; FindElementSet never passes a longer one (see there).
+  ParsedSatellite parsed{kElementsOk, std::string(name), {}};
+  ElementSet& e = parsed.elements;
 
   // Blanks inside the epoch (a day of year written with leading blanks) read as zeros.
   std::string epochText(ColumnText(line1, kEpochColumns));
@@ -179,7 +175,7 @@ int ParseElementSet(std::string_view name, std::string_view line1, std::string_v
     if (ch == ' ') ch = '0';
   }
   const std::optional<double> days = EpochDaysSince1950(ParseDouble(epochText));
-  if (!days) return kLine1FieldError;
+  if (!days) return Failure(kLine1FieldError);
   e.epoch1950Minutes = *days * kMinutesPerDay;
   e.epochMinutes = e.epoch1950Minutes - kDaysFrom1950To1970 * kMinutesPerDay;
 
@@ -198,30 +194,24 @@ int ParseElementSet(std::string_view name, std::string_view line1, std::string_v
   e.meanAnomaly = FieldValue(line2, kMeanAnomalyColumns) * kRadiansPerDegree;
   e.meanMotion = FieldValue(line2, kMeanMotionColumns) * kMinutesPerDay * perMinute2;
   // "inf" and "nan" fit in a field's columns; no orbit can be computed from them.
-  if (!std::isfinite(e.meanMotionDot + e.meanMotionDdot + e.bstar)) return kLine1FieldError;
+  if (!std::isfinite(e.meanMotionDot + e.meanMotionDdot + e.bstar)) {
+    return Failure(kLine1FieldError);
+  }
   if (!std::isfinite(e.inclination + e.ascendingNode + e.eccentricity + e.argumentOfPerigee +
                      e.meanAnomaly + e.meanMotion)) {
-    return kLine2FieldError;
+    return Failure(kLine2FieldError);
   }
-
-  slot.StoreElements(e);
-  // A name is at most 23 characters; FindElementSet never passes a longer one (see there).
-  slot.name.Set(name);
-  slot.aosPending = 0;
-  slot.inPass = 0;
-  slot.aosTime = 0;
-  slot.losTime = 0;
-  slot.active.store(1, std::memory_order_release);
-  return kElementsOk;
+  return parsed;
 }
 
-int FindElementSet(const std::filesystem::path& elementsFile, std::string_view name,
-                   SatelliteRecord& slot) {
+ParsedSatellite FindElementSet(const std::filesystem::path& elementsFile, std::string_view name) {
   LineReader reader(elementsFile);
-  if (!reader.ok()) return kElementsFileMissing;
+  if (!reader.ok()) return Failure(kElementsFileMissing);
   // A slot's name ends at its first NUL: a name holding one would load as another (or an
   // empty) name, so it is in no entry; nor is the empty name, which a blank line would match.
-  if (name.empty() || name.find('\0') != std::string_view::npos) return kSatelliteNotFound;
+  if (name.empty() || name.find('\0') != std::string_view::npos) {
+    return Failure(kSatelliteNotFound);
+  }
   while (auto line = reader.Next()) {
     std::string_view candidate = TrimNameLine(*line);
     // A name line longer than the record's 23 characters is never a match: a cut name would be
@@ -232,9 +222,19 @@ int FindElementSet(const std::filesystem::path& elementsFile, std::string_view n
     std::string matched(candidate);
     std::string line1 = reader.Next().value_or(std::string());
     std::string line2 = reader.Next().value_or(std::string());
-    return ParseElementSet(matched, line1, line2, slot);
+    return ParseElementSet(matched, line1, line2);
   }
-  return kSatelliteNotFound;
+  return Failure(kSatelliteNotFound);
+}
+
+int ParseElementSet(std::string_view name, std::string_view line1, std::string_view line2,
+                    SatelliteRecord& slot) {
+  return InstallParsed(ParseElementSet(name, line1, line2), slot);
+}
+
+int FindElementSet(const std::filesystem::path& elementsFile, std::string_view name,
+                   SatelliteRecord& slot) {
+  return InstallParsed(FindElementSet(elementsFile, name), slot);
 }
 
 }  // namespace halvik

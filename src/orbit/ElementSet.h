@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "orbit/SatelliteTable.h"
@@ -26,13 +27,27 @@ enum ElementSetResult : int {
 // The message every caller shows for a result code ("" for success).
 const char* ElementSetMessage(int code);
 
-// Checks two element lines and loads them into `slot` under `name`. Clears the slot first and
-// sets `active` last (release), so a reader that sees the slot active sees it whole.
-int ParseElementSet(std::string_view name, std::string_view line1, std::string_view line2,
-                    SatelliteRecord& slot);
+// What the parser makes of a name and two element lines: a result code and, when it is
+// kElementsOk, the satellite ready to be installed into a slot.
+struct ParsedSatellite {
+  int code = kElementsOk;
+  std::string name;
+  ElementSet elements;
+  bool ok() const { return code == kElementsOk; }
+};
+
+// Checks two element lines and reads the satellite `name` from them; touches no slot.
+ParsedSatellite ParseElementSet(std::string_view name, std::string_view line1,
+                                std::string_view line2);
 
 // Looks `name` up (ASCII case ignored, trailing blanks of name lines trimmed) in the element
-// file and parses the two lines after the matching name line into `slot`.
+// file and parses the two lines after the matching name line.
+ParsedSatellite FindElementSet(const std::filesystem::path& elementsFile, std::string_view name);
+
+// For the thread that owns `slot`: the above, installed into the slot. A parse failure leaves
+// the slot cleared; a missing file or name leaves it untouched.
+int ParseElementSet(std::string_view name, std::string_view line1, std::string_view line2,
+                    SatelliteRecord& slot);
 int FindElementSet(const std::filesystem::path& elementsFile, std::string_view name,
                    SatelliteRecord& slot);
 

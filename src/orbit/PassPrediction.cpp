@@ -1,6 +1,5 @@
 #include "orbit/PassPrediction.h"
 
-#include <atomic>
 #include <cmath>
 #include <utility>
 
@@ -29,31 +28,10 @@ constexpr int kAosFineSampleLimit = static_cast<int>(2 * kNearStepMinutes / kAos
 constexpr int kLosSampleLimit = static_cast<int>(kLosSearchSpanMinutes / kLosStepMinutes) + 4;
 constexpr int kMaxElevationSampleLimit = static_cast<int>(kLosSearchSpanMinutes * 60) + 120;
 
-bool SameOrbit(const ElementSet& a, const ElementSet& b) {
-  // bstar is left out: the propagator may have replaced a 0 by its estimate meanwhile.
-  return a.meanAnomaly == b.meanAnomaly && a.ascendingNode == b.ascendingNode &&
-         a.argumentOfPerigee == b.argumentOfPerigee && a.eccentricity == b.eccentricity &&
-         a.inclination == b.inclination && a.meanMotion == b.meanMotion &&
-         a.meanMotionDot == b.meanMotionDot && a.epochMinutes == b.epochMinutes;
-}
-
-// True while `slot` still holds the element set a computation started from. The user-interface
-// thread may delete or replace a satellite at any moment; results computed for the old one are
-// then dropped, and the next step of the slot starts afresh.
-bool StillHolds(const SatelliteRecord& slot, const ElementSet& elements) {
-  return slot.IsActive() && SameOrbit(slot.Elements(), elements);
-}
-
-// After storing results for `elements`: when the slot was replaced or deleted meanwhile, its pass
-// flags may now mix the old satellite's results into the new one's state; reset them, and the
-// next step of the slot searches afresh. The read-modify-write on `active` changes nothing but
-// orders the stores above before the check; the parser clears `active` with an exchange, so a
-// parse that this check misses comes wholly after those stores and clears the flags itself.
-void DropIfReplaced(SatelliteRecord& slot, const ElementSet& elements) {
-  const bool active = slot.active.fetch_or(0, std::memory_order_acq_rel) != 0;
-  if (active && SameOrbit(slot.Elements(), elements)) return;
-  slot.aosPending = 0;
-  slot.inPass = 0;
+// A time a search found, when it can be stored.
+std::optional<std::int64_t> Found(double tsince, double epochMinutes) {
+  const std::int64_t stored = StoredTime(tsince, epochMinutes);
+  return stored > 0 ? std::optional<std::int64_t>(stored) : std::nullopt;
 }
 
 }  // namespace
@@ -68,6 +46,10 @@ std::int64_t StoredTime(double tsince, double epochMinutes) {
   // conversion defined and lies far beyond any element set's reach.
   if (!(seconds >= 1.0 && seconds < kLatestStoredTime)) return 0;
   return static_cast<std::int64_t>(seconds);
+}
+
+std::int64_t SlotTime(const std::optional<std::int64_t>& found, bool geosynchronous) {
+  return geosynchronous ? -1 : found.value_or(0);
 }
 
 double TsinceOf(std::int64_t storedTime, double epochMinutes) {
@@ -118,8 +100,7 @@ SubSatellitePoint PassSearch::SubSatellite(double tsince) const {
   return ComputeSubSatellitePoint(tsince, elements_.epoch1950Minutes, state_.position);
 }
 
-std::int64_t PassSearch::FindAos(double start) {
-  if (IsGeosynchronous(elements_.meanMotion)) return -1;
+std::optional<std::int64_t> PassSearch::FindAos(double start) {
   double x = start;
   double step = 0;
   for (int samples = 0; x - start <= kAosSearchSpanMinutes && samples < kAosSampleLimit;
@@ -132,10 +113,10 @@ std::int64_t PassSearch::FindAos(double start) {
         // Second by second from there to the rise.
         for (int fine = 0; x - start <= kAosSearchSpanMinutes && fine < kAosFineSampleLimit;
              ++fine) {
-          if (Look(x).elevation > minimumElevation_) return StoredTime(x, elements_.epochMinutes);
+          if (Look(x).elevation > minimumElevation_) return Found(x, elements_.epochMinutes);
           x += kAosFineStepMinutes;
         }
-        return 0;
+        return std::nullopt;
       }
       // After a 10-minute step the approach is repeated in 1-minute steps.
       x += kNearStepMinutes;
@@ -144,26 +125,25 @@ std::int64_t PassSearch::FindAos(double start) {
     step = elevation < kFarBelowHorizon ? kFarStepMinutes : kNearStepMinutes;
     x += step;
   }
-  return 0;
+  return std::nullopt;
 }
 
-std::int64_t PassSearch::FindLos(double start) {
-  if (IsGeosynchronous(elements_.meanMotion)) return -1;
+std::optional<std::int64_t> PassSearch::FindLos(double start) {
   double b = start;
   for (int samples = 0; samples < kLosSampleLimit; ++samples) {
     if (Look(b).elevation < minimumElevation_) {
       const double coarse = b;
       b -= kLosStepMinutes;
       for (int i = 0; i < kLosFineStepLimit; ++i) {
-        if (Look(b).elevation < minimumElevation_) return StoredTime(b, elements_.epochMinutes);
+        if (Look(b).elevation < minimumElevation_) return Found(b, elements_.epochMinutes);
         b += kLosFineStepMinutes;
       }
-      return StoredTime(coarse, elements_.epochMinutes);
+      return Found(coarse, elements_.epochMinutes);
     }
     b += kLosStepMinutes;
-    if (b - start > kLosSearchSpanMinutes) return 0;
+    if (b - start > kLosSearchSpanMinutes) return std::nullopt;
   }
-  return 0;
+  return std::nullopt;
 }
 
 PassSearch::Shape PassSearch::EvaluateShape(double start, double end) {
@@ -194,16 +174,16 @@ PassTimes FindNextPass(const ElementSet& elements, const StationConfig& station,
     pass.inProgress = true;
     pass.aosTime = StoredTime(startTsince, epoch);
     aos = startTsince;
-    pass.losTime = search.FindLos(startTsince);
+    pass.losTime = search.FindLos(startTsince).value_or(0);
   } else {
-    pass.aosTime = search.FindAos(startTsince);
-    if (pass.aosTime <= 0) {
-      pass.aosTime = 0;
+    const std::optional<std::int64_t> found = search.FindAos(startTsince);
+    if (!found) {
       pass.propagations = search.propagations();
       return pass;
     }
+    pass.aosTime = *found;
     aos = TsinceOf(pass.aosTime, epoch);
-    pass.losTime = search.FindLos(aos + kLosAfterAosMinutes);
+    pass.losTime = search.FindLos(aos + kLosAfterAosMinutes).value_or(0);
   }
   pass.found = true;
   pass.aosAzimuth = search.Look(aos).azimuth;
@@ -245,27 +225,28 @@ void PassPredictor::FindAos(double start, int slot) {
   SatelliteRecord& record = context_.table[static_cast<std::size_t>(slot)];
   const ElementSet elements = record.Elements();
   PassSearch search = SearchFor(slot, elements);
-  const std::int64_t aos = search.FindAos(start);
+  const bool geosynchronous = IsGeosynchronous(elements.meanMotion);
+  const std::optional<std::int64_t> aos = geosynchronous ? std::nullopt : search.FindAos(start);
   propagations_ += search.propagations();
-  if (!StillHolds(record, elements)) return;
-  record.aosTime = aos;
-  if (aos == -1) record.geosynchronous = 1;
-  DropIfReplaced(record, elements);
+  record.aosTime = SlotTime(aos, geosynchronous);
+  if (geosynchronous) record.geosynchronous = 1;
 }
 
 void PassPredictor::FindLos(double start, int slot) {
   SatelliteRecord& record = context_.table[static_cast<std::size_t>(slot)];
   const ElementSet elements = record.Elements();
   PassSearch search = SearchFor(slot, elements);
-  const std::int64_t los = search.FindLos(start);
+  const bool geosynchronous = IsGeosynchronous(elements.meanMotion);
+  const std::optional<std::int64_t> los = geosynchronous ? std::nullopt : search.FindLos(start);
   propagations_ += search.propagations();
-  if (!StillHolds(record, elements)) return;
-  record.losTime = los;
-  if (los == -1) record.geosynchronous = 1;
-  DropIfReplaced(record, elements);
+  record.losTime = SlotTime(los, geosynchronous);
+  if (geosynchronous) record.geosynchronous = 1;
 }
 
 void PassPredictor::PredictionStep() {
+  // Between two steps the other threads' changes of the table come in, so that within a step
+  // the slot holds one satellite throughout.
+  InstallSlotUpdates(context_.table);
   const int index = nextSlot_;
   nextSlot_ = (nextSlot_ + 1) % kSlotCount;
   SatelliteRecord& slot = context_.table[static_cast<std::size_t>(index)];
@@ -282,7 +263,8 @@ void PassPredictor::PredictionStep() {
 
   // The pass searches run on the search's own copy; the slot gets only their results.
   enum class Search { None, Aos, Los } ran = Search::None;
-  std::int64_t found = 0;
+  std::optional<std::int64_t> found;
+  const bool geosynchronous = IsGeosynchronous(elements.meanMotion);
   const bool aosPending = slot.aosPending != 0;
   const bool inPass = slot.inPass != 0;
   // Both flags set means "up, but no LOS within a day"; once such a satellite is down, its next
@@ -294,17 +276,16 @@ void PassPredictor::PredictionStep() {
   if (beyondHorizon) {
     ran = Search::None;
   } else if (e < minimum && (!aosPending || inPass)) {
-    found = search.FindAos(tsince);
+    if (!geosynchronous) found = search.FindAos(tsince);
     ran = Search::Aos;
   } else if (e > minimum && !inPass) {
-    found = search.FindLos(tsince);
+    if (!geosynchronous) found = search.FindLos(tsince);
     ran = Search::Los;
   }
   propagations_ += search.propagations();
 
-  if (!StillHolds(slot, elements)) return;
-  const double bstar = search.elements().bstar;
-  if (bstar != elements.bstar && slot.bstar == elements.bstar) slot.bstar = bstar;
+  // The propagator's estimate of a B* of 0 stays with the set.
+  slot.bstar = search.elements().bstar;
   for (int i = 0; i < 3; ++i) {
     slot.position[i] = state.position[i];
     slot.velocity[i] = state.velocity[i];
@@ -317,9 +298,9 @@ void PassPredictor::PredictionStep() {
   slot.lookAngles[2] = look.range;
 
   if (ran == Search::Aos) {
-    slot.aosTime = found;
-    if (found == -1) slot.geosynchronous = 1;
-    if (found > 0) {
+    slot.aosTime = SlotTime(found, geosynchronous);
+    if (geosynchronous) slot.geosynchronous = 1;
+    if (found) {
       slot.inPass = 0;
       slot.aosPending = 1;
     } else if (aosPending && inPass) {
@@ -327,9 +308,9 @@ void PassPredictor::PredictionStep() {
       slot.inPass = 0;
     }
   } else if (ran == Search::Los) {
-    slot.losTime = found;
-    if (found == -1) slot.geosynchronous = 1;
-    if (found > 0) {
+    slot.losTime = SlotTime(found, geosynchronous);
+    if (geosynchronous) slot.geosynchronous = 1;
+    if (found) {
       slot.aosPending = 0;
       slot.inPass = 1;
     } else {
@@ -349,7 +330,6 @@ void PassPredictor::PredictionStep() {
   slot.longitudeDeg = WholeDegrees(point.longitude);
   slot.azimuthDeg = look.azimuth * kDisplayDegreesPerRadian;
   slot.elevationDeg = look.elevation * kDisplayDegreesPerRadian;
-  DropIfReplaced(slot, elements);
 
   if (context_.schedulerEnabled != 0 && context_.scheduleAntenna) context_.scheduleAntenna();
 }
@@ -376,11 +356,9 @@ void PassPredictor::EvaluatePass(int slotIndex) {
   // whose end a search from its (old) AOS could renew.
   if (aosPending && !inPass && aosTime > 0) {
     start = TsinceOf(aosTime, epoch);
-    losTime = search.FindLos(start + kLosAfterAosMinutes);
-    if (StillHolds(slot, elements)) {
-      slot.losTime = losTime;
-      DropIfReplaced(slot, elements);
-    }
+    losTime = SlotTime(search.FindLos(start + kLosAfterAosMinutes),
+                       IsGeosynchronous(elements.meanMotion));
+    slot.losTime = losTime;
     known = true;
   }
   if (inPass) {

@@ -44,6 +44,9 @@ inline constexpr double kLatestStoredTime = 253402300800.0;
 // A found time as the table stores it: whole seconds since 1970 on the corrected clock, 64 bits
 // wide, so passes after 2038-01-19 are times like any other.
 std::int64_t StoredTime(double tsince, double epochMinutes);
+// A search's result as a slot keeps it in aosTime / losTime: the time, 0 when none was found,
+// -1 for a geosynchronous satellite.
+std::int64_t SlotTime(const std::optional<std::int64_t>& found, bool geosynchronous);
 // A stored time as minutes since the element set's epoch.
 double TsinceOf(std::int64_t storedTime, double epochMinutes);
 
@@ -73,13 +76,13 @@ class PassSearch {
   const StateVector& state() const { return state_; }
 
   // First time to the second at which the elevation rises above the minimum elevation, from
-  // `start` (where it should be below): the stored time, -1 for a geosynchronous satellite, or 0
-  // when none lies within kAosSearchSpanMinutes.
-  std::int64_t FindAos(double start);
+  // `start` (where it should be below): the stored time, or nothing when none lies within
+  // kAosSearchSpanMinutes. A geosynchronous satellite is not searched (see SlotTime).
+  std::optional<std::int64_t> FindAos(double start);
   // First time, to 0.01 minute, at which the elevation falls below the minimum elevation, from
-  // `start` (where it should be at or above): the stored time, -1 for a geosynchronous
-  // satellite, or 0 when it stays up for kLosSearchSpanMinutes.
-  std::int64_t FindLos(double start);
+  // `start` (where it should be at or above): the stored time, or nothing when it stays up for
+  // kLosSearchSpanMinutes.
+  std::optional<std::int64_t> FindLos(double start);
 
   // Direction and azimuth reversal of the pass from `start` to `end` (minutes since epoch).
   struct Shape {

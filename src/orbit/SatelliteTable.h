@@ -3,6 +3,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 #include "platform/Shared.h"
 
@@ -27,9 +29,60 @@ struct ElementSet {
   double epoch1950Minutes = 0;  // min since 1950 January 0.0 UTC (1949-12-31 00:00)
 };
 
+// The element set's fields, listed once: copies between the plain value and its shared forms.
+template <class From, class To>
+void CopyElements(const From& from, To& to) {
+  to.meanAnomaly = from.meanAnomaly;
+  to.ascendingNode = from.ascendingNode;
+  to.argumentOfPerigee = from.argumentOfPerigee;
+  to.eccentricity = from.eccentricity;
+  to.inclination = from.inclination;
+  to.meanMotion = from.meanMotion;
+  to.meanMotionDot = from.meanMotionDot;
+  to.meanMotionDdot = from.meanMotionDdot;
+  to.bstar = from.bstar;
+  to.epochMinutes = from.epochMinutes;
+  to.epoch1950Minutes = from.epoch1950Minutes;
+}
+
+struct SatelliteRecord;
+
+// A change of one slot asked for by another thread (the user-interface commands) and installed
+// by the tracking thread between two prediction steps, so that the tracking thread is the only
+// writer of the slot. The asking side never waits: a request replaces one not yet installed.
+// Its sequence number is odd while a request is being written, and every field is written with
+// release and read with acquire, so the installing side can tell a request it caught half
+// written from a whole one; it leaves the former for its next step.
+class SlotUpdate {
+ public:
+  // One asking thread: the slot is to hold the satellite `name` with `elements`, or to be
+  // emptied.
+  void PostLoad(std::string_view name, const ElementSet& elements) { Post(1, name, elements); }
+  void PostEmpty() { Post(0, {}, {}); }
+  // Any thread: the slot's pass is to be searched afresh (a new station or minimum elevation).
+  void PostPassReset() { passReset_.store(1, std::memory_order_release); }
+
+  // The asking thread: whether a request of its own is not yet installed, and what it asks.
+  bool Pending() const;
+  bool PendingLoad() const { return load_.load(std::memory_order_relaxed) != 0; }
+  std::string PendingName() const;
+
+ private:
+  friend void InstallSlotUpdates(SatelliteRecord& slot);
+  void Post(std::int32_t load, std::string_view name, const ElementSet& elements);
+
+  std::atomic<std::uint32_t> sequence_{0};   // written by the asking thread
+  std::atomic<std::uint32_t> installed_{0};  // the sequence last installed
+  std::atomic<std::int32_t> passReset_{0};
+  std::atomic<std::int32_t> load_{0};  // 1: load the satellite below; 0: empty the slot
+  std::array<std::atomic<char>, kNameCapacity> name_{};
+  std::array<std::atomic<double>, sizeof(ElementSet) / sizeof(double)> elements_{};
+};
+
 // One slot of the satellite table. Every field may be read by another thread while it is
 // written, so each is a lock-free shared value. A reader tests `active` (acquire) first and
-// skips the slot when it is 0; the parser clears it first and sets it last (release).
+// skips the slot when it is 0; Install clears it first and sets it last (release). Only the
+// thread that owns the table writes a slot; other threads ask through `update`.
 struct SatelliteRecord {
   SharedName<kNameCapacity> name;
   std::atomic<std::int32_t> active{0};
@@ -53,11 +106,31 @@ struct SatelliteRecord {
   Shared<double> azimuthDeg;          // [0, 360)
   Shared<double> elevationDeg;        // negative below the horizon
 
+  SlotUpdate update;
+
   bool IsActive() const { return active.load(std::memory_order_acquire) != 0; }
   ElementSet Elements() const;
-  void StoreElements(const ElementSet& e);
+
+  // The asking thread's view: the slot as its pending request will leave it.
+  bool WillBeActive() const { return update.Pending() ? update.PendingLoad() : IsActive(); }
+  std::string WillHoldName() const { return update.Pending() ? update.PendingName() : name.Get(); }
+
+  // The owner's writes. Clear: inactive, no name, no pass, no display values.
+  void Clear();
+  // Loads a satellite: cleared first, its name and elements, `active` set last.
+  void Install(std::string_view satelliteName, const ElementSet& elements);
+  // Empties the slot: `active` first, then its pass state.
+  void Empty();
+  void ResetPass() {
+    aosPending = 0;
+    inPass = 0;
+  }
 };
 
 using SatelliteTable = std::array<SatelliteRecord, kSlotCount>;
+
+// The tracking thread, between two steps: installs every slot's pending request.
+void InstallSlotUpdates(SatelliteRecord& slot);
+void InstallSlotUpdates(SatelliteTable& table);
 
 }  // namespace halvik

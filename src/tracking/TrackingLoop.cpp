@@ -97,7 +97,7 @@ bool TrackingLoop::StartUp() {
   context_.gps.GpsReadPosition();
 
   for (SatelliteRecord& slot : context_.table) slot.active.store(0, std::memory_order_release);
-  if (LoadStation(config) == 1) {
+  if (!LoadStation(config)) {
     // The reload reads the file again (so its message shows a second time) and makes every
     // slot search its pass for the fallback position.
     ReloadStation(config);
@@ -180,6 +180,8 @@ void TrackingLoop::WaitTurn() {
 void TrackingLoop::ShutDown() {
   ConfigContext config{context_.dir, context_.table, context_.station, context_.messages};
   context_.tracker.TrackerSendByte(StopMotion);
+  // A list command given after the last prediction step still reaches sats.dat.
+  InstallSlotUpdates(context_.table);
   SaveSatellitesAtShutDown(config, satellitesAsRead_);
   SaveMinimumElevationAtShutDown(config, minimumElevationAsRead_);
   context_.antenna.FinalPark();

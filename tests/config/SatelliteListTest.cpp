@@ -23,6 +23,7 @@ TEST(AddSatellite, Rules) {
     s.LoadList("NOAA 12\nNOAA 14\nNOAA 15\nNOAA 16\nGOES 12\nHETE-2\n");
     AddSatellite(s.context, "noaa 14");
     AddSatellite(s.context, "NOAA 99");
+    s.Install();
     EXPECT_THAT(s.messages.Shown(), ElementsAre("No space available to ADD Satellite",
                                                 "No space available to ADD Satellite"));
     EXPECT_EQ(s.Name(1), "NOAA 14");
@@ -32,6 +33,7 @@ TEST(AddSatellite, Rules) {
     StationUnderTest s;
     s.LoadList(" \nNOAA 14\n");
     AddSatellite(s.context, "noaa 14");
+    s.Install();
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Duplicate Satelite Names Not Permitted"));
     EXPECT_FALSE(s.Active(0));
     EXPECT_EQ(s.Name(1), "NOAA 14");
@@ -42,6 +44,7 @@ TEST(AddSatellite, Rules) {
     s.LoadList("NOAA 14\n");
     DeleteSatellite(s.context, "NOAA 14");
     AddSatellite(s.context, "NOAA 14");
+    s.Install();
     EXPECT_TRUE(s.messages.Shown().empty());
     EXPECT_TRUE(s.Active(0));
   }
@@ -50,10 +53,12 @@ TEST(AddSatellite, Rules) {
     StationUnderTest s;
     s.LoadList("NOAA 12\n \nNOAA 14\nNOAA 15\n \nGOES 12\n");
     AddSatellite(s.context, "noaa 16");
+    s.Install();
     EXPECT_TRUE(s.Active(1));
     EXPECT_EQ(s.Name(1), "NOAA 16");  // the element file's spelling
     EXPECT_FALSE(s.Active(4));
     AddSatellite(s.context, "HETE-2");
+    s.Install();
     EXPECT_EQ(s.Name(4), "HETE-2");
     EXPECT_TRUE(s.messages.Shown().empty());
   }
@@ -64,6 +69,7 @@ TEST(AddSatellite, Rules) {
     s.table[0].inPass = 1;
     s.table[0].aosTime = 12345;
     AddSatellite(s.context, "NOAA 15");
+    s.Install();
     EXPECT_TRUE(s.Active(0));
     EXPECT_EQ(s.table[0].aosPending, 0);
     EXPECT_EQ(s.table[0].inPass, 0);
@@ -73,6 +79,7 @@ TEST(AddSatellite, Rules) {
   {
     StationUnderTest s;
     AddSatellite(s.context, "NOAA 15 ");
+    s.Install();
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Satellite not found in Ephemeris file"));
     EXPECT_FALSE(s.Active(0));
   }
@@ -81,6 +88,7 @@ TEST(AddSatellite, Rules) {
     StationUnderTest s;
     s.LoadList("NOAA 12\n");
     AddSatellite(s.context, "NOAA 99");
+    s.Install();
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Satellite not found in Ephemeris file"));
     for (int i = 1; i < 6; ++i) EXPECT_FALSE(s.Active(i)) << i;
   }
@@ -88,6 +96,7 @@ TEST(AddSatellite, Rules) {
   {
     StationUnderTest s;
     AddSatellite(s.context, "NOAA 17");
+    s.Install();
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Checksum Error in Ephemeris Data"));
     EXPECT_FALSE(s.Active(0));
   }
@@ -96,14 +105,37 @@ TEST(AddSatellite, Rules) {
     StationUnderTest s;
     std::filesystem::remove(s.dir.path() / "elements.dat");
     AddSatellite(s.context, "NOAA 15");
+    s.Install();
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Can't find file elements.dat"));
     EXPECT_FALSE(s.Active(0));
+  }
+  // --- commands before the tracking thread's next step see each other's requests ---
+  {
+    StationUnderTest s;
+    s.LoadList("NOAA 12\n");
+    AddSatellite(s.context, "NOAA 14");
+    AddSatellite(s.context, "noaa 14");
+    AddSatellite(s.context, "NOAA 15");
+    DeleteSatellite(s.context, "NOAA 12");
+    EXPECT_TRUE(s.Active(0));
+    EXPECT_FALSE(s.Active(1));
+    s.Install();
+    EXPECT_THAT(s.messages.Shown(), ElementsAre("Duplicate Satelite Names Not Permitted"));
+    EXPECT_FALSE(s.Active(0));
+    EXPECT_EQ(s.Name(1), "NOAA 14");
+    EXPECT_EQ(s.Name(2), "NOAA 15");
+    AddSatellite(s.context, "NOAA 16");
+    DeleteSatellite(s.context, "NOAA 16");
+    s.Install();
+    EXPECT_FALSE(s.Active(0));
+    EXPECT_EQ(s.messages.Shown().size(), 1u);
   }
   // --- sats.dat is not touched; the addition reaches it with the next save ---
   {
     StationUnderTest s;
     s.LoadList("NOAA 12\n");
     AddSatellite(s.context, "NOAA 14");
+    s.Install();
     EXPECT_EQ(s.dir.Read("sats.dat"), "NOAA 12\n");
     SaveSatellites(s.context);
     EXPECT_EQ(s.dir.Read("sats.dat"), "NOAA 12\nNOAA 14\n \n \n \n \n");
@@ -123,6 +155,7 @@ TEST(DeleteSatellite, Rules) {
       slot.losTime = 2000;
     }
     DeleteSatellite(s.context, "Noaa 14");
+    s.Install();
     EXPECT_TRUE(s.messages.Shown().empty());
     for (int i : {0, 2}) {
       const auto& slot = s.table[static_cast<std::size_t>(i)];
@@ -142,8 +175,10 @@ TEST(DeleteSatellite, Rules) {
     StationUnderTest s;
     s.LoadList("NOAA 14\n");
     DeleteSatellite(s.context, "NOAA 14");
+    s.Install();
     ASSERT_EQ(s.Name(0), "NOAA 14");  // the emptied slot still holds the old name
     DeleteSatellite(s.context, "NOAA 14");
+    s.Install();
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Can't delete satellite"));
   }
   // --- an unknown name, or one with a trailing blank ---
@@ -152,6 +187,7 @@ TEST(DeleteSatellite, Rules) {
     s.LoadList("NOAA 14\n");
     DeleteSatellite(s.context, "NOAA 14 ");
     DeleteSatellite(s.context, "GOES 12");
+    s.Install();
     EXPECT_THAT(s.messages.Shown(),
                 ElementsAre("Can't delete satellite", "Can't delete satellite"));
     EXPECT_TRUE(s.Active(0));
@@ -161,13 +197,14 @@ TEST(DeleteSatellite, Rules) {
     StationUnderTest s;
     s.LoadList("NOAA 12\nNOAA 14\nNOAA 15\n");
     DeleteSatellite(s.context, "NOAA 14");
+    s.Install();
     SaveSatellites(s.context);
     EXPECT_EQ(s.dir.Read("sats.dat"), "NOAA 12\n \nNOAA 15\n \n \n \n");
   }
 }
 
-// The tracking thread reads the table while the operator adds and deletes; under the thread
-// sanitizer this shows every shared field is accessed atomically.
+// The tracking thread installs the requests and reads the table while the operator adds and
+// deletes; under the thread sanitizer this shows every shared field is accessed atomically.
 TEST(SatelliteListEditing, RunsWhileTheTrackingThreadReadsTheTable) {
   StationUnderTest s;
   s.LoadList("NOAA 12\n");
@@ -175,6 +212,7 @@ TEST(SatelliteListEditing, RunsWhileTheTrackingThreadReadsTheTable) {
   std::atomic<long> activeSeen{0};
   std::thread tracker([&] {
     do {  // at least one look, however late the thread starts
+      s.Install();
       for (const auto& slot : s.table) {
         if (!slot.IsActive()) continue;
         double motion = slot.meanMotion;
@@ -192,6 +230,7 @@ TEST(SatelliteListEditing, RunsWhileTheTrackingThreadReadsTheTable) {
   }
   stop = true;
   tracker.join();
+  s.Install();
   EXPECT_TRUE(s.messages.Shown().empty());
   EXPECT_GT(activeSeen.load(), 0);
   EXPECT_EQ(s.Name(0), "NOAA 12");

@@ -77,6 +77,7 @@ TEST(MinimumElevationFile, MissingSaveAndUpdate) {
       slot.inPass = 1;
     }
     UpdateMinimumElevation(s.context, 10.0);
+    s.Install();
     EXPECT_NEAR(s.station.minimumElevation, 10 * kRadiansPerDegree, kMicroDegree);
     EXPECT_EQ(s.dir.Read("minel.dat"), "10.000000\n");
     for (const auto& slot : s.table) {
@@ -94,6 +95,7 @@ TEST(MinimumElevationFile, MissingSaveAndUpdate) {
     UpdateMinimumElevation(s.context, 25.5);
     UpdateMinimumElevation(s.context, -1.0);
     UpdateMinimumElevation(s.context, std::nan(""));
+    s.Install();
     EXPECT_NEAR(s.station.minimumElevation, 5 * kRadiansPerDegree, kMicroDegree);
     EXPECT_EQ(s.dir.Read("minel.dat"), "5.000000\n");
     EXPECT_EQ(s.table[0].aosPending, 1);
@@ -106,7 +108,7 @@ TEST(LocationFile, LoadStation) {
   {
     StationUnderTest s;
     s.dir.Write("location.dat", "45.500000\r\n10.000000 east\r\n600.000000\r\n-1\r\n");
-    EXPECT_EQ(LoadStation(s.context), 0);
+    EXPECT_TRUE(LoadStation(s.context));
     StationConfig expected;
     SetStation(expected, "45.5", "10", "600");
     EXPECT_DOUBLE_EQ(s.station.latitude, 45.5 * kRadiansPerDegree);
@@ -121,7 +123,7 @@ TEST(LocationFile, LoadStation) {
   {
     StationUnderTest s;
     s.dir.Write("location.dat", "-33.9\n");
-    EXPECT_EQ(LoadStation(s.context), 0);
+    EXPECT_TRUE(LoadStation(s.context));
     EXPECT_DOUBLE_EQ(s.station.latitude, -33.9 * kRadiansPerDegree);
     EXPECT_EQ(s.station.longitude, 0.0);
     EXPECT_EQ(s.station.height, 0.0);
@@ -135,7 +137,7 @@ TEST(LocationFile, LoadStation) {
     s.station.latitude = 1.0;
     s.station.longitude = 1.0;
     s.station.height = 1.0;
-    EXPECT_EQ(LoadStation(s.context), 1);
+    EXPECT_FALSE(LoadStation(s.context));
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Can't find file location.dat"));
     EXPECT_EQ(s.station.latitude, 0.0);
     EXPECT_EQ(s.station.longitude, 0.0);
@@ -146,7 +148,7 @@ TEST(LocationFile, LoadStation) {
     EXPECT_FALSE(std::filesystem::exists(s.dir.path() / "zoom.map"));
     EXPECT_TRUE(std::filesystem::exists(s.dir.path() / "map.dat"));
     // No map images to delete is no failure.
-    EXPECT_EQ(LoadStation(s.context), 1);
+    EXPECT_FALSE(LoadStation(s.context));
     EXPECT_EQ(s.messages.Count("Can't find file location.dat"), 2u);
   }
   // --- reload: the station anew and every slot's pass state cleared ---
@@ -160,6 +162,7 @@ TEST(LocationFile, LoadStation) {
     s.dir.Write("location.dat", "60.0\n25.0\n0.0\n-2\n");
     ReloadStation(s.context);
     EXPECT_DOUBLE_EQ(s.station.latitude, 60.0 * kRadiansPerDegree);
+    s.Install();
     for (const auto& slot : s.table) {
       EXPECT_EQ(slot.aosPending, 0);
       EXPECT_EQ(slot.inPass, 0);
@@ -235,6 +238,7 @@ TEST(LocationFile, UpdateLocation) {
     s.table[0].aosPending = 1;
     MapCheckCounter maps;
     UpdateLocation(s.context, ReadLocation(s.dir.path()), 52.25, -4.125, 120.0, maps.Callback());
+    s.Install();
     EXPECT_EQ(s.dir.Read("location.dat"), "52.250000\n-4.125000\n120.000000\n-1\n");
     EXPECT_DOUBLE_EQ(s.station.latitude, 52.25 * kRadiansPerDegree);
     EXPECT_DOUBLE_EQ(s.station.longitude, -4.125 * kRadiansPerDegree);
@@ -250,6 +254,7 @@ TEST(LocationFile, UpdateLocation) {
     s.table[0].aosPending = 1;
     MapCheckCounter maps;
     UpdateLocation(s.context, ReadLocation(s.dir.path()), 45.5, 10.0, 40000.0, maps.Callback());
+    s.Install();
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Height must be between 0 and 30,000 ft"));
     EXPECT_EQ(s.dir.Read("location.dat"), untidy);
     EXPECT_EQ(s.table[0].aosPending, 1);
@@ -345,6 +350,7 @@ TEST(FailedWrites, LeaveTheOldFileWholeAndSaySo) {
     BlockRewrite(s, "location.dat");
     MapCheckCounter maps;
     UpdateLocation(s.context, ReadLocation(s.dir.path()), 50.0, 10.0, 600.0, maps.Callback());
+    s.Install();
     EXPECT_THAT(s.messages.Shown(), ElementsAre("Can't write file location.dat"));
     EXPECT_EQ(s.dir.Read("location.dat"), "45.500000\n10.000000\n600.000000\n-1\n");
     EXPECT_DOUBLE_EQ(s.station.latitude, 45.5 * kRadiansPerDegree);

@@ -62,6 +62,9 @@ struct StationUnderTest {
     messages.Clear();
   }
 
+  // What the tracking thread does with the commands' requests at its next prediction step.
+  void Install() { InstallSlotUpdates(table); }
+
   std::string Name(int slot) const { return table[static_cast<std::size_t>(slot)].name.Get(); }
   bool Active(int slot) const { return table[static_cast<std::size_t>(slot)].IsActive(); }
 };

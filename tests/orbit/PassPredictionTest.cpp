@@ -2,10 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <optional>
-#include <thread>
 #include <vector>
 
 #include "orbit/ElementSet.h"
@@ -174,7 +172,7 @@ TEST(PassSearch, AosBetweenTwoOneMinuteSamples) {
     ASSERT_GT(Elevation(noaa15, f.station, rise - lead), -0.35);
     Sgp4Cache cache;
     PassSearch search(noaa15, f.station, cache);
-    const std::int64_t aos = search.FindAos(rise - lead);
+    const std::int64_t aos = search.FindAos(rise - lead).value_or(0);
     const double riseSeconds = (rise + noaa15.epochMinutes) * 60;
     EXPECT_GE(aos, std::floor(riseSeconds - 0.1)) << lead;
     EXPECT_LE(aos, riseSeconds + 1.0) << lead;
@@ -193,7 +191,7 @@ TEST(PassSearch, GivesUpOnASatelliteThatNeverRises) {
   ASSERT_EQ(ParseElementSet("HETE-2", kHete2Line1, kHete2Line2, slot), kElementsOk);
   Sgp4Cache cache;
   PassSearch search(slot.Elements(), station, cache);
-  EXPECT_EQ(search.FindAos(0.0), 0);
+  EXPECT_EQ(search.FindAos(0.0), std::nullopt);
   EXPECT_LE(search.propagations(), static_cast<std::int64_t>(kAosSearchSpanMinutes / 10) + 2);
 
   // From the equator the same search finds its passes.
@@ -216,8 +214,8 @@ TEST(PassSearch, EndsWhereAStepNoLongerMovesTheTime) {
     SCOPED_TRACE(start);
     Sgp4Cache cache;
     PassSearch search(far, station, cache);
-    EXPECT_EQ(search.FindAos(start), 0);
-    EXPECT_EQ(search.FindLos(start), 0);
+    EXPECT_EQ(search.FindAos(start), std::nullopt);
+    EXPECT_EQ(search.FindLos(start), std::nullopt);
     // Each loop stops at its count: a day of 1-minute, then of half-minute samples.
     EXPECT_LE(search.propagations(), 2 * 2880 + 4 + 120 + 2880 + 4 + 100);
     const PassTimes pass = FindNextPass(far, station, start);
@@ -227,13 +225,13 @@ TEST(PassSearch, EndsWhereAStepNoLongerMovesTheTime) {
 
 TEST(PassSearch, UpForMoreThanADay) {
   // A satellite of 0.00439 rad/min, just faster than the Earth turns, is not geosynchronous
-  // for the test but stays up for days: FindLos gives up after 1440 minutes with 0.
+  // for the test but stays up for days: FindLos gives up after 1440 minutes, losTime 0.
   Fixture f("0", "0", 5.0);
   SatelliteRecord& slot = f.Load(0, kGoes12Line1, kGoes12Line2);
   ElementSet e = slot.Elements();
   e.meanMotion = 0.00439;
   e.bstar = 1e-9;
-  slot.StoreElements(e);
+  CopyElements(e, slot);
   // Put the station under the satellite at the step's time.
   StateVector s;
   Propagate(0.0, e, s);
@@ -294,7 +292,7 @@ TEST(PredictionStep, Geosynchronous) {
     SatelliteRecord& slot = f.Load(1, kGoes12Line1, kGoes12Line2);
     ElementSet e = slot.Elements();
     e.meanMotion = meanMotion;
-    slot.StoreElements(e);
+    CopyElements(e, slot);
     f.At(slot, 10.0);
     f.StepSlot(1);
     if (meanMotion == 0.00437) {
@@ -545,41 +543,74 @@ TEST(EvaluatePass, NothingToEvaluate) {
   EXPECT_EQ(f.pass.PassEvaluated, 0);
 }
 
-TEST(PredictionStep, SlotsReplacedByAnotherThreadMeanwhile) {
-  // The user-interface thread deletes and re-adds satellites while the tracking thread steps.
-  // Afterwards, with the table left alone, every slot settles into a proper pass state for
-  // the element set it holds.
+ElementSet ParsedElements(const std::string& line1, const std::string& line2) {
+  const ParsedSatellite parsed = ParseElementSet("SAT", line1, line2);
+  EXPECT_TRUE(parsed.ok());
+  return parsed.elements;
+}
+
+TEST(PredictionStep, InstallsReplacementsBetweenSteps) {
+  // Two satellites whose element sets carry no drag term: the propagator estimates one for each.
+  ElementSet first = ParsedElements(kNoaa15Line1, kNoaa15Line2);
+  ElementSet second = ParsedElements(kNoaa18Line1, kNoaa18Line2);
+  first.bstar = 0;
+  second.bstar = 0;
   Fixture f("52.5", "13.4", 0.0);
-  f.Load(0, kNoaa15Line1, kNoaa15Line2);
-  f.At(f.table[0], 0.0);
-  std::atomic<bool> stop{false};
-  std::thread ui([&] {
-    for (int i = 0; i < 300; ++i) {
-      SatelliteRecord& slot = f.table[static_cast<std::size_t>(i % 3)];
-      if (i % 2) {
-        ParseElementSet("NOAA 12", kNoaa12Line1, kNoaa12Line2, slot);
-      } else {
-        ParseElementSet("NOAA 18", kNoaa18Line1, kNoaa18Line2, slot);
-      }
-    }
-    stop = true;
-  });
-  while (!stop) f.predictor.PredictionStep();
-  ui.join();
-  for (int i = 0; i < 2 * kSlotCount; ++i) f.predictor.PredictionStep();
-  for (int i = 0; i < 3; ++i) {
-    const SatelliteRecord& slot = f.table[static_cast<std::size_t>(i)];
-    ASSERT_TRUE(slot.IsActive());
-    const ElementSet e = slot.Elements();
-    const double tsince = (f.clock.Now().AsSeconds()) / 60 - e.epochMinutes;
-    const bool up = Elevation(e, f.station, tsince) > 0;
-    EXPECT_EQ(slot.inPass, up ? 1 : 0) << i;
-    EXPECT_EQ(slot.aosPending, up ? 0 : 1) << i;
-    if (!up) {
-      PassTimes next = FindNextPass(e, f.station, tsince);
-      EXPECT_EQ(slot.aosTime, next.aosTime) << i;
-    }
+  SatelliteRecord& slot = f.table[2];
+  slot.update.PostLoad("FIRST", first);
+  f.clock.Set(SystemTime::FromMilliseconds(
+      static_cast<std::int64_t>(std::llround(second.epochMinutes * 60000.0))));
+  f.StepSlot(2);
+  ASSERT_TRUE(slot.IsActive());
+  const double firstEstimate = slot.bstar;
+  EXPECT_NE(firstEstimate, 0.0);
+  const std::int64_t firstAos = slot.aosTime;
+
+  // --- Asked for, not installed: the slot still holds the first satellite whole.
+  slot.update.PostLoad("SECOND", second);
+  EXPECT_TRUE(slot.update.Pending());
+  EXPECT_EQ(slot.WillHoldName(), "SECOND");
+  EXPECT_EQ(slot.name.Get(), "FIRST");
+  EXPECT_EQ(slot.epochMinutes, first.epochMinutes);
+  EXPECT_EQ(slot.bstar, firstEstimate);
+  EXPECT_EQ(slot.aosTime, firstAos);
+
+  // --- The next step of any slot installs it; the slot's own step then predicts it afresh,
+  // with a drag estimate of its own, not the first satellite's.
+  f.StepSlot(3);
+  EXPECT_FALSE(slot.update.Pending());
+  EXPECT_EQ(slot.name.Get(), "SECOND");
+  EXPECT_EQ(slot.meanMotion, second.meanMotion);
+  EXPECT_EQ(slot.bstar, 0.0);
+  EXPECT_EQ(slot.aosPending, 0);
+  EXPECT_EQ(slot.aosTime, 0);
+  f.StepSlot(2);
+  ElementSet expected = second;
+  StateVector state;
+  const double tsince = f.clock.Now().AsSeconds() / 60 - second.epochMinutes;
+  Propagate(tsince, expected, state);
+  EXPECT_NE(expected.bstar, 0.0);
+  EXPECT_NE(expected.bstar, firstEstimate);
+  EXPECT_EQ(slot.bstar, expected.bstar);
+  EXPECT_EQ(slot.position[0], state.position[0]);
+  const bool up = Elevation(second, f.station, tsince) > 0;
+  EXPECT_EQ(slot.inPass, up ? 1 : 0);
+  if (!up) {
+    EXPECT_EQ(slot.aosTime, FindNextPass(second, f.station, tsince).aosTime);
   }
+
+  // --- A reset of the pass flags, then emptying: each waits for the next step.
+  ASSERT_EQ(slot.aosPending + slot.inPass, 1);
+  slot.update.PostPassReset();
+  EXPECT_EQ(slot.aosPending + slot.inPass, 1);
+  f.StepSlot(3);
+  EXPECT_EQ(slot.aosPending, 0);
+  EXPECT_EQ(slot.inPass, 0);
+  slot.update.PostEmpty();
+  EXPECT_TRUE(slot.IsActive());
+  EXPECT_FALSE(slot.WillBeActive());
+  f.StepSlot(3);
+  EXPECT_FALSE(slot.IsActive());
 }
 
 }  // namespace

@@ -101,6 +101,7 @@ TEST(StationLocationTest, RewriteFromTheFix) {
   EXPECT_EQ(far.rig.beeper.count(), 1);
   EXPECT_EQ(far.rig.dir.Read("location.dat"), "45.520000\n10.000000\n650.000000\n0\n");
   EXPECT_NEAR(far.rig.station.latitude * kDisplayDegreesPerRadian, 45.52, 1e-12);
+  InstallSlotUpdates(far.rig.table);  // the next prediction step
   for (const SatelliteRecord& slot : far.rig.table) {
     EXPECT_EQ(slot.aosPending.load(), 0);
     EXPECT_EQ(slot.inPass.load(), 0);
