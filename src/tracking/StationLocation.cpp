@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "config/StationFiles.h"
-#include "devices/Gps.h"
+#include "devices/GpsMonitor.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 
@@ -28,7 +28,7 @@ std::string LocationFileText(double latitudeDeg, double longitudeDeg, double alt
 void StationLocation::CheckStationLocation(int& locationCheckCountdown) {
   locationCheckCountdown = kLocationCheckPeriodSeconds;
   GpsState& gps = context_.gpsState;
-  if (gps.GpsHealth.load() != kGpsHealthFixing) return;
+  if (gps.GpsHealth.load() != static_cast<std::uint8_t>(GpsHealthCode::Fixing)) return;
 
   context_.gps.GpsReadPosition();
   if (gps.GpsAltitude.load() < 0.0) gps.GpsAltitude = 0.0;

@@ -16,6 +16,7 @@
 #include "capture/BitFrame.h"
 #include "capture/CaptureFileReader.h"
 #include "devices/ControlCodes.h"
+#include "devices/FrameSyncDevice.h"
 #include "imaging/CaptureImages.h"
 #include "imaging/HrptLayout.h"
 #include "platform/Clock.h"
@@ -83,8 +84,8 @@ struct Recording {
     dir.Write("pn.fil", sim::PseudoNoiseFileBytes());
     dir.Write("elements.dat", elements);
     devices.Publish(kSynchronizerDevicePath, std::make_shared<sim::SimSynchronizer>(link, clock));
-    CaptureEngineContext context{devices,    clock,   messages, systemInfo, spawner,
-                                 dir.path(), handOff, status,   *quickLook, stop};
+    CaptureEngineContext context{synchronizer, clock,   messages, systemInfo, spawner,
+                                 dir.path(),   handOff, status,   *quickLook, stop};
     context.raiseThreadPriority = false;
     CaptureEngine engine(context);
     EXPECT_TRUE(engine.Begin());
@@ -104,6 +105,7 @@ struct Recording {
   ManualClock clock{SystemTime{kAos - 2, 0}};
   PassLink link;
   DeviceNamespace devices;
+  FrameSyncDevice synchronizer{devices};
   RecordingMessages messages;
   testing::RoomySystemInfo systemInfo;
   testing::RecordingSpawner spawner;
