@@ -203,15 +203,7 @@ void GpsLink::GpsReadPosition() {
     state_.GpsLatitude = Single(&packet_[1]) * kDegreesPerRadian;
     state_.GpsLongitude = Single(&packet_[5]) * kDegreesPerRadian;
     state_.GpsAltitude = Single(&packet_[9]) * kFeetPerMetre;
-    // A position off the globe, or a height no station can have (below the lowest shore, above
-    // the highest the station accepts), is a garbled packet, not a fix; NaN fails too.
-    constexpr double kLowestFeet = -2000.0;
-    constexpr double kHighestFeet = 30000.0;
-    const double latitude = state_.GpsLatitude;
-    const double longitude = state_.GpsLongitude;
-    const double altitude = state_.GpsAltitude;
-    const bool onGlobe = latitude >= -90.0 && latitude <= 90.0 && longitude >= -180.0 &&
-                         longitude <= 180.0 && altitude >= kLowestFeet && altitude <= kHighestFeet;
+    const bool onGlobe = GpsFixOnGlobe(state_.GpsLatitude, state_.GpsLongitude, state_.GpsAltitude);
     // A negative time of fix marks a position that is not a fix.
     if (Single(&packet_[17]) < 0 || !onGlobe) {
       state_.GpsLatitude = kGpsNoFix;
