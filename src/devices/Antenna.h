@@ -1,6 +1,7 @@
 #pragma once
 
 #include "devices/AntennaState.h"
+#include "devices/Positioner.h"
 #include "devices/Tracker.h"
 
 namespace halvik {
@@ -15,9 +16,6 @@ inline constexpr float ElevationCountMax = 251.0f;
 // Park position: looking straight up from the middle of the azimuth range.
 inline constexpr double kParkAzimuthDeg = 180.0;
 inline constexpr double kParkElevationDeg = 90.0;
-
-// A ReadPower reply of this or less means the positioner has no power.
-inline constexpr int kAntennaNoPowerLevel = 50;
 
 struct AntennaCounts {
   int azimuth;

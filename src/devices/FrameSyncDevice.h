@@ -5,22 +5,10 @@
 #include <span>
 
 #include "devices/ControlCodes.h"
+#include "devices/FrameSource.h"
 #include "platform/Device.h"
 
 namespace halvik {
-
-// The kind of downlink being received. It fixes the frame length, the synchronizer's
-// acquisition mode, the capture-file code and pruning pattern, the post-processing program and
-// the quick-look geometry.
-enum class SatelliteFamily { Noaa, FengYun, SeaStar };
-
-inline constexpr std::int32_t kNoaaFrameWords = 11090;     // also SeaStar
-inline constexpr std::int32_t kFengYunFrameWords = 22180;  // the longest frame of any family
-
-// Frame length in words of a family's HRPT minor frame.
-constexpr std::int32_t FamilyFrameLength(SatelliteFamily family) {
-  return family == SatelliteFamily::FengYun ? kFengYunFrameWords : kNoaaFrameWords;
-}
 
 // The HRPT bit and frame synchronizer behind "\\.\hrptBfs": open, close and its five control
 // codes. Each block is 8192 little-endian 16-bit words, one 10-bit HRPT word in the low bits.

@@ -4,14 +4,12 @@
 #include <mutex>
 #include <string_view>
 
+#include "devices/Tuner.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "platform/Shared.h"
 
 namespace halvik {
-
-// The idle frequency between passes, MHz.
-inline constexpr int ReceiverIdleFrequency = 1691;
 
 // UART registers of the receiver board (16550 map, relative to the board's window).
 inline constexpr std::uint32_t kUartData = 0;         // transmit holding / receive buffer / DLL
