@@ -2,11 +2,9 @@
 
 #include <gps.h>
 
-#include <algorithm>
 #include <cmath>
 
 #include "devices/GpsState.h"
-#include "platform/Clock.h"
 
 namespace halvik {
 namespace {
@@ -27,15 +25,14 @@ struct GpsdTimeSource::Session {
 };
 
 GpsdTimeSource::GpsdTimeSource(std::optional<HostPort> address, Clock& clock)
-    : address_(std::move(address)), clock_(clock) {}
+    : address_(std::move(address)), reconnect_(clock) {}
 
 GpsdTimeSource::~GpsdTimeSource() {
   Disconnect();
 }
 
 void GpsdTimeSource::Connect() {
-  const std::int64_t now = clock_.MonotonicMs();
-  if (now < nextConnectMs_) return;
+  if (!reconnect_.Due()) return;
   // libgps connects blocking; a host that is down would hold the tracking thread for the
   // system's whole connect time-out, so a bounded probe asks first.
   std::string error;
@@ -45,13 +42,12 @@ void GpsdTimeSource::Connect() {
     if (gps_stream(&session->data, WATCH_ENABLE | WATCH_JSON, nullptr) == 0) {
       session_ = std::move(session);
       ++connections_;
-      retryDelayMs_ = kGpsdFirstRetryMs;
+      reconnect_.Succeeded();
       return;
     }
     gps_close(&session->data);
   }
-  nextConnectMs_ = now + retryDelayMs_;
-  retryDelayMs_ = std::min(retryDelayMs_ * 2, kGpsdLongestRetryMs);
+  reconnect_.Failed();
 }
 
 void GpsdTimeSource::Disconnect() {
@@ -59,23 +55,27 @@ void GpsdTimeSource::Disconnect() {
   gps_close(&session_->data);
   session_.reset();
   mode_ = MODE_NOT_SEEN;
-  haveFix_ = false;
   reportTime_ = -1.0;
+  havePosition_ = haveFix_ = false;
 }
 
 void GpsdTimeSource::Poll() {
-  if (!address_) return;
   if (!session_) Connect();
   for (int i = 0; session_ && i < kGpsdReportsPerPoll && gps_waiting(&session_->data, 0); ++i) {
     if (gps_read(&session_->data, nullptr, 0) < 0) {
-      // gpsd went away: retry from the first delay.
       Disconnect();
-      nextConnectMs_ = clock_.MonotonicMs() + retryDelayMs_;
-      retryDelayMs_ = std::min(retryDelayMs_ * 2, kGpsdLongestRetryMs);
+      reconnect_.Failed();
       return;
     }
     Take();
   }
+}
+
+bool GpsdTimeSource::Exchange() {
+  if (!address_ || linkFailed_) return false;
+  Poll();
+  if (!session_) linkFailed_ = true;
+  return !linkFailed_;
 }
 
 void GpsdTimeSource::Take() {
@@ -86,32 +86,63 @@ void GpsdTimeSource::Take() {
   mode_ = data.fix.mode;
   if ((data.set & TIME_SET) && mode_ >= MODE_NO_FIX) {
     reportTime_ = static_cast<double>(data.fix.time.tv_sec) + data.fix.time.tv_nsec * 1e-9;
-    reportReadMs_ = clock_.MonotonicMs();
+    reportReadAt_ = std::chrono::steady_clock::now();
   }
   haveFix_ = false;
   if (mode_ == MODE_3D && (data.set & LATLON_SET) && (data.set & ALTITUDE_SET)) {
-    latitudeDeg_ = data.fix.latitude;
-    longitudeDeg_ = data.fix.longitude;
-    altitudeFeet_ = data.fix.altMSL * kFeetPerMetre;
-    haveFix_ = GpsFixOnGlobe(latitudeDeg_, longitudeDeg_, altitudeFeet_);
+    fix_.latitudeDeg = data.fix.latitude;
+    fix_.longitudeDeg = data.fix.longitude;
+    fix_.altitudeFeet = data.fix.altHAE * kFeetPerMetre;
+    havePosition_ = true;
+    haveFix_ = GpsFixOnGlobe(fix_.latitudeDeg, fix_.longitudeDeg, fix_.altitudeFeet);
   }
 }
 
-GpsdReading GpsdTimeSource::Reading() {
-  GpsdReading reading;
-  reading.connected = session_ != nullptr;
-  if (!reading.connected) return reading;
-  const std::int64_t ageMs = clock_.MonotonicMs() - reportReadMs_;
-  reading.timeValid = reportTime_ > 0 && std::isfinite(reportTime_) && ageMs <= kGpsdStaleMs;
-  if (reading.timeValid) reading.time = reportTime_ + ageMs * 0.001;
-  reading.fixValid = reading.timeValid && haveFix_;
-  if (reading.fixValid) {
-    reading.latitudeDeg = latitudeDeg_;
-    reading.longitudeDeg = longitudeDeg_;
-    reading.altitudeFeet = altitudeFeet_;
+bool GpsdTimeSource::TimeFresh() const {
+  return reportTime_ > 0 && std::isfinite(reportTime_) &&
+         std::chrono::steady_clock::now() - reportReadAt_ <=
+             std::chrono::milliseconds(kGpsdStaleMs);
+}
+
+bool GpsdTimeSource::Detect() {
+  if (!address_) return false;
+  Poll();
+  return session_ != nullptr;
+}
+
+std::optional<GpsHealthCode> GpsdTimeSource::ReadHealth() {
+  if (!Exchange()) return std::nullopt;
+  if (!TimeFresh()) return GpsHealthCode::NoTime;
+  if (mode_ == MODE_3D && haveFix_) return GpsHealthCode::Fixing;
+  if (mode_ == MODE_2D) return GpsHealthCode::ThreeSatellites;
+  switch (satellitesUsed_) {
+    case 0:
+      return GpsHealthCode::NoSatellites;
+    case 1:
+      return GpsHealthCode::OneSatellite;
+    case 2:
+      return GpsHealthCode::TwoSatellites;
+    case 3:
+      return GpsHealthCode::ThreeSatellites;
+    default:
+      // Enough satellites for a fix and still none: their geometry is too poor.
+      return GpsHealthCode::BadPdop;
   }
-  reading.satellitesUsed = satellitesUsed_;
-  return reading;
+}
+
+std::optional<double> GpsdTimeSource::ReadTime() {
+  if (!Exchange() || !TimeFresh()) return std::nullopt;
+  // The report's time moved on by its age: the time now, as the board's receiver answers.
+  const auto age = std::chrono::steady_clock::now() - reportReadAt_;
+  return reportTime_ + std::chrono::duration<double>(age).count();
+}
+
+std::optional<GpsFix> GpsdTimeSource::ReadFix() {
+  if (!Exchange() || mode_ == MODE_NOT_SEEN) return std::nullopt;
+  GpsFix fix = fix_;
+  fix.isFix = haveFix_ && TimeFresh();
+  if (!havePosition_) fix.altitudeFeet = 0;
+  return fix;
 }
 
 }  // namespace halvik

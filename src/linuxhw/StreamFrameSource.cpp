@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 
@@ -33,23 +34,40 @@ StreamFrameSource::StreamFrameSource(FrameStreamAddress address, Clock& clock, M
     : address_(std::move(address)),
       clock_(clock),
       messages_(messages),
+      reconnect_(clock),
       deframer_(kNoaaFrameWords, kStreamFlywheelFrames),
       frameWords_(kNoaaFrameWords),
       chunk_(kStreamChunkBytes),
       frame_(static_cast<std::size_t>(kFengYunFrameWords)) {}
 
-void StreamFrameSource::Start(std::int32_t frameWords) {
-  frameWords_ = std::clamp(frameWords, 1, kFengYunFrameWords);
+bool StreamFrameSource::Open() {
+  open_ = true;
+  ended_ = false;
+  Connect();
+  return true;
+}
+
+bool StreamFrameSource::Close() {
+  fd_.Reset();
+  open_ = false;
+  LoseSync();
+  return true;
+}
+
+void StreamFrameSource::Start(SatelliteFamily family) {
+  frameWords_ = FamilyFrameLength(family);
   deframer_.Reset(frameWords_);
+  frameLeft_ = 0;
   started_ = true;
 }
 
 void StreamFrameSource::Stop() {
   started_ = false;
   deframer_.Reset(frameWords_);
+  frameLeft_ = 0;
 }
 
-bool StreamFrameSource::Open() {
+bool StreamFrameSource::Connect() {
   std::string error;
   if (address_.tcp) {
     fd_ = ConnectTcp(*address_.tcp, kStreamConnectWaitMs, error);
@@ -80,14 +98,36 @@ void StreamFrameSource::Drop(const std::string& reason) {
   // The frame in progress came partly from the lost connection: it must not be completed by
   // the next one.
   deframer_.Reset(frameWords_);
+  LoseSync();
+  reconnect_.Failed();
   if (!inOutage_) {
     inOutage_ = true;
     ++outages_;
     messages_.Show("Frame stream " + address_.text + " lost (" + reason + "): retrying every " +
-                   std::to_string(kStreamLongestRetryMs / 1000) + " s at most");
+                   std::to_string(Reconnect::kLongestPauseMs / 1000) + " s at most");
   }
-  nextOpenMs_ = clock_.MonotonicMs() + retryDelayMs_;
-  retryDelayMs_ = std::min(retryDelayMs_ * 2, kStreamLongestRetryMs);
+}
+
+void StreamFrameSource::NoteFrame(bool withSync) {
+  syncHistory_ = (syncHistory_ << 1) | (withSync ? 1u : 0u);
+  historyFrames_ = std::min(historyFrames_ + 1, kStreamQualityFrames);
+  lastFrameMs_ = clock_.MonotonicMs();
+  const std::uint32_t recent =
+      historyFrames_ >= 32 ? ~0u : ((std::uint32_t{1} << historyFrames_) - 1);
+  quality_.store(static_cast<double>(std::popcount(syncHistory_ & recent)) / historyFrames_,
+                 std::memory_order_relaxed);
+  locked_.store(deframer_.locked(), std::memory_order_relaxed);
+}
+
+void StreamFrameSource::LoseSync() {
+  syncHistory_ = 0;
+  historyFrames_ = 0;
+  locked_.store(false, std::memory_order_relaxed);
+  quality_.store(0.0, std::memory_order_relaxed);
+}
+
+FrameSync StreamFrameSource::Sync() const {
+  return {locked_.load(std::memory_order_relaxed), quality_.load(std::memory_order_relaxed)};
 }
 
 std::size_t StreamFrameSource::FileAllowance() {
@@ -97,7 +137,7 @@ std::size_t StreamFrameSource::FileAllowance() {
   return static_cast<std::size_t>(std::clamp<std::int64_t>(due, 0, kStreamChunkBytes));
 }
 
-std::size_t StreamFrameSource::Read() {
+std::size_t StreamFrameSource::ReadChunk() {
   std::size_t want = chunk_.size();
   if (kind_ == Kind::File) {
     want = FileAllowance();
@@ -115,7 +155,7 @@ std::size_t StreamFrameSource::Read() {
     fileBytes_ += n;
     if (inOutage_) {
       inOutage_ = false;
-      retryDelayMs_ = kStreamFirstRetryMs;
+      reconnect_.Succeeded();
     }
     return static_cast<std::size_t>(n);
   }
@@ -123,6 +163,7 @@ std::size_t StreamFrameSource::Read() {
   if (n == 0 && kind_ == Kind::File) {
     ended_ = true;
     fd_.Reset();
+    LoseSync();
     messages_.Show("Frame stream " + address_.text + " ended: no more frames from this file");
     return 0;
   }
@@ -131,30 +172,43 @@ std::size_t StreamFrameSource::Read() {
 }
 
 std::span<const std::uint16_t> StreamFrameSource::NextFrame() {
-  if (ended_) {
+  frameReady_ = false;
+  if (ended_ || !open_) {
     clock_.SleepMs(kStreamReadWaitMs);
     return {};
   }
-  if (!fd_.valid()) {
-    const std::int64_t waitMs = nextOpenMs_ - clock_.MonotonicMs();
-    if (waitMs > 0) {
-      clock_.SleepMs(std::min<std::int64_t>(waitMs, kStreamReadWaitMs));
-      return {};
-    }
-    if (!Open()) return {};
+  if (!fd_.valid() && (!reconnect_.Due() || !Connect())) {
+    // Sleeps until the next poll of the retry, not past it by more than one wait.
+    if (!reconnect_.Due()) clock_.SleepMs(kStreamReadWaitMs);
+    return {};
   }
-  frameReady_ = false;
   const auto keep = [this](std::span<const std::uint16_t> frame) {
     std::copy(frame.begin(), frame.end(), frame_.begin());
     frameReady_ = true;
+    NoteFrame(HasFrameSync(frame.data()));
   };
   for (int i = 0; i < kStreamChunksPerCall && !frameReady_ && fd_.valid(); ++i) {
-    const std::size_t n = Read();
+    const std::size_t n = ReadChunk();
     if (n == 0) break;
     deframer_.Push(std::span<const std::uint8_t>(chunk_.data(), n), keep);
   }
+  if (!frameReady_ && clock_.MonotonicMs() - lastFrameMs_ > kStreamSilenceMs) LoseSync();
   if (!frameReady_ || !started_) return {};
   return {frame_.data(), static_cast<std::size_t>(frameWords_)};
+}
+
+FrameRead StreamFrameSource::Read(std::span<std::uint16_t, kSyncBlockWords> block,
+                                  std::size_t& words) {
+  words = 0;
+  if (frameLeft_ == 0) {
+    if (NextFrame().empty()) return FrameRead::NoData;
+    frameLeft_ = static_cast<std::size_t>(frameWords_);
+  }
+  const std::size_t from = static_cast<std::size_t>(frameWords_) - frameLeft_;
+  words = std::min(frameLeft_, block.size());
+  std::copy_n(frame_.begin() + static_cast<std::ptrdiff_t>(from), words, block.begin());
+  frameLeft_ -= words;
+  return FrameRead::Data;
 }
 
 }  // namespace halvik

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <random>
 
 #include "capture/BitFrame.h"
@@ -16,7 +17,7 @@
 namespace halvik {
 namespace {
 
-// Calls of NextFrame a test allows before it gives up; each waits at most kStreamReadWaitMs.
+// Reads a test allows before it gives up; each waits at most kStreamReadWaitMs.
 constexpr int kCallLimit = 5000;
 
 std::string Bytes(std::span<const std::uint16_t> words) {
@@ -31,17 +32,36 @@ std::string Noise(std::size_t n, unsigned seed) {
   return bytes;
 }
 
-// Takes frames until `count` have come (or the call limit); each must be frame `first + i` of
-// the server's stream, word for word.
+// Frames as the capture thread gets them: Read's blocks joined and cut at the frame length.
+class FrameReader {
+ public:
+  explicit FrameReader(StreamFrameSource& source) : source_(source) {}
+  // One Read; true when it completed a frame, which frame() then holds.
+  bool Step() {
+    if (words_.size() == kNoaaFrameWords) words_.clear();
+    std::array<std::uint16_t, kSyncBlockWords> block{};
+    std::size_t n = 0;
+    if (source_.Read(block, n) != FrameRead::Data) return false;
+    words_.insert(words_.end(), block.begin(), block.begin() + static_cast<std::ptrdiff_t>(n));
+    EXPECT_LE(words_.size(), static_cast<std::size_t>(kNoaaFrameWords));
+    return words_.size() == kNoaaFrameWords;
+  }
+  const std::vector<std::uint16_t>& frame() const { return words_; }
+
+ private:
+  StreamFrameSource& source_;
+  std::vector<std::uint16_t> words_;
+};
+
+// Takes `count` frames (within the call limit); each must be frame `first + i` of the server's
+// stream, word for word.
 void ExpectServedFrames(StreamFrameSource& source, const FrameServerOptions& served,
                         std::int64_t first, std::int64_t count) {
+  FrameReader reader(source);
   std::int64_t got = 0;
   for (int call = 0; call < kCallLimit && got < count; ++call) {
-    const auto frame = source.NextFrame();
-    if (frame.empty()) continue;
-    const auto expected = ServedFrame(served, first + got);
-    ASSERT_TRUE(std::equal(frame.begin(), frame.end(), expected.begin(), expected.end()))
-        << "frame " << first + got;
+    if (!reader.Step()) continue;
+    ASSERT_EQ(reader.frame(), ServedFrame(served, first + got)) << "frame " << first + got;
     ++got;
   }
   EXPECT_EQ(got, count);
@@ -74,13 +94,17 @@ TEST(StreamFrameSource, LoopbackPassLocksSurvivesDropsAndLosesNoFrame) {
   RecordingMessages messages;
   StreamFrameSource source(
       *ParseFrameStreamAddress("tcp:127.0.0.1:" + std::to_string(server.port())), clock, messages);
-  source.Start(kNoaaFrameWords);
+  source.Open();
+  source.Start(SatelliteFamily::Noaa);
   ExpectServedFrames(source, served, 0, 100);
-  EXPECT_TRUE(source.locked());
+  EXPECT_TRUE(source.Sync().locked);
+  EXPECT_EQ(source.Sync().quality, 1.0);
+  // The server ends the pass and closes: no data is no lock.
+  for (int call = 0; call < kCallLimit && source.outages() < 3; ++call) source.NextFrame();
+  EXPECT_FALSE(source.Sync().locked);
   EXPECT_EQ(server.connections(), 3);
   // One message per drop, none per retry.
-  EXPECT_EQ(source.outages(), 2);
-  ASSERT_EQ(messages.Shown().size(), 2u);
+  ASSERT_EQ(messages.Shown().size(), 3u);
   EXPECT_EQ(messages.Shown()[0], "Frame stream tcp:127.0.0.1:" + std::to_string(server.port()) +
                                      " lost (closed by the far end): retrying every 30 s at most");
 }
@@ -97,10 +121,13 @@ TEST(StreamFrameSource, StreamThatIsNotHrptNeverLocks) {
   RecordingMessages messages;
   StreamFrameSource source(*ParseFrameStreamAddress((dir.path() / "noise.raw").string()), clock,
                            messages);
-  source.Start(kNoaaFrameWords);
+  source.Open();
+  source.Start(SatelliteFamily::Noaa);
   for (int call = 0; call < kCallLimit && !source.ended(); ++call) {
-    EXPECT_TRUE(source.NextFrame().empty());
-    EXPECT_FALSE(source.locked());
+    std::array<std::uint16_t, kSyncBlockWords> block{};
+    std::size_t words = 0;
+    EXPECT_EQ(source.Read(block, words), FrameRead::NoData);
+    EXPECT_FALSE(source.Sync().locked);
   }
   EXPECT_TRUE(source.ended());
   EXPECT_EQ(messages.Count("Frame stream " + (dir.path() / "noise.raw").string() +
@@ -119,7 +146,8 @@ TEST(StreamFrameSource, FileIsReplayedAtTheDownlinksPaceToItsEnd) {
   RecordingMessages messages;
   StreamFrameSource source(*ParseFrameStreamAddress((dir.path() / "pass.raw").string()), clock,
                            messages);
-  source.Start(kNoaaFrameWords);
+  source.Open();
+  source.Start(SatelliteFamily::Noaa);
   const std::int64_t startMs = clock.MonotonicMs();
   ExpectServedFrames(source, served, 0, 12);
   // Twelve frames at six a second take two seconds of the station clock, not none.
@@ -136,7 +164,8 @@ TEST(StreamFrameSource, FifoWriterThatGoesIsWaitedForAgain) {
   ManualClock clock;
   RecordingMessages messages;
   StreamFrameSource source(*ParseFrameStreamAddress(fifo.string()), clock, messages);
-  source.Start(kNoaaFrameWords);
+  source.Open();
+  source.Start(SatelliteFamily::Noaa);
 
   // One writer at a time, as a demodulator restarted: frames 0-4, then 5-9, each a write end
   // of its own, fed a pipe's worth at a time while the source reads.
@@ -149,14 +178,13 @@ TEST(StreamFrameSource, FifoWriterThatGoesIsWaitedForAgain) {
     ASSERT_GE(fd, 0);
     std::string pending = Noise(writer == 0 ? 5 : 2, 9);
     for (int n = 5 * writer; n < 5 * writer + 5; ++n) pending += Bytes(ServedFrame(served, n));
+    FrameReader reader(source);
     std::int64_t got = 0;
     for (int call = 0; call < kCallLimit && got < 5; ++call) {
       const ssize_t written = ::write(fd, pending.data(), pending.size());
       if (written > 0) pending.erase(0, static_cast<std::size_t>(written));
-      const auto frame = source.NextFrame();
-      if (frame.empty()) continue;
-      const auto expected = ServedFrame(served, 5 * writer + got);
-      ASSERT_TRUE(std::equal(frame.begin(), frame.end(), expected.begin(), expected.end()));
+      if (!reader.Step()) continue;
+      ASSERT_EQ(reader.frame(), ServedFrame(served, 5 * writer + got));
       ++got;
     }
     EXPECT_EQ(got, 5);
