@@ -55,15 +55,19 @@ bool StreamFrameSource::Close() {
 }
 
 void StreamFrameSource::Start(SatelliteFamily family) {
-  frameWords_ = FamilyFrameLength(family);
-  deframer_.Reset(frameWords_);
+  // Handing over starts at the next whole frame. The deframer keeps its lock and the frame it
+  // is assembling, which begins on a boundary, unless the frames change length: a restart of the
+  // capture engine costs no frame.
   frameLeft_ = 0;
   started_ = true;
+  if (FamilyFrameLength(family) != frameWords_) {
+    frameWords_ = FamilyFrameLength(family);
+    deframer_.Reset(frameWords_);
+  }
 }
 
 void StreamFrameSource::Stop() {
   started_ = false;
-  deframer_.Reset(frameWords_);
   frameLeft_ = 0;
 }
 
@@ -103,7 +107,8 @@ void StreamFrameSource::Drop(const std::string& reason) {
   if (!inOutage_) {
     inOutage_ = true;
     ++outages_;
-    messages_.Show("Frame stream " + address_.text + " lost (" + reason + "): retrying every " +
+    messages_.Show("Frame stream " + address_.text + (everRead_ ? " lost (" : " not available (") +
+                   reason + "): retrying every " +
                    std::to_string(Reconnect::kLongestPauseMs / 1000) + " s at most");
   }
 }
@@ -153,6 +158,7 @@ std::size_t StreamFrameSource::ReadChunk() {
   const ssize_t n = ::read(fd_.get(), chunk_.data(), want);
   if (n > 0) {
     fileBytes_ += n;
+    everRead_ = true;
     if (inOutage_) {
       inOutage_ = false;
       reconnect_.Succeeded();

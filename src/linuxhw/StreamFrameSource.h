@@ -73,8 +73,8 @@ class StreamFrameSource final : public FrameSource {
   void Configure() override {}
   // Hands over nothing until the next Start; the stream goes on being read.
   void Stop() override;
-  // Frames of the family from here on; whatever was half-assembled or half-handed-over is
-  // dropped and sync is hunted afresh.
+  // Frames of the family from the next whole one on; the rest of a frame half handed over is
+  // dropped. Sync is hunted afresh only when the frame length changes.
   void Start(SatelliteFamily family) override;
   // The next piece of the frame being handed over, or of the next frame to come (waiting as
   // NextFrame does). A file at its end gives NoData: nothing fails for good.
@@ -113,6 +113,7 @@ class StreamFrameSource final : public FrameSource {
   Kind kind_ = Kind::Stream;
   bool ended_ = false;
   bool inOutage_ = false;
+  bool everRead_ = false;  // an outage before any bytes came is an absence, not a loss
   int outages_ = 0;
   // File pace: bytes read since the file was opened and when that was.
   std::int64_t fileStartMs_ = 0;

@@ -96,7 +96,11 @@ TEST(StreamFrameSource, LoopbackPassLocksSurvivesDropsAndLosesNoFrame) {
       *ParseFrameStreamAddress("tcp:127.0.0.1:" + std::to_string(server.port())), clock, messages);
   source.Open();
   source.Start(SatelliteFamily::Noaa);
-  ExpectServedFrames(source, served, 0, 100);
+  ExpectServedFrames(source, served, 0, 50);
+  // The capture engine restarts the source between two frames: none is lost.
+  source.Stop();
+  source.Start(SatelliteFamily::Noaa);
+  ExpectServedFrames(source, served, 50, 50);
   EXPECT_TRUE(source.Sync().locked);
   EXPECT_EQ(source.Sync().quality, 1.0);
   // The server ends the pass and closes: no data is no lock.
@@ -107,6 +111,29 @@ TEST(StreamFrameSource, LoopbackPassLocksSurvivesDropsAndLosesNoFrame) {
   ASSERT_EQ(messages.Shown().size(), 3u);
   EXPECT_EQ(messages.Shown()[0], "Frame stream tcp:127.0.0.1:" + std::to_string(server.port()) +
                                      " lost (closed by the far end): retrying every 30 s at most");
+}
+
+TEST(StreamFrameSource, AbsentStreamIsSaidOnceAndRetried) {
+  std::string error;
+  std::uint16_t port = 0;
+  { const UniqueFd taken = ListenLoopback(port, error); }
+  const std::string address = "tcp:127.0.0.1:" + std::to_string(port);
+  ManualClock clock;
+  RecordingMessages messages;
+  StreamFrameSource source(*ParseFrameStreamAddress(address), clock, messages);
+  // The capture thread runs on: opening succeeds and the stream is looked for again.
+  EXPECT_TRUE(source.Open());
+  source.Start(SatelliteFamily::Noaa);
+  const std::int64_t startMs = clock.MonotonicMs();
+  std::array<std::uint16_t, kSyncBlockWords> block{};
+  std::size_t words = 0;
+  while (clock.MonotonicMs() - startMs < 120000) {
+    EXPECT_EQ(source.Read(block, words), FrameRead::NoData);
+  }
+  EXPECT_EQ(messages.Shown(), std::vector<std::string>{"Frame stream " + address +
+                                                       " not available (Connection refused): "
+                                                       "retrying every 30 s at most"});
+  EXPECT_FALSE(source.Sync().locked);
 }
 
 TEST(StreamFrameSource, StreamThatIsNotHrptNeverLocks) {
