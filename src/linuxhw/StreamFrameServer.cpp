@@ -7,6 +7,7 @@
 #include <chrono>
 #include <random>
 
+#include "imaging/HrptLayout.h"
 #include "sim/HrptFrame.h"
 #include "sim/Sky.h"
 
@@ -15,7 +16,8 @@ namespace {
 
 // How often the serving thread looks at its stop flag while it waits for a client or for room.
 constexpr int kStopCheckMs = 50;
-constexpr int kFramesPerSecond = 6;
+// The downlink's pace: six minor frames a second in every family.
+constexpr int kFramesPerSecond = kNoaaHrpt.framesPerSecond;
 
 }  // namespace
 

@@ -11,10 +11,22 @@
 #include <cstring>
 
 #include "capture/BitFrame.h"
+#include "imaging/HrptLayout.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 
 namespace halvik {
+namespace {
+
+// Frames the deframer hands over without sync before it hunts again: as many as the capture
+// engine needs to declare the loss itself.
+constexpr int kFlywheelFrames = kLossThreshold;
+// Every family's downlink carries six minor frames a second; a file is replayed at that pace.
+constexpr int kFramesPerSecond = kNoaaHrpt.framesPerSecond;
+static_assert(kFengYunHrpt.framesPerSecond == kFramesPerSecond &&
+              kSeaStarHrpt.framesPerSecond == kFramesPerSecond);
+
+}  // namespace
 
 std::optional<FrameStreamAddress> ParseFrameStreamAddress(std::string_view text) {
   constexpr std::string_view kTcp = "tcp:";
@@ -35,7 +47,7 @@ StreamFrameSource::StreamFrameSource(FrameStreamAddress address, Clock& clock, M
       clock_(clock),
       messages_(messages),
       reconnect_(clock),
-      deframer_(kNoaaFrameWords, kStreamFlywheelFrames),
+      deframer_(kNoaaFrameWords, kFlywheelFrames),
       frameWords_(kNoaaFrameWords),
       chunk_(kStreamChunkBytes),
       frame_(static_cast<std::size_t>(kFengYunFrameWords)) {}
@@ -137,7 +149,7 @@ FrameSync StreamFrameSource::Sync() const {
 
 std::size_t StreamFrameSource::FileAllowance() {
   const std::int64_t elapsedMs = clock_.MonotonicMs() - fileStartMs_;
-  const std::int64_t bytesPerSecond = std::int64_t{frameWords_} * 2 * kStreamFramesPerSecond;
+  const std::int64_t bytesPerSecond = std::int64_t{frameWords_} * 2 * kFramesPerSecond;
   const std::int64_t due = elapsedMs * bytesPerSecond / 1000 - fileBytes_;
   return static_cast<std::size_t>(std::clamp<std::int64_t>(due, 0, kStreamChunkBytes));
 }

@@ -44,11 +44,6 @@ inline constexpr int kStreamChunksPerCall = 4;
 inline constexpr std::int64_t kStreamSilenceMs = 1000;
 // Frames the sync quality is taken over.
 inline constexpr int kStreamQualityFrames = 32;
-// Frames the deframer hands over without sync before it hunts again: as many as the capture
-// engine needs to declare the loss itself.
-inline constexpr int kStreamFlywheelFrames = 30;
-// Every family's downlink carries six minor frames a second; a file is replayed at that pace.
-inline constexpr int kStreamFramesPerSecond = 6;
 
 // A demodulator's stream of 16-bit little-endian words (one 10-bit HRPT word in the low bits of
 // each), cut into minor frames by the Deframer and handed to the capture thread whole, block by
