@@ -187,13 +187,7 @@ std::optional<GpsFix> GpsLink::ReadFix() {
   fix.latitudeDeg = Single(&packet_[1]) * kDegreesPerRadian;
   fix.longitudeDeg = Single(&packet_[5]) * kDegreesPerRadian;
   fix.altitudeFeet = Single(&packet_[9]) * kFeetPerMetre;
-  // A position off the globe, or a height no station can have (below the lowest shore, above
-  // the highest the station accepts), is a garbled packet, not a fix; NaN fails too.
-  constexpr double kLowestFeet = -2000.0;
-  constexpr double kHighestFeet = 30000.0;
-  const bool onGlobe = fix.latitudeDeg >= -90.0 && fix.latitudeDeg <= 90.0 &&
-                       fix.longitudeDeg >= -180.0 && fix.longitudeDeg <= 180.0 &&
-                       fix.altitudeFeet >= kLowestFeet && fix.altitudeFeet <= kHighestFeet;
+  const bool onGlobe = GpsFixOnGlobe(fix.latitudeDeg, fix.longitudeDeg, fix.altitudeFeet);
   // A negative time of fix marks a position that is not a fix.
   fix.isFix = !(Single(&packet_[17]) < 0) && onGlobe;
   return fix;

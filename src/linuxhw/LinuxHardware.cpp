@@ -1,21 +1,33 @@
 #include "linuxhw/LinuxHardware.h"
 
+#include "linuxhw/GpsdTimeSource.h"
+#include "linuxhw/StreamFrameSource.h"
+#include "platform/Messages.h"
+#include "platform/Text.h"
+
 namespace halvik {
 
 std::unique_ptr<TimeSource> MakeTimeSource(const LinuxHardwareOptions& options, Clock& clock,
                                            Messages& messages) {
-  (void)clock;
-  (void)messages;
-  if (options.gpsd == "none") return std::make_unique<NoTimeSource>();
-  return std::make_unique<NoTimeSource>();
+  const std::optional<std::optional<HostPort>> gpsd = ParseGpsdOption(options.gpsd);
+  if (!gpsd) {
+    messages.Show(Format("--gpsd %s: wants HOST:PORT or none; the station runs without GPS",
+                         options.gpsd.c_str()));
+    return std::make_unique<NoTimeSource>();
+  }
+  return std::make_unique<GpsdTimeSource>(*gpsd, clock);
 }
 
 std::unique_ptr<FrameSource> MakeFrameSource(const LinuxHardwareOptions& options, Clock& clock,
                                              Messages& messages) {
-  (void)clock;
-  (void)messages;
-  if (options.frames == "none" || options.frames.empty()) return std::make_unique<NoFrameSource>();
-  return std::make_unique<NoFrameSource>();
+  if (options.frames == "none") return std::make_unique<NoFrameSource>();
+  const std::optional<FrameStreamAddress> address = ParseFrameStreamAddress(options.frames);
+  if (!address) {
+    messages.Show(Format("--frames %s: wants tcp:HOST:PORT, a file or a FIFO, or none",
+                         options.frames.c_str()));
+    return std::make_unique<NoFrameSource>();
+  }
+  return std::make_unique<StreamFrameSource>(*address, clock, messages);
 }
 
 LinuxHardware::LinuxHardware(const LinuxHardwareOptions& options, Clock& clock, Messages& messages)

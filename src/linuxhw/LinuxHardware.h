@@ -22,7 +22,7 @@ struct LinuxHardwareOptions {
   std::string frames = "none";          // tcp:HOST:PORT, a file or FIFO, or "none"
 };
 
-// A time source for a station without GPS: the receiver is never found.
+// A time source for a station whose --gpsd cannot be used: the receiver is never found.
 class NoTimeSource final : public TimeSource {
  public:
   bool Detect() override { return false; }
