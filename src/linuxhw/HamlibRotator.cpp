@@ -12,6 +12,7 @@ namespace halvik {
 namespace {
 
 constexpr double kTurnDeg = 360.0;
+constexpr double kMinimumStepDeg = 0.1;
 
 }  // namespace
 
@@ -50,6 +51,7 @@ void HamlibRotator::Close() {
   rot_cleanup(rot_);
   rot_ = nullptr;
   open_ = false;
+  haveTarget_ = false;
 }
 
 bool HamlibRotator::Ready() {
@@ -89,9 +91,22 @@ void HamlibRotator::Point(double azimuthDeg, double elevationDeg, PointMove move
   azimuth = std::fmin(std::fmax(azimuth, range.azimuth.minimum), range.azimuth.maximum);
   const double elevation =
       std::fmin(std::fmax(elevationDeg, range.elevation.minimum), range.elevation.maximum);
+  // The scheduler re-aims many times a second; a rotator controller given a new target each time
+  // restarts its move and hardly turns, so a target within a tenth of a degree of the last is
+  // not sent again.
+  if (haveTarget_ && std::fabs(azimuth - targetAz_) < kMinimumStepDeg &&
+      std::fabs(elevation - targetEl_) < kMinimumStepDeg) {
+    return;
+  }
   const int status =
       rot_set_position(rot_, static_cast<azimuth_t>(azimuth), static_cast<elevation_t>(elevation));
-  if (status != RIG_OK) Lost(status, "stopped answering");
+  if (status != RIG_OK) {
+    Lost(status, "stopped answering");
+    return;
+  }
+  haveTarget_ = true;
+  targetAz_ = azimuth;
+  targetEl_ = elevation;
 }
 
 PositionReading HamlibRotator::ReadPosition() {

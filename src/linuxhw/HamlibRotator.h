@@ -53,6 +53,9 @@ class HamlibRotator final : public Positioner {
   s_rot* rot_ = nullptr;
   bool open_ = false;
   bool messageShown_ = false;
+  bool haveTarget_ = false;  // the last target sent, degrees of the rotator's frame
+  double targetAz_ = 0.0;
+  double targetEl_ = 0.0;
   // Until the rotator has told its travel: the widest a no-flip rotator has.
   PositionerRange range_{{0.0, 360.0}, {0.0, 90.0}};
 };
