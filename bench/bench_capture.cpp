@@ -15,6 +15,7 @@
 #include "capture/CaptureShared.h"
 #include "devices/ControlCodes.h"
 #include "devices/Downlink.h"
+#include "devices/FrameSyncDevice.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "platform/Messages.h"
@@ -134,6 +135,7 @@ void BM_CapturePath(benchmark::State& state) {
     }
   }
   DeviceNamespace devices;
+  FrameSyncDevice synchronizer{devices};
   devices.Publish(kSynchronizerDevicePath, std::make_shared<ReplayBoard>());
   ManualClock clock(SystemTime{1009972800, 0});
   QuietMessages messages;
@@ -143,8 +145,8 @@ void BM_CapturePath(benchmark::State& state) {
   CaptureStatus status;
   auto quickLook = std::make_unique<QuickLookBuffer>();
   std::atomic<std::int32_t> stop{0};
-  CaptureEngineContext context{devices,    clock,   messages, systemInfo, spawner,
-                               dir.path(), handOff, status,   *quickLook, stop};
+  CaptureEngineContext context{synchronizer, clock,   messages, systemInfo, spawner,
+                               dir.path(),   handOff, status,   *quickLook, stop};
   context.raiseThreadPriority = false;
   CaptureEngine engine(context);
   if (!engine.Begin()) {

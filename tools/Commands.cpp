@@ -9,6 +9,7 @@ void AddCommands(CLI::App& app, int& exitCode) {
   AddPassesCommand(app, exitCode);
   AddInitStationCommand(app, exitCode);
   AddUpdateElementsCommand(app, exitCode);
+  AddServeFramesCommand(app, exitCode);
   AddRunOptions(app, exitCode);
 }
 

@@ -23,6 +23,8 @@
 #include "app/SnapshotTarget.h"
 #include "app/Station.h"
 #include "app/StationUi.h"
+#include "linuxhw/HardwareConf.h"
+#include "linuxhw/LinuxHardware.h"
 #include "orbit/PropagateListing.h"
 #include "platform/Clock.h"
 #include "platform/LinuxSystemInfo.h"
@@ -80,7 +82,30 @@ struct RunOptions {
   std::int64_t snapshotEvery = 10;
   std::int64_t statusEvery = 1;
   std::string http;  // ADDR:PORT of the web interface; empty: none
+  LinuxHardwareOptions linuxDevices;
 };
+
+// hardware.conf in the station directory fills the hardware options the command line left
+// out; false (after a one-line message) when the file is bad.
+bool ApplyHardwareConf(const std::filesystem::path& dir, const CLI::App& app, RunOptions& options) {
+  std::string error;
+  const HardwareConf conf = ReadHardwareConf(dir / kHardwareConfFile, error);
+  if (!error.empty()) {
+    std::cerr << "halvik: " << error << "\n";
+    return false;
+  }
+  auto fill = [&app](const char* name, auto& field, const auto& value) {
+    if (value && app.get_option(name)->count() == 0) field = *value;
+  };
+  fill("--hardware", options.hardware, conf.hardware);
+  fill("--rotator-model", options.linuxDevices.rotatorModel, conf.rotatorModel);
+  fill("--rotator-port", options.linuxDevices.rotatorPort, conf.rotatorPort);
+  fill("--rig-model", options.linuxDevices.rigModel, conf.rigModel);
+  fill("--rig-port", options.linuxDevices.rigPort, conf.rigPort);
+  fill("--gpsd", options.linuxDevices.gpsd, conf.gpsd);
+  fill("--frames", options.linuxDevices.frames, conf.frames);
+  return true;
+}
 
 bool DisplayAvailable() {
   const char* x = std::getenv("DISPLAY");
@@ -113,9 +138,10 @@ std::optional<SystemTime> IsoUtcTime(const std::string& text) {
 }
 
 int RunStation(const RunOptions& options) {
-  if (options.hardware != "sim") {
-    std::cerr << "halvik: no driver for hardware '" << options.hardware
-              << "' on this system; only the simulated boards (--hardware sim) are available\n";
+  if (options.hardware != "sim" && options.hardware != "linux") {
+    std::cerr << "halvik: --hardware wants sim (the simulated boards) or linux (Hamlib, gpsd "
+                 "and a frame stream), not '"
+              << options.hardware << "'\n";
     return 2;
   }
   const std::filesystem::path dir = std::filesystem::current_path();
@@ -182,15 +208,20 @@ int RunStation(const RunOptions& options) {
   TerminalBeeper beeper;
   LinuxSystemInfo systemInfo;
   PosixSpawner spawner;
-  DeviceNamespace devices;
   SimHardwareOptions simOptions;
   simOptions.stationDir = dir;
   simOptions.computerClockErrorSeconds =
       static_cast<double>(start.AsMilliseconds() - computerStart.AsMilliseconds()) / 1000.0;
   simOptions.gpsWeekModulo1024 = options.simGpsWeek == "mod1024";
-  SimHardware hardware(clock, devices, simOptions);
-  StationEnvironment env{dir,    clock, messages, beeper, systemInfo, spawner, hardware.services(),
-                         devices};
+  // The station's hardware kind: the simulated boards, or Linux devices on the same clock
+  // (--sim-start and --sim-speed then move and scale the station's time only).
+  std::unique_ptr<StationHardware> hardware;
+  if (options.hardware == "linux") {
+    hardware = std::make_unique<LinuxHardware>(options.linuxDevices, clock, messages);
+  } else {
+    hardware = std::make_unique<SimStationHardware>(dir, clock, messages, beeper, simOptions);
+  }
+  StationEnvironment env{dir, clock, messages, beeper, systemInfo, spawner, *hardware};
   Station station(env);
   StationReceiverReadout receiverReadout(station.receiver);
   web::LevelRecordingReadout readout(receiverReadout);
@@ -284,7 +315,25 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<RunOptions>();
   app.add_flag("--headless", options->headless,
                "Run without a window (also when no display is available)");
-  app.add_option("--hardware", options->hardware, "Station boards: sim (simulated)")
+  app.add_option("--hardware", options->hardware,
+                 "Station hardware: sim (simulated boards) or linux (Hamlib, gpsd, frame stream); "
+                 "also read from hardware.conf in the station directory, as are the next six")
+      ->capture_default_str();
+  app.add_option("--rotator-model", options->linuxDevices.rotatorModel,
+                 "linux: Hamlib rotator model, as rotctl -m takes it (2: rotctld)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--rotator-port", options->linuxDevices.rotatorPort,
+                 "linux: the rotator's serial device, or HOST:PORT of rotctld");
+  app.add_option("--rig-model", options->linuxDevices.rigModel,
+                 "linux: Hamlib rig model, as rigctl -m takes it (2: rigctld; 0: no rig to tune)")
+      ->check(CLI::NonNegativeNumber);
+  app.add_option("--rig-port", options->linuxDevices.rigPort,
+                 "linux: the rig's serial device, or HOST:PORT of rigctld");
+  app.add_option("--gpsd", options->linuxDevices.gpsd, "linux: gpsd's HOST:PORT, or none")
+      ->capture_default_str();
+  app.add_option("--frames", options->linuxDevices.frames,
+                 "linux: HRPT words from tcp:HOST:PORT, a file or a FIFO (16-bit little-endian, "
+                 "the word in the low 10 bits), or none")
       ->capture_default_str();
   // scripts/run gives its own start and speed; what its caller adds after them wins.
   app.add_option("--sim-start", options->simStart,
@@ -319,7 +368,12 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
         return web::ParseHttpAddress(text) ? std::string() : "wants ADDR:PORT";
       });
   app.final_callback([&app, &exitCode, options] {
-    if (app.get_subcommands().empty()) exitCode = RunStation(*options);
+    if (!app.get_subcommands().empty()) return;
+    if (!ApplyHardwareConf(std::filesystem::current_path(), app, *options)) {
+      exitCode = 2;
+      return;
+    }
+    exitCode = RunStation(*options);
   });
 }
 

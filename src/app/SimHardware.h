@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/BoardHardware.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "sim/SimGpsReceiver.h"
@@ -78,6 +79,34 @@ class SimHardware {
   std::shared_ptr<sim::SimTrackerBoard> tracker_;
   std::shared_ptr<sim::SimSynchronizer> synchronizer_;
   sim::SimServiceManager services_;
+};
+
+// The station's boards on the simulation: the simulated boards behind their drivers.
+class SimStationHardware final : public StationHardware {
+ public:
+  SimStationHardware(const std::filesystem::path& dir, Clock& computerClock, Messages& messages,
+                     Beeper& beeper, SimHardwareOptions options)
+      : sim_(computerClock, devices_, std::move(options)),
+        boards_(dir, sim_.services(), devices_, computerClock, messages, beeper) {}
+
+  SimHardware& sim() { return sim_; }
+  BoardHardware& boards() { return boards_; }
+
+  Tuner& tuner() override { return boards_.tuner(); }
+  Positioner& positioner() override { return boards_.positioner(); }
+  TimeSource& timeSource() override { return boards_.timeSource(); }
+  FrameSource& frameSource() override { return boards_.frameSource(); }
+  bool StartReceiver() override { return boards_.StartReceiver(); }
+  bool StartPositioner() override { return boards_.StartPositioner(); }
+  bool StartFrameSource() override { return boards_.StartFrameSource(); }
+  void StopReceiver() override { boards_.StopReceiver(); }
+  void StopPositioner() override { boards_.StopPositioner(); }
+  void StopFrameSource() override { boards_.StopFrameSource(); }
+
+ private:
+  DeviceNamespace devices_;
+  SimHardware sim_;
+  BoardHardware boards_;
 };
 
 // Every satellite of an element file, once per name (the first entry of a name wins, as the

@@ -1,24 +1,22 @@
 #include "app/Station.h"
 
-#include "app/DriverService.h"
 #include "capture/BitFrame.h"
 #include "tracking/TrackingLoop.h"
 
 namespace halvik {
 
 Station::Station(StationEnvironment environment)
-    : ReceiverDevice(environment.devices),
-      TrackerDevice(environment.devices),
-      receiver(ReceiverDevice, environment.clock),
+    : receiver(environment.hardware.tuner()),
       env_(environment),
       config_{env_.dir, table, station, env_.messages},
-      tracker_(TrackerDevice, env_.clock, env_.beeper),
-      antenna_(tracker_, antennaState),
-      gps_(tracker_, env_.clock, gpsState),
-      trackingContext_{env_.dir, env_.clock, env_.messages, env_.beeper,
-                       table,    station,    tracking,      evaluation,
-                       tracker_, antenna_,   antennaState,  gps_,
-                       gpsState, receiver,   handOff,       TrackingThreadStop} {}
+      antenna_(env_.hardware.positioner(), antennaState),
+      gps_(env_.hardware.timeSource(), gpsState),
+      trackingContext_{env_.dir,          env_.clock,   env_.messages,
+                       env_.beeper,       table,        station,
+                       tracking,          evaluation,   env_.hardware.positioner(),
+                       antenna_,          antennaState, gps_,
+                       gpsState,          receiver,     handOff,
+                       TrackingThreadStop} {}
 
 Station::~Station() {
   StopWorkers();
@@ -35,45 +33,11 @@ void Station::StopWorkers() {
 }
 
 bool Station::Start() {
-  const std::string dir = env_.dir.string();
-  // Services an earlier run left behind are removed first, so installation starts afresh.
-  RemoveDriver(kReceiverDriver, env_.services);
-  RemoveDriver(kTrackerDriver, env_.services);
-  RemoveDriver(kSynchronizerDriver, env_.services);
-
-  if (!InstallDriver(kReceiverDriver, env_.services, env_.devices, env_.messages, dir)) {
-    env_.messages.Show("Error Installing Receiver Driver");
-    return false;
-  }
-  if (!OpenReceiverDevice(ReceiverDevice)) {
-    RemoveDriver(kReceiverDriver, env_.services);
-    env_.messages.Show("Cannot Open Receiver Device!");
-    return false;
-  }
-  receiver.ReceiverInit();
-  receiver.ReceiverTune(1698);
-
-  if (!InstallDriver(kTrackerDriver, env_.services, env_.devices, env_.messages, dir)) {
-    env_.messages.Show("Error Installing Tracker Driver");
-    return false;
-  }
-  if (!OpenTrackerDevice(TrackerDevice)) {
-    CloseReceiverDevice(ReceiverDevice);
-    RemoveDriver(kReceiverDriver, env_.services);
-    RemoveDriver(kTrackerDriver, env_.services);
-    env_.messages.Show("Cannot Open Tracker Device!");
-    return false;
-  }
+  StationHardware& hardware = env_.hardware;
+  if (!hardware.StartReceiver()) return false;
+  if (!hardware.StartPositioner()) return false;
   StartTrackingThread();
-
-  if (!InstallDriver(kSynchronizerDriver, env_.services, env_.devices, env_.messages, dir)) {
-    CloseReceiverDevice(ReceiverDevice);
-    RemoveDriver(kReceiverDriver, env_.services);
-    CloseTrackerDevice(TrackerDevice);
-    RemoveDriver(kTrackerDriver, env_.services);
-    env_.messages.Show("Error Installing Bit/Frame Sync Driver");
-    return false;
-  }
+  if (!hardware.StartFrameSource()) return false;
   StartCaptureThread();
   return true;
 }
@@ -84,9 +48,16 @@ void Station::StartTrackingThread() {
 }
 
 void Station::StartCaptureThread() {
-  CaptureEngineContext context{env_.devices, env_.clock,       env_.messages, env_.systemInfo,
-                               env_.spawner, env_.dir,         handOff,       captureStatus,
-                               quickLook,    CaptureThreadStop};
+  CaptureEngineContext context{env_.hardware.frameSource(),
+                               env_.clock,
+                               env_.messages,
+                               env_.systemInfo,
+                               env_.spawner,
+                               env_.dir,
+                               handOff,
+                               captureStatus,
+                               quickLook,
+                               CaptureThreadStop};
   context.diskBudget = env_.diskBudget;
   context.raiseThreadPriority = env_.raiseCapturePriority;
   captureEngine_ = std::make_unique<CaptureEngine>(context);
@@ -94,19 +65,17 @@ void Station::StartCaptureThread() {
 }
 
 bool Station::Shutdown() {
-  CloseReceiverDevice(ReceiverDevice);
-  RemoveDriver(kReceiverDriver, env_.services);
+  env_.hardware.StopReceiver();
 
   TrackingThreadStop.store(1, std::memory_order_release);
   bool trackingEnded = trackingThread_.WaitFor(env_.clock, kWorkerStopLimitMs);
 
-  CloseTrackerDevice(TrackerDevice);
-  RemoveDriver(kTrackerDriver, env_.services);
+  env_.hardware.StopPositioner();
 
   CaptureThreadStop.store(1, std::memory_order_release);
   bool captureEnded = captureThread_.WaitFor(env_.clock, kWorkerStopLimitMs);
 
-  RemoveDriver(kSynchronizerDriver, env_.services);
+  env_.hardware.StopFrameSource();
   trackingStopped_ = trackingEnded;
   captureStopped_ = captureEnded;
   return trackingEnded && captureEnded;

@@ -12,17 +12,15 @@
 #include "config/StationFiles.h"
 #include "devices/Antenna.h"
 #include "devices/AntennaState.h"
-#include "devices/Gps.h"
+#include "devices/GpsMonitor.h"
 #include "devices/GpsState.h"
-#include "devices/Receiver.h"
-#include "devices/Tracker.h"
+#include "devices/StationHardware.h"
+#include "devices/Tuner.h"
 #include "orbit/PassPrediction.h"
 #include "orbit/SatelliteTable.h"
 #include "orbit/StationConfig.h"
 #include "platform/Clock.h"
-#include "platform/Device.h"
 #include "platform/Messages.h"
-#include "platform/ServiceManager.h"
 #include "platform/Spawn.h"
 #include "platform/SystemInfo.h"
 #include "tracking/Scheduler.h"
@@ -34,8 +32,8 @@ namespace halvik {
 class CaptureEngine;
 class TrackingLoop;
 
-// What the station runs on: its working directory and the operating system's services (or the
-// simulation's, or a test's).
+// What the station runs on: its working directory, the operating system's services (or the
+// simulation's, or a test's) and its kind of hardware.
 struct StationEnvironment {
   std::filesystem::path dir;
   Clock& clock;
@@ -43,8 +41,7 @@ struct StationEnvironment {
   Beeper& beeper;
   SystemInfo& systemInfo;
   ProcessSpawner& spawner;
-  ServiceManager& services;
-  DeviceNamespace& devices;
+  StationHardware& hardware;
   DiskBudget* diskBudget = nullptr;  // a disk that fills up, for tests
   bool raiseCapturePriority = true;
 };
@@ -52,7 +49,7 @@ struct StationEnvironment {
 inline constexpr std::int64_t kWorkerStopLimitMs = 10000;
 inline constexpr int kStartupFailureExitStatus = 3;
 
-// The whole station: every shared record, the board handles and the two worker threads. The
+// The whole station: every shared record, the devices' roles and the two worker threads. The
 // user-interface thread brings it up with Start and down with Shutdown, in the one safe order.
 class Station {
  public:
@@ -66,8 +63,8 @@ class Station {
   // The hardware and both workers, in order. On a failure: its message, the clean-up the
   // failure calls for, and false; the caller then ends the process with exit status 3 at once.
   bool Start();
-  // Receiver closed first, tracking thread stopped (10 s at most), tracker closed, capture
-  // thread stopped (10 s at most), synchronizer removed. False when a worker overran its
+  // Receiver closed first, tracking thread stopped (10 s at most), positioner closed, capture
+  // thread stopped (10 s at most), frame source taken down. False when a worker overran its
   // 10 s: it is still running, so the process must end without destroying the station.
   bool Shutdown();
   // After a failed Shutdown: "tracking", "capture" or "tracking and capture", the worker
@@ -92,9 +89,7 @@ class Station {
   std::atomic<std::int32_t> TrackingThreadStop{0};
   std::atomic<std::int32_t> CaptureThreadStop{0};
 
-  DeviceHandle ReceiverDevice;
-  DeviceHandle TrackerDevice;
-  Receiver receiver;
+  Tuner& receiver;
 
  private:
   void StartTrackingThread();
@@ -103,9 +98,8 @@ class Station {
 
   StationEnvironment env_;
   ConfigContext config_;
-  Tracker tracker_;
   Antenna antenna_;
-  GpsLink gps_;
+  GpsMonitor gps_;
   TrackingContext trackingContext_;
   std::unique_ptr<TrackingLoop> trackingLoop_;
   std::unique_ptr<CaptureEngine> captureEngine_;

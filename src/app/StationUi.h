@@ -10,13 +10,13 @@ namespace halvik {
 // The status view's receiver readout, served by the station's receiver.
 class StationReceiverReadout final : public ReceiverReadout {
  public:
-  explicit StationReceiverReadout(Receiver& receiver) : receiver_(receiver) {}
+  explicit StationReceiverReadout(Tuner& receiver) : receiver_(receiver) {}
   float ReceiverReadStatus() override { return receiver_.ReceiverReadStatus(); }
   int ReceiverLocked() override { return receiver_.ReceiverLocked(); }
   double ReceiverFrequency() override { return receiver_.ReceiverFrequency(); }
 
  private:
-  Receiver& receiver_;
+  Tuner& receiver_;
 };
 
 // The menu's commands carried out on the station's records and files.

@@ -40,11 +40,15 @@ int CountBitErrors(const std::uint16_t* frame, std::int32_t frameLength,
 
 CaptureEngine::CaptureEngine(CaptureEngineContext context)
     : context_(std::move(context)),
-      device_(context_.devices),
+      device_(context_.frames),
       file_(CaptureFileContext{context_.workingDirectory, context_.clock, context_.messages,
                                context_.systemInfo, context_.spawner, context_.diskBudget}) {}
 
-CaptureEngine::~CaptureEngine() = default;
+CaptureEngine::~CaptureEngine() {
+  // A source this engine opened and did not close (an engine dropped without End) is free again
+  // for the next one.
+  if (opened_ && device_.IsOpen()) device_.Close();
+}
 
 int CaptureEngine::Run() {
   if (Begin()) {
@@ -76,6 +80,7 @@ bool CaptureEngine::Begin() {
     context_.messages.Show("Error Opening Bitframe Device");
     return false;
   }
+  opened_ = true;
   device_.Configure();
   if (!Allocate(kFrameRingBytes) || !ring_.Allocate()) {
     context_.messages.Show("Error Allocating Memory");
@@ -124,6 +129,7 @@ void CaptureEngine::End() {
   if (device_.IsOpen() && !device_.Close()) {
     context_.messages.Show("Failed to Close Device: BitFrame");
   }
+  opened_ = false;
   block_.reset();
   memoryTaken_ = 0;
 }
@@ -198,8 +204,9 @@ bool CaptureEngine::Cycle() {
     SetState(ClosingDownCapture);
   }
   std::size_t words = 0;
-  if (!device_.ReadBlock(std::span<std::uint16_t, kSyncBlockWords>(block_.get(), kSyncBlockWords),
-                         words)) {
+  // No data yet (a stream reconnecting, say) is a block of no words: nothing is assembled.
+  if (device_.Read(std::span<std::uint16_t, kSyncBlockWords>(block_.get(), kSyncBlockWords),
+                   words) == FrameRead::Failed) {
     context_.messages.Show("IOCTL Failed in BitFrame");
     return false;
   }

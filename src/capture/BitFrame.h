@@ -12,12 +12,11 @@
 #include "capture/CaptureShared.h"
 #include "capture/FrameRing.h"
 #include "capture/QuickLook.h"
-#include "devices/FrameSyncDevice.h"
+#include "devices/FrameSource.h"
 
 namespace halvik {
 
 class Clock;
-class DeviceNamespace;
 class Messages;
 class ProcessSpawner;
 class SystemInfo;
@@ -42,7 +41,7 @@ int CountBitErrors(const std::uint16_t* frame, std::int32_t frameLength,
 
 // Everything the capture thread reaches, handed in by whoever starts it.
 struct CaptureEngineContext {
-  DeviceNamespace& devices;
+  FrameSource& frames;  // the synchronizer board, or a demodulator's stream
   Clock& clock;
   Messages& messages;
   SystemInfo& systemInfo;
@@ -110,7 +109,8 @@ class CaptureEngine {
   void CloseDownCapture();
 
   CaptureEngineContext context_;
-  FrameSyncDevice device_;
+  FrameSource& device_;
+  bool opened_ = false;  // by Begin, until End
   FrameRing ring_;
   CaptureFile file_;
   QuickLookCycle quickLookCycle_;

@@ -1,107 +1,89 @@
 #include "devices/Antenna.h"
 
-#include <cstdint>
+#include <cmath>
 
 namespace halvik {
 namespace {
 
-constexpr float kAzimuthSpan = AzimuthCountMax - AzimuthCountMin;        // counts for 360 degrees
-constexpr float kElevationSpan = ElevationCountMax - ElevationCountMin;  // counts for 180 degrees
+constexpr double kTurnDeg = 360.0;
 
-// Counts per degree.
-constexpr double kAzimuthScale = kAzimuthSpan * (1.0 / 360.0);
-constexpr double kElevationScale = kElevationSpan * (1.0 / 180.0);
+}  // namespace
 
-// The read-back of an axis past its limit stands two counts outside, so the view can tell
-// "over" and "under" from a position at the limit.
-constexpr double kOutOfRangeCounts = 2.0;
-
-// Truncation toward zero that stays defined for any angle: a direction far out of range (or
-// not a number) only has to land beyond the limits, where PointAntenna clamps it.
-int TruncateCount(double count) {
-  constexpr double kFarOut = 1e6;
-  if (!(count > -kFarOut)) return static_cast<int>(-kFarOut);
-  if (count > kFarOut) return static_cast<int>(kFarOut);
-  return static_cast<int>(count);
-}
-
-int Clamp(int count, float minimum, float maximum) {
-  if (count > static_cast<int>(maximum)) return static_cast<int>(maximum);
-  if (count < static_cast<int>(minimum)) return static_cast<int>(minimum);
-  return count;
-}
-
-// The flipped antenna looks the other way round and tipped over the zenith.
-void Flip(double& azimuthDeg, double& elevationDeg) {
+void FlipDirection(double& azimuthDeg, double& elevationDeg) {
   elevationDeg = 180.0 - elevationDeg;
   azimuthDeg += 180.0;
   if (azimuthDeg > 360.0) azimuthDeg -= 360.0;
 }
 
-double AxisDegrees(int count, float minimum, float maximum, double scale) {
-  double c = count;
-  if (c > maximum) c = maximum + kOutOfRangeCounts;
-  double d = c - minimum;
-  if (d < 0) d = -kOutOfRangeCounts;
-  return d / scale;
+bool CanFlip(const PositionerRange& range) {
+  return range.elevation.maximum >= kFlipElevationDeg;
 }
 
-}  // namespace
-
-AntennaCounts AngleToCounts(double azimuthDeg, double elevationDeg, bool flip) {
-  if (flip) Flip(azimuthDeg, elevationDeg);
-  // Half a count added before truncation makes the nearest count for angles in range.
-  double az = AzimuthCountMin + (azimuthDeg + 180.0 / kAzimuthSpan) * kAzimuthScale;
-  double el = ElevationCountMin + (elevationDeg + 90.0 / kElevationSpan) * kElevationScale;
-  return {TruncateCount(az), TruncateCount(el)};
-}
-
-AntennaAngles CountsToAngles(int azimuthCount, int elevationCount, bool flip) {
-  double az = AxisDegrees(azimuthCount, AzimuthCountMin, AzimuthCountMax, kAzimuthScale);
-  double el = AxisDegrees(elevationCount, ElevationCountMin, ElevationCountMax, kElevationScale);
-  if (flip) Flip(az, el);
-  return {static_cast<float>(az), static_cast<float>(el)};
-}
-
-void Antenna::PointAntenna(int azCount, int elCount, int park) {
-  int az = Clamp(azCount, AzimuthCountMin, AzimuthCountMax);
-  int el = Clamp(elCount, ElevationCountMin, ElevationCountMax);
-  tracker_.TrackerSendByte(SetAzimuth);
-  tracker_.TrackerSendByte(static_cast<std::uint8_t>(az));
-  tracker_.TrackerSendByte(SetElevation);
-  tracker_.TrackerSendByte(static_cast<std::uint8_t>(el));
-  tracker_.TrackerSendByte(park != 0 ? MovePark : MoveTrack);
+double UnwoundAzimuth(double azimuthDeg, const AxisRange& range, const double* previousDeg) {
+  if (!std::isfinite(azimuthDeg)) return range.minimum;
+  const double base = azimuthDeg - kTurnDeg * std::floor((azimuthDeg - range.minimum) / kTurnDeg);
+  bool found = false;
+  double best = 0.0;
+  double bestScore = 0.0;
+  for (double candidate = base; candidate <= range.maximum; candidate += kTurnDeg) {
+    const double score = previousDeg
+                             ? -std::fabs(candidate - *previousDeg)
+                             : std::fmin(candidate - range.minimum, range.maximum - candidate);
+    if (!found || score > bestScore) {
+      found = true;
+      best = candidate;
+      bestScore = score;
+    }
+  }
+  if (found) return best;
+  // The direction falls in a gap of a range shorter than a turn.
+  const double over = base - range.maximum;
+  const double under = range.minimum + kTurnDeg - base;
+  return over <= under ? range.maximum : range.minimum;
 }
 
 void Antenna::TrackingMove(double azDeg, double elDeg) {
-  AntennaCounts counts = AngleToCounts(azDeg, elDeg, state_.FlipMode.load() == 1);
-  PointAntenna(counts.azimuth, counts.elevation, 0);
+  const PositionerRange range = positioner_.Range();
+  if (CanFlip(range)) {
+    if (state_.FlipMode.load() == 1) FlipDirection(azDeg, elDeg);
+    positioner_.Point(azDeg, elDeg, PointMove::Track);
+    return;
+  }
+  const double azimuth =
+      UnwoundAzimuth(azDeg, range.azimuth, havePrevious_ ? &previousAzimuth_ : nullptr);
+  havePrevious_ = true;
+  previousAzimuth_ = azimuth;
+  positioner_.Point(azimuth, elDeg, PointMove::Track);
+}
+
+void Antenna::SetFlip(bool flip) {
+  state_.FlipMode = flip && CanFlip(positioner_.Range()) ? 1 : 0;
 }
 
 void Antenna::ParkMove() {
   state_.FlipMode = 0;
-  AntennaCounts counts = AngleToCounts(kParkAzimuthDeg, kParkElevationDeg, false);
-  PointAntenna(counts.azimuth, counts.elevation, 1);
+  havePrevious_ = false;
+  positioner_.Point(kParkAzimuthDeg, kParkElevationDeg, PointMove::Park);
 }
 
 void Antenna::FinalPark() {
-  int az = static_cast<int>(AzimuthCountMin + kAzimuthSpan * (1.0 / 360.0) * kParkAzimuthDeg);
-  int el = static_cast<int>(ElevationCountMin + kElevationSpan * (1.0 / 180.0) * kParkElevationDeg);
-  PointAntenna(az, el, 1);
+  havePrevious_ = false;
+  positioner_.Point(kParkAzimuthDeg, kParkElevationDeg, PointMove::FinalPark);
 }
 
 void Antenna::ReadAntennaPosition() {
-  std::int16_t power = tracker_.TrackerQuery(ReadPower);
-  state_.AntennaPower = power;
-  std::int16_t azimuth = 0;
-  std::int16_t elevation = 0;
-  if (power > kAntennaNoPowerLevel) {
-    azimuth = tracker_.TrackerQuery(ReadAzimuth);
-    elevation = tracker_.TrackerQuery(ReadElevation);
+  const PositionReading reading = positioner_.ReadPosition();
+  state_.AntennaPower = reading.power;
+  double azimuth = reading.azimuth;
+  double elevation = reading.elevation;
+  if (state_.FlipMode.load() == 1) {
+    FlipDirection(azimuth, elevation);
+  } else if (!CanFlip(positioner_.Range()) && std::isfinite(azimuth)) {
+    // An unwound azimuth is shown as the compass direction it points at.
+    azimuth -= kTurnDeg * std::floor(azimuth / kTurnDeg);
   }
-  AntennaAngles angles = CountsToAngles(azimuth, elevation, state_.FlipMode.load() == 1);
-  state_.AntennaAzimuth = angles.azimuth;
-  state_.AntennaElevation = angles.elevation;
+  state_.AntennaAzimuth = static_cast<float>(azimuth);
+  state_.AntennaElevation = static_cast<float>(elevation);
 }
 
 }  // namespace halvik

@@ -128,16 +128,13 @@ bool GpsLink::Request(std::uint8_t request, std::uint8_t reply, std::size_t repl
   return GpsReceivePacket(packet_, reply) == replyLength;
 }
 
-void GpsLink::GpsInitialise() {
-  state_.GpsPresent = 0;
-  for (int attempt = 0; attempt < kHealthTries; ++attempt) {
-    if (Request(kGpsRequestHealth, kGpsHealthReply, kGpsHealthReplyLength) &&
-        packet_[0] == kGpsHealthReply) {
-      state_.GpsPresent = 1;
-      break;
-    }
+bool GpsLink::Detect() {
+  bool present = false;
+  for (int attempt = 0; attempt < kHealthTries && !present; ++attempt) {
+    present = Request(kGpsRequestHealth, kGpsHealthReply, kGpsHealthReplyLength) &&
+              packet_[0] == kGpsHealthReply;
   }
-  if (state_.GpsPresent.load() == 0) return;
+  if (!present) return false;
 
   GpsStartPacket(kGpsSetIoOptions);
   for (std::uint8_t byte : kIoOptions) GpsSendDataByte(byte);
@@ -149,19 +146,12 @@ void GpsLink::GpsInitialise() {
     for (std::uint8_t byte : kMinusOneSingle) GpsSendDataByte(byte);
   }
   GpsEndPacket();
+  return true;
 }
 
-void GpsLink::GpsReadHealth() {
-  state_.GpsHealth = kGpsHealthNoReply;
-  if (Request(kGpsRequestHealth, kGpsHealthReply, kGpsHealthReplyLength)) {
-    state_.GpsHealth = packet_[1];
-  }
-}
-
-void GpsLink::GpsPollHealth() {
-  GpsReadHealth();
-  if (state_.GpsTimeValid.load() == 0) state_.GpsHealth = kGpsHealthNoTime;
-  if (LinkFailed()) state_.GpsHealth = kGpsHealthLinkFailed;
+std::optional<GpsHealthCode> GpsLink::ReadHealth() {
+  if (!Request(kGpsRequestHealth, kGpsHealthReply, kGpsHealthReplyLength)) return std::nullopt;
+  return static_cast<GpsHealthCode>(packet_[1]);
 }
 
 int FullGpsWeek(int reportedWeek, int pivotWeek) {
@@ -176,49 +166,29 @@ int BuildGpsWeek() {
                           kSecondsPerWeek);
 }
 
-void GpsLink::GpsReadTime() {
-  state_.GpsTime = -1.0;
-  if (!Request(kGpsRequestTime, kGpsTimeReply, kGpsTimeReplyLength)) {
-    state_.GpsTimeValid = 0;
-    return;
-  }
+std::optional<double> GpsLink::ReadTime() {
+  if (!Request(kGpsRequestTime, kGpsTimeReply, kGpsTimeReplyLength)) return std::nullopt;
   double timeOfWeek = Single(&packet_[1]);
   int week = Integer16(&packet_[5]);
   double utcOffset = Single(&packet_[7]);
   week = FullGpsWeek(week, BuildGpsWeek());
-
-  state_.GpsTimeValid = 0;
   // A receiver without the UTC offset from the almanac reports 0: its time is not UTC yet.
-  if (timeOfWeek >= 0 && utcOffset > 0) {
-    state_.GpsTime = (timeOfWeek - utcOffset) + week * kSecondsPerWeek + kGpsEpochUnixSeconds;
-    state_.GpsTimeValid = 1;
-  }
+  if (!(timeOfWeek >= 0 && utcOffset > 0)) return std::nullopt;
+  return (timeOfWeek - utcOffset) + week * kSecondsPerWeek + kGpsEpochUnixSeconds;
 }
 
-void GpsLink::GpsReadPosition() {
-  if (state_.GpsPresent.load() == 0) return;
-  if (Request(kGpsRequestPosition, kGpsPositionReply, kGpsPositionReplyLength)) {
-    state_.GpsLatitude = GpsDegrees(Single(&packet_[1]));
-    state_.GpsLongitude = GpsDegrees(Single(&packet_[5]));
-    state_.GpsAltitude = Single(&packet_[9]) * kFeetPerMetre;
-    // A position off the globe, or a height no station can have (below the lowest shore, above
-    // the highest the station accepts), is a garbled packet, not a fix; NaN fails too.
-    constexpr double kLowestFeet = -2000.0;
-    constexpr double kHighestFeet = 30000.0;
-    const double latitude = state_.GpsLatitude;
-    const double longitude = state_.GpsLongitude;
-    const double altitude = state_.GpsAltitude;
-    const bool onGlobe = latitude >= -90.0 && latitude <= 90.0 && longitude >= -180.0 &&
-                         longitude <= 180.0 && altitude >= kLowestFeet && altitude <= kHighestFeet;
-    // A negative time of fix marks a position that is not a fix.
-    if (Single(&packet_[17]) < 0 || !onGlobe) {
-      state_.GpsLatitude = kGpsNoFix;
-      state_.GpsLongitude = kGpsNoFix;
-    }
+std::optional<GpsFix> GpsLink::ReadFix() {
+  if (!Request(kGpsRequestPosition, kGpsPositionReply, kGpsPositionReplyLength)) {
+    return std::nullopt;
   }
-  // After a position read a missing time outranks a failed link.
-  if (LinkFailed()) state_.GpsHealth = kGpsHealthLinkFailed;
-  if (state_.GpsTimeValid.load() == 0) state_.GpsHealth = kGpsHealthNoTime;
+  GpsFix fix;
+  fix.latitudeDeg = GpsDegrees(Single(&packet_[1]));
+  fix.longitudeDeg = GpsDegrees(Single(&packet_[5]));
+  fix.altitudeFeet = Single(&packet_[9]) * kFeetPerMetre;
+  const bool onGlobe = GpsFixOnGlobe(fix.latitudeDeg, fix.longitudeDeg, fix.altitudeFeet);
+  // A negative time of fix marks a position that is not a fix.
+  fix.isFix = !(Single(&packet_[17]) < 0) && onGlobe;
+  return fix;
 }
 
 }  // namespace halvik

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <span>
 
+#include "devices/GpsMonitor.h"
 #include "devices/GpsState.h"
+#include "devices/TimeSource.h"
 #include "devices/Tracker.h"
 #include "devices/Tsip.h"
 #include "platform/Clock.h"
@@ -28,9 +30,6 @@ inline constexpr std::size_t kGpsTimeReplyLength = 12;
 inline constexpr std::size_t kGpsPositionReplyLength = 22;
 
 inline constexpr std::size_t kGpsPacketCapacity = 80;
-
-// GpsLatitude and GpsLongitude without a valid fix.
-inline constexpr double kGpsNoFix = 1000.0;
 
 // GpsHealth values this side sets itself.
 inline constexpr std::uint8_t kGpsHealthFixing = 0;
@@ -55,10 +54,11 @@ int FullGpsWeek(int reportedWeek, int pivotWeek);
 // The week the program was built, GPS weeks since 1980-01-06.
 int BuildGpsWeek();
 
-// The GPS receiver behind the tracker board's relay, and the GPS state it fills. Tracking
-// thread only. Once an exchange times out, every send and receive does nothing until the
-// health scheduling clears GpsLinkFailed.
-class GpsLink {
+// The GPS receiver behind the tracker board's relay: TSIP packets through the board's GPS
+// command bytes. Tracking thread only. Once an exchange times out, every send and receive does
+// nothing until the health scheduling clears GpsLinkFailed (kept in `state`). The tracking
+// loop's operations on a GPS state are there too, for the receiver on its own.
+class GpsLink final : public TimeSource {
  public:
   GpsLink(Tracker& tracker, Clock& clock, GpsState& state)
       : tracker_(tracker), clock_(clock), state_(state) {}
@@ -76,22 +76,32 @@ class GpsLink {
   // returns its length; a packet that fills the buffer ends there. 0 when the link failed.
   std::size_t GpsReceivePacket(std::span<std::uint8_t> buffer, std::uint8_t expectedId);
 
-  // Operations of the tracking loop.
-  void GpsInitialise();
-  void GpsReadHealth();
-  void GpsPollHealth();
-  void GpsReadTime();
-  void GpsReadPosition();
+  // One exchange each: two health requests to find the receiver, then its I/O options and
+  // operating parameters; health 0x26/0x46; time 0x21/0x41 (valid once the receiver knows the
+  // UTC offset); position 0x37/0x4A (no fix with a negative time of fix or off the globe).
+  bool Detect() override;
+  std::optional<GpsHealthCode> ReadHealth() override;
+  std::optional<double> ReadTime() override;
+  std::optional<GpsFix> ReadFix() override;
+  bool LinkFailed() const override { return state_.GpsLinkFailed.load() == 1; }
+  void ClearLinkFailure() override { state_.GpsLinkFailed = 0; }
+
+  // Operations of the tracking loop on `state`.
+  void GpsInitialise() { monitor_.GpsInitialise(); }
+  void GpsReadHealth() { monitor_.GpsReadHealth(); }
+  void GpsPollHealth() { monitor_.GpsPollHealth(); }
+  void GpsReadTime() { monitor_.GpsReadTime(); }
+  void GpsReadPosition() { monitor_.GpsReadPosition(); }
 
  private:
   // Sends a request without data and receives the reply into the packet buffer; true when the
   // reply has exactly the expected length.
   bool Request(std::uint8_t request, std::uint8_t reply, std::size_t replyLength);
-  bool LinkFailed() const { return state_.GpsLinkFailed.load() == 1; }
 
   Tracker& tracker_;
   Clock& clock_;
   GpsState& state_;
+  GpsMonitor monitor_{*this, state_};
   std::array<std::uint8_t, kGpsPacketCapacity> packet_{};
 };
 

@@ -6,6 +6,15 @@
 
 namespace halvik {
 
+// A fix is a place on the globe at a height a station can have (not below the lowest shore nor
+// above the highest the station accepts); anything else, NaN included, is a garbled report.
+inline bool GpsFixOnGlobe(double latitudeDeg, double longitudeDeg, double altitudeFeet) {
+  constexpr double kLowestFeet = -2000.0;
+  constexpr double kHighestFeet = 30000.0;
+  return latitudeDeg >= -90.0 && latitudeDeg <= 90.0 && longitudeDeg >= -180.0 &&
+         longitudeDeg <= 180.0 && altitudeFeet >= kLowestFeet && altitudeFeet <= kHighestFeet;
+}
+
 // What the tracking thread learns from the GPS receiver; the status view reads it.
 struct GpsState {
   Shared<std::int32_t> GpsPresent{0};     // decided once by GpsInitialise

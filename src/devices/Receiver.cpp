@@ -44,6 +44,13 @@ std::int64_t LineTimeMs(std::size_t characters) {
 
 }  // namespace
 
+std::optional<double> DownlinkExactMhz(int mhz) {
+  for (const TuningRow& row : kTuning) {
+    if (row.mhz == mhz) return row.frequency;
+  }
+  return std::nullopt;
+}
+
 void Receiver::ReceiverInit() {
   std::lock_guard lock(exchange_);
   WritePortByte(device_, kUartLineControl, 0x80);  // divisor latch on

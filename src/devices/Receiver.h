@@ -2,16 +2,15 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
+#include "devices/Tuner.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "platform/Shared.h"
 
 namespace halvik {
-
-// The idle frequency between passes, MHz.
-inline constexpr int ReceiverIdleFrequency = 1691;
 
 // UART registers of the receiver board (16550 map, relative to the board's window).
 inline constexpr std::uint32_t kUartData = 0;         // transmit holding / receive buffer / DLL
@@ -28,29 +27,33 @@ inline constexpr std::uint8_t kLineStatusTransmitterEmpty = 0x40;
 inline constexpr std::int64_t kTransmitterEmptyTimeoutMs = 50;
 inline constexpr std::int64_t kReplyByteTimeoutMs = 50;
 
+// The exact frequency, MHz, of a downlink given in whole MHz as the tuning takes it (1702 is
+// the 1702.5 MHz downlink); nothing for a frequency the receiver is not tuned to.
+std::optional<double> DownlinkExactMhz(int mhz);
+
 // The L-band receiver: its serial line behind the port I/O driver, its tuning and its status
 // query. Tuning runs on the tracking thread, the status query on the user-interface thread;
 // both drive one serial line, so every whole exchange (the UART set-up, a tune's command pair,
 // a status query) holds the receiver's lock. The frequency and lock read-backs are lock-free.
-class Receiver {
+class Receiver final : public Tuner {
  public:
   Receiver(DeviceHandle& device, Clock& clock) : device_(device), clock_(clock) {}
   Receiver(const Receiver&) = delete;
   Receiver& operator=(const Receiver&) = delete;
 
   // Sets up the UART (9600 baud, 8N1, FIFOs cleared) and tunes the idle frequency.
-  void ReceiverInit();
+  void ReceiverInit() override;
   // Sends one command text, carriage return included. An empty text touches nothing; a command
   // whose transmitter does not empty in time is dropped.
   void ReceiverSendCommand(std::string_view command);
   // Tunes one of the known downlinks, given in whole MHz; any other value does nothing.
-  void ReceiverTune(int mhz);
+  void ReceiverTune(int mhz) override;
   // Asks the receiver for its signal level (volts, returned) and lock (kept for
   // ReceiverLocked). A reply that does not come in time gives level 0.0 and not locked.
-  float ReceiverReadStatus();
+  float ReceiverReadStatus() override;
 
-  int ReceiverLocked() const { return locked_.load(); }
-  double ReceiverFrequency() const { return frequency_.load(); }
+  int ReceiverLocked() const override { return locked_.load(); }
+  double ReceiverFrequency() const override { return frequency_.load(); }
 
  private:
   bool SendCommandLocked(std::string_view command);

@@ -101,7 +101,7 @@ void Scheduler::ScheduleAntenna(int reset) {
 void Scheduler::EvaluateOnce(int slot) {
   if (context_.evaluation.PassEvaluated != 0) return;
   if (evaluatePass_) evaluatePass_(slot);
-  context_.antennaState.FlipMode = context_.evaluation.FlipPass != 0 ? 1 : 0;
+  context_.antenna.SetFlip(context_.evaluation.FlipPass != 0);
 }
 
 void Scheduler::Park() {

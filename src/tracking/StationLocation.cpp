@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "config/StationFiles.h"
-#include "devices/Gps.h"
+#include "devices/GpsMonitor.h"
 #include "platform/Files.h"
 #include "platform/Units.h"
 
@@ -21,7 +21,7 @@ bool StationDiffersFromFix(const StationConfig& station, double latitudeDeg, dou
 void StationLocation::CheckStationLocation(int& locationCheckCountdown) {
   locationCheckCountdown = kLocationCheckPeriodSeconds;
   GpsState& gps = context_.gpsState;
-  if (gps.GpsHealth.load() != kGpsHealthFixing) return;
+  if (gps.GpsHealth.load() != static_cast<std::uint8_t>(GpsHealthCode::Fixing)) return;
 
   context_.gps.GpsReadPosition();
   if (gps.GpsAltitude.load() < 0.0) gps.GpsAltitude = 0.0;

@@ -7,10 +7,10 @@
 #include "capture/CaptureShared.h"
 #include "devices/Antenna.h"
 #include "devices/AntennaState.h"
-#include "devices/Gps.h"
+#include "devices/GpsMonitor.h"
 #include "devices/GpsState.h"
-#include "devices/Receiver.h"
-#include "devices/Tracker.h"
+#include "devices/Positioner.h"
+#include "devices/Tuner.h"
 #include "orbit/PassPrediction.h"
 #include "orbit/SatelliteTable.h"
 #include "orbit/StationConfig.h"
@@ -32,12 +32,12 @@ struct TrackingContext {
   StationConfig& station;
   TrackingStatus& status;
   PassEvaluation& evaluation;
-  Tracker& tracker;
-  Antenna& antenna;
+  Positioner& positioner;
+  Antenna& antenna;  // the pointing policy over the positioner
   AntennaState& antennaState;
-  GpsLink& gps;
+  GpsMonitor& gps;  // the GPS state kept from the time source
   GpsState& gpsState;
-  Receiver& receiver;
+  Tuner& receiver;
   CaptureHandOff& handOff;
   const std::atomic<std::int32_t>& TrackingThreadStop;
 

@@ -88,7 +88,7 @@ int TrackingLoop::Run() {
 bool TrackingLoop::StartUp() {
   ConfigContext config{context_.dir, context_.table, context_.station, context_.messages};
 
-  context_.tracker.TrackerFlush();
+  context_.positioner.Prepare();
   minimumElevationAsRead_ = MinimumElevationAsRead(config, LoadMinimumElevation(config));
   context_.receiver.ReceiverInit();
   ClockTick();
@@ -106,7 +106,7 @@ bool TrackingLoop::StartUp() {
   satellitesAsRead_ = SatellitesAsRead(config, LoadSatellites(config));
   CheckMapFiles();
 
-  context_.tracker.TrackerSendByte(ComputerControl);
+  context_.positioner.TakeControl();
   // Every slot gets its position and first AOS or LOS before the antenna moves.
   for (int i = 0; i < kSlotCount; ++i) {
     ClockTick();
@@ -142,9 +142,9 @@ void TrackingLoop::GpsSteps() {
   GpsState& gps = context_.gpsState;
   const bool present = gps.GpsPresent.load() == 1;
   if (present) {
-    switch (NextGpsHealthAction(countdowns_, gps.GpsLinkFailed.load() == 1)) {
+    switch (NextGpsHealthAction(countdowns_, context_.gps.LinkFailed())) {
       case GpsHealthAction::ClearLinkFailure:
-        gps.GpsLinkFailed = 0;
+        context_.gps.ClearLinkFailure();
         break;
       case GpsHealthAction::Poll:
         context_.gps.GpsPollHealth();
@@ -179,7 +179,7 @@ void TrackingLoop::WaitTurn() {
 
 void TrackingLoop::ShutDown() {
   ConfigContext config{context_.dir, context_.table, context_.station, context_.messages};
-  context_.tracker.TrackerSendByte(StopMotion);
+  context_.positioner.Stop();
   // A list command given after the last prediction step still reaches sats.dat.
   InstallSlotUpdates(context_.table);
   SaveSatellitesAtShutDown(config, satellitesAsRead_);

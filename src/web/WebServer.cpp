@@ -183,13 +183,13 @@ std::string WebServer::Snapshot() {
   // Without the window's readout the picture shows the receiver unpolled (level 0).
   class Unpolled final : public ReceiverReadout {
    public:
-    explicit Unpolled(Receiver& r) : r_(r) {}
+    explicit Unpolled(Tuner& r) : r_(r) {}
     float ReceiverReadStatus() override { return 0.0f; }
     int ReceiverLocked() override { return r_.ReceiverLocked(); }
     double ReceiverFrequency() override { return r_.ReceiverFrequency(); }
 
    private:
-    Receiver& r_;
+    Tuner& r_;
   };
   if (polled_) {
     receiver = std::make_unique<LastPollReadout>(*polled_);

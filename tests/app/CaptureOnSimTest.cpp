@@ -13,6 +13,7 @@
 #include "capture/BitFrame.h"
 #include "capture/CaptureFileReader.h"
 #include "devices/ControlCodes.h"
+#include "devices/FrameSyncDevice.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "platform/Messages.h"
@@ -49,8 +50,8 @@ struct SimCapture {
               "1 23455U 94089A   02001.50000000  .00000100  00000-0  80000-4 0  9990\n"
               "2 23455  99.1000 100.0000 0010000 200.0000 160.0000 14.12000000 10000\n");
     devices.Publish(kSynchronizerDevicePath, board);
-    CaptureEngineContext context{devices,    clock,   messages, systemInfo, spawner,
-                                 dir.path(), handOff, status,   *quickLook, stop};
+    CaptureEngineContext context{synchronizer, clock,   messages, systemInfo, spawner,
+                                 dir.path(),   handOff, status,   *quickLook, stop};
     context.raiseThreadPriority = false;
     engine = std::make_unique<CaptureEngine>(context);
   }
@@ -89,6 +90,7 @@ struct SimCapture {
   testing::PassLink link;
   std::shared_ptr<sim::SimSynchronizer> board;
   DeviceNamespace devices;
+  FrameSyncDevice synchronizer{devices};
   RecordingMessages messages;
   testing::RoomySystemInfo systemInfo;
   testing::RecordingSpawner spawner;

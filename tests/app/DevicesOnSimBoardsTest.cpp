@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "devices/Antenna.h"
+#include "devices/BoardPositioner.h"
 #include "devices/ControlCodes.h"
 #include "devices/Gps.h"
 #include "devices/Receiver.h"
@@ -88,7 +89,8 @@ struct Boards {
   CountingBeeper beeper;
   Tracker tracker{trackerDevice, clock, beeper};
   AntennaState antennaState;
-  Antenna antenna{tracker, antennaState};
+  BoardPositioner positioner{tracker};
+  Antenna antenna{positioner, antennaState};
   GpsState gpsState;
   GpsLink gps{tracker, clock, gpsState};
   Receiver receiver{receiverDevice, clock};

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/BoardHardware.h"
 #include "app/Headless.h"
 #include "app/SampleStation.h"
 #include "app/SimHardware.h"
@@ -48,8 +49,8 @@ std::vector<std::string> StatusLines(std::int64_t everySeconds, std::int64_t sec
   SimHardwareOptions options;
   options.stationDir = dir.path();
   SimHardware hardware(clock, devices, options);
-  StationEnvironment env{dir.path(),          clock,  messages, beeper, systemInfo, spawner,
-                         hardware.services(), devices};
+  BoardHardware boards(dir.path(), hardware.services(), devices, clock, messages, beeper);
+  StationEnvironment env{dir.path(), clock, messages, beeper, systemInfo, spawner, boards};
   Station station(env);
   QuietReceiver readout;
   StatusView view(StatusSourcesOf(station, readout));

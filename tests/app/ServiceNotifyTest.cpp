@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/BoardHardware.h"
 #include "app/SampleStation.h"
 #include "app/ServiceNotify.h"
 #include "app/SimHardware.h"
@@ -119,8 +120,8 @@ TEST(ServiceNotify, ReadyPingsOnlyWhileBothThreadsMoveThenStopping) {
   SimHardwareOptions options;
   options.stationDir = stationDir;
   SimHardware hardware(clock, devices, options);
-  StationEnvironment env{stationDir,          clock,  messages, beeper, systemInfo, spawner,
-                         hardware.services(), devices};
+  BoardHardware boards(stationDir, hardware.services(), devices, clock, messages, beeper);
+  StationEnvironment env{stationDir, clock, messages, beeper, systemInfo, spawner, boards};
   env.raiseCapturePriority = false;
   Station station(env);
   // Started before the service manager is in the environment: it must stay silent.

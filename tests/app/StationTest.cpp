@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/BoardHardware.h"
 #include "app/SampleStation.h"
 #include "app/SimHardware.h"
 #include "app/SimStart.h"
@@ -29,8 +30,9 @@ struct Bench {
     options.stationDir = dir.path();
     if (adjust) adjust(options);
     hardware = std::make_unique<SimHardware>(*clock, devices, options);
-    StationEnvironment env{dir.path(),           *clock, messages, beeper, systemInfo, spawner,
-                           hardware->services(), devices};
+    boards = std::make_unique<BoardHardware>(dir.path(), hardware->services(), devices, *clock,
+                                             messages, beeper);
+    StationEnvironment env{dir.path(), *clock, messages, beeper, systemInfo, spawner, *boards};
     env.raiseCapturePriority = false;
     station = std::make_unique<Station>(env);
   }
@@ -44,6 +46,7 @@ struct Bench {
   testing::RecordingSpawner spawner;
   DeviceNamespace devices;
   std::unique_ptr<SimHardware> hardware;
+  std::unique_ptr<BoardHardware> boards;
   std::unique_ptr<Station> station;
 };
 
@@ -157,8 +160,8 @@ TEST(Station, EveryStartupFailureShowsItsMessagesAndCleansUp) {
       EXPECT_EQ(bench.hardware->services().IsInstalled(service), expected) << service;
     }
     if (std::string(row.service) == "hrptBfs" || row.messages[0] == "Cannot Open Tracker Device!") {
-      EXPECT_FALSE(bench.station->ReceiverDevice.valid());
-      EXPECT_FALSE(bench.station->TrackerDevice.valid());
+      EXPECT_FALSE(bench.boards->ReceiverDevice.valid());
+      EXPECT_FALSE(bench.boards->TrackerDevice.valid());
     }
   }
 }

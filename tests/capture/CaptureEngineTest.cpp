@@ -15,6 +15,7 @@
 #include "capture/BitFrame.h"
 #include "capture/CaptureFileReader.h"
 #include "devices/ControlCodes.h"
+#include "devices/FrameSyncDevice.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 #include "platform/Text.h"
@@ -90,8 +91,8 @@ class CaptureEngineTest : public ::testing::Test {
   }
 
   CaptureEngineContext Context(Clock& useClock) {
-    CaptureEngineContext context{devices,    useClock, messages, systemInfo, spawner,
-                                 dir.path(), handOff,  status,   *quickLook, stop};
+    CaptureEngineContext context{synchronizer, useClock, messages, systemInfo, spawner,
+                                 dir.path(),   handOff,  status,   *quickLook, stop};
     context.diskBudget = budget ? &*budget : nullptr;
     context.raiseThreadPriority = false;
     return context;
@@ -165,6 +166,7 @@ class CaptureEngineTest : public ::testing::Test {
 
   TempDir dir;
   DeviceNamespace devices;
+  FrameSyncDevice synchronizer{devices};
   std::shared_ptr<ScriptedSynchronizer> board = std::make_shared<ScriptedSynchronizer>();
   ManualClock clock{SystemTime{kWednesday2Jan2002Noon, 0}};
   CaptureStatus status;

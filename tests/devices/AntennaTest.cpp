@@ -5,6 +5,7 @@
 
 #include "FakeTrackerBoard.h"
 #include "devices/Antenna.h"
+#include "devices/BoardPositioner.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 
@@ -21,7 +22,8 @@ struct AntennaBench {
   CountingBeeper beeper;
   Tracker tracker{device.handle, clock, beeper};
   AntennaState state;
-  Antenna antenna{tracker, state};
+  BoardPositioner positioner{tracker};
+  Antenna antenna{positioner, state};
 };
 
 std::vector<std::uint8_t> Move(int az, int el, bool park) {
@@ -112,8 +114,8 @@ TEST(Antenna, MovesSentToTheBoard) {
 
   // --- counts outside the axis limits are clamped, whatever produced them
   bench.board.received.clear();
-  bench.antenna.PointAntenna(300, -7, 0);
-  bench.antenna.PointAntenna(4, 252, 7);
+  bench.positioner.PointAntenna(300, -7, 0);
+  bench.positioner.PointAntenna(4, 252, 7);
   std::vector<std::uint8_t> expected = Move(251, 5, false);
   std::vector<std::uint8_t> second = Move(5, 251, true);
   expected.insert(expected.end(), second.begin(), second.end());
@@ -130,7 +132,7 @@ TEST(Antenna, MovesSentToTheBoard) {
 
   // --- a parameter byte may take the value of a command byte
   bench.board.received.clear();
-  bench.antenna.PointAntenna(MovePark, StopMotion, 0);
+  bench.positioner.PointAntenna(MovePark, StopMotion, 0);
   EXPECT_EQ(bench.board.received, Move(MovePark, StopMotion, false));
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "devices/Antenna.h"
+#include "devices/BoardPositioner.h"
 #include "devices/ControlCodes.h"
 #include "devices/Gps.h"
 #include "devices/Receiver.h"
@@ -43,12 +43,11 @@ TEST(Wire, TrackerCommandBytesOnTheBoardsDataRegister) {
   ManualClock clock;
   CountingBeeper beeper;
   Tracker tracker(board.handle, clock, beeper);
-  AntennaState state;
-  Antenna antenna(tracker, state);
+  BoardPositioner positioner(tracker);
 
   // --- a tracking move and a park: SetAzimuth, count, SetElevation, count, MoveTrack/MovePark
-  antenna.PointAntenna(73, 19, 0);
-  antenna.PointAntenna(128, 128, 1);
+  positioner.PointAntenna(73, 19, 0);
+  positioner.PointAntenna(128, 128, 1);
   EXPECT_EQ(registers.Written(0),
             (std::vector<std::uint8_t>{8, 73, 9, 19, 17, 8, 128, 9, 128, 16}));
 

@@ -45,8 +45,9 @@ StationRig::StationRig(RigOptions options) {
       static_cast<double>(start_.AsMilliseconds() - computerStart.AsMilliseconds()) / 1000.0;
   if (options.hardware) options.hardware(hardware);
   hardware_ = std::make_unique<SimHardware>(*clock_, devices_, hardware);
-  StationEnvironment env{dir_.path(),           *clock_, messages_, beeper_, systemInfo_, spawner_,
-                         hardware_->services(), devices_};
+  boards_ = std::make_unique<BoardHardware>(dir_.path(), hardware_->services(), devices_, *clock_,
+                                            messages_, beeper_);
+  StationEnvironment env{dir_.path(), *clock_, messages_, beeper_, systemInfo_, spawner_, *boards_};
   env.diskBudget = options.diskBudget;
   env.raiseCapturePriority = false;
   station_ = std::make_unique<Station>(env);

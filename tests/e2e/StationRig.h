@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/BoardHardware.h"
 #include "app/Headless.h"
 #include "app/SimHardware.h"
 #include "app/Station.h"
@@ -75,6 +76,7 @@ class StationRig {
   testing::RecordingSpawner spawner_;
   DeviceNamespace devices_;
   std::unique_ptr<SimHardware> hardware_;
+  std::unique_ptr<BoardHardware> boards_;
   std::unique_ptr<Station> station_;
   Canvas* canvas_ = nullptr;
 };

@@ -17,6 +17,7 @@
 #include "capture/CaptureFileReader.h"
 #include "devices/ControlCodes.h"
 #include "devices/Downlink.h"
+#include "devices/FrameSyncDevice.h"
 #include "imaging/CaptureImages.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
@@ -63,8 +64,8 @@ struct Recording {
     dir.Write("pn.fil", sim::PseudoNoiseFileBytes());
     dir.Write("elements.dat", elements);
     devices.Publish(kSynchronizerDevicePath, std::make_shared<sim::SimSynchronizer>(link, clock));
-    CaptureEngineContext context{devices,    clock,   messages, systemInfo, spawner,
-                                 dir.path(), handOff, status,   *quickLook, stop};
+    CaptureEngineContext context{synchronizer, clock,   messages, systemInfo, spawner,
+                                 dir.path(),   handOff, status,   *quickLook, stop};
     context.raiseThreadPriority = false;
     CaptureEngine engine(context);
     EXPECT_TRUE(engine.Begin());
@@ -84,6 +85,7 @@ struct Recording {
   ManualClock clock{SystemTime{kAos - 2, 0}};
   testing::PassLink link;
   DeviceNamespace devices;
+  FrameSyncDevice synchronizer{devices};
   RecordingMessages messages;
   testing::RoomySystemInfo systemInfo;
   testing::RecordingSpawner spawner;

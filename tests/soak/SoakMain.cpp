@@ -21,6 +21,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/BoardHardware.h"
 #include "app/Headless.h"
 #include "app/SampleStation.h"
 #include "app/SimHardware.h"
@@ -292,8 +293,8 @@ int Soak(const Options& options) {
   // blocks that a real station would have read in time.
   hardwareOptions.synchronizer.fifoMs = 10000;
   SimHardware hardware(clock, devices, hardwareOptions);
-  StationEnvironment env{dir.path(),          clock,  messages, beeper, systemInfo, spawner,
-                         hardware.services(), devices};
+  BoardHardware boards(dir.path(), hardware.services(), devices, clock, messages, beeper);
+  StationEnvironment env{dir.path(), clock, messages, beeper, systemInfo, spawner, boards};
   env.raiseCapturePriority = false;
   Station station(env);
   Checker checker(dir.path(), spawner, options.keep);

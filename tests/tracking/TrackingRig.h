@@ -10,6 +10,7 @@
 
 #include "capture/CaptureShared.h"
 #include "devices/Antenna.h"
+#include "devices/BoardPositioner.h"
 #include "devices/Gps.h"
 #include "devices/Receiver.h"
 #include "devices/Tracker.h"
@@ -67,15 +68,17 @@ struct TrackingRig {
   DeviceHandle receiverDevice{devices};
   Tracker tracker{trackerDevice, clock, beeper};
   AntennaState antennaState;
-  Antenna antenna{tracker, antennaState};
+  BoardPositioner positioner{tracker};
+  Antenna antenna{positioner, antennaState};
   GpsState gpsState;
   GpsLink gps{tracker, clock, gpsState};
+  GpsMonitor gpsMonitor{gps, gpsState};
   Receiver receiver{receiverDevice, clock};
   CaptureHandOff handOff;
   std::atomic<std::int32_t> stop{0};
-  TrackingContext context{dir.path(), clock,      messages, beeper,  table,        station,
-                          status,     evaluation, tracker,  antenna, antennaState, gps,
-                          gpsState,   receiver,   handOff,  stop};
+  TrackingContext context{dir.path(), clock,      messages,   beeper,  table,        station,
+                          status,     evaluation, positioner, antenna, antennaState, gpsMonitor,
+                          gpsState,   receiver,   handOff,    stop};
 };
 
 // One scripted pass of a slot, in seconds since 1970 on the station clock. The azimuth runs

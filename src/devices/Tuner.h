@@ -1,0 +1,30 @@
+#pragma once
+
+namespace halvik {
+
+// The idle frequency between passes, MHz.
+inline constexpr int ReceiverIdleFrequency = 1691;
+
+// The highest signal level the status view shows, volts: levels are on a 0..10 V scale.
+inline constexpr float kSignalLevelFullScale = 9.999f;
+
+// The receiver as the station drives it: tuning on the tracking thread, status on the
+// user-interface thread (backends keep the two apart on their line). Frequencies are given as
+// the downlink table holds them, in whole MHz (1702 stands for the 1702.5 MHz downlink).
+class Tuner {
+ public:
+  virtual ~Tuner() = default;
+
+  // Sets the receiver up and tunes the idle frequency.
+  virtual void ReceiverInit() = 0;
+  // Tunes one of the known downlinks (or the idle frequency); any other value does nothing.
+  virtual void ReceiverTune(int mhz) = 0;
+  // Asks for the signal level (volts, 0..10, returned) and the lock (kept for ReceiverLocked).
+  virtual float ReceiverReadStatus() = 0;
+  // 1 when the last status query found lock. Any thread.
+  virtual int ReceiverLocked() const = 0;
+  // The frequency last tuned, MHz. Any thread.
+  virtual double ReceiverFrequency() const = 0;
+};
+
+}  // namespace halvik

@@ -1,0 +1,80 @@
+#include "linuxhw/HardwareConf.h"
+
+#include <toml++/toml.h>
+
+#include <system_error>
+
+#include "platform/Text.h"
+
+namespace halvik {
+namespace {
+
+std::string Where(const std::filesystem::path& path, const toml::source_region& region) {
+  return Format("%s:%u", path.filename().string().c_str(),
+                static_cast<unsigned>(region.begin.line));
+}
+
+}  // namespace
+
+HardwareConf ReadHardwareConf(const std::filesystem::path& path, std::string& error) {
+  error.clear();
+  std::error_code ec;
+  if (!std::filesystem::exists(path, ec)) return {};
+
+  toml::table table;
+  try {
+    table = toml::parse_file(path.string());
+  } catch (const toml::parse_error& failure) {
+    error = Format("%s: %s", Where(path, failure.source()).c_str(),
+                   std::string(failure.description()).c_str());
+    return {};
+  }
+
+  HardwareConf conf;
+  for (const auto& [key, node] : table) {
+    const std::string name(key.str());
+    const std::string where = Where(path, node.source());
+    auto text = [&](std::optional<std::string>& field) {
+      if (const auto* value = node.as_string()) {
+        field = value->get();
+        return true;
+      }
+      error = Format("%s: %s wants a quoted text", where.c_str(), name.c_str());
+      return false;
+    };
+    auto number = [&](std::optional<int>& field) {
+      if (const auto* value = node.as_integer();
+          value && value->get() >= 0 && value->get() <= 999999) {
+        field = static_cast<int>(value->get());
+        return true;
+      }
+      error = Format("%s: %s wants a model number", where.c_str(), name.c_str());
+      return false;
+    };
+    bool ok = false;
+    if (name == "hardware") {
+      ok = text(conf.hardware);
+    } else if (name == "rotator-model") {
+      ok = number(conf.rotatorModel);
+    } else if (name == "rotator-port") {
+      ok = text(conf.rotatorPort);
+    } else if (name == "rig-model") {
+      ok = number(conf.rigModel);
+    } else if (name == "rig-port") {
+      ok = text(conf.rigPort);
+    } else if (name == "gpsd") {
+      ok = text(conf.gpsd);
+    } else if (name == "frames") {
+      ok = text(conf.frames);
+    } else {
+      error = Format(
+          "%s: %s is no hardware option (hardware, rotator-model, rotator-port, "
+          "rig-model, rig-port, gpsd, frames)",
+          where.c_str(), name.c_str());
+    }
+    if (!ok) return {};
+  }
+  return conf;
+}
+
+}  // namespace halvik

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace halvik {
+
+// The file in the station directory that holds the hardware options, so a station's command
+// line can stay short.
+inline constexpr const char* kHardwareConfFile = "hardware.conf";
+
+// What hardware.conf sets: each key is an option's name without its dashes
+// (`rotator-model = 2`, `rotator-port = "localhost:4533"`). Unset keys are empty.
+struct HardwareConf {
+  std::optional<std::string> hardware;
+  std::optional<int> rotatorModel;
+  std::optional<std::string> rotatorPort;
+  std::optional<int> rigModel;
+  std::optional<std::string> rigPort;
+  std::optional<std::string> gpsd;
+  std::optional<std::string> frames;
+};
+
+// Reads `path` (TOML). No file sets nothing. A file that cannot be parsed, holds a key that is
+// no hardware option or a value of the wrong kind: `error` is one line naming the file, the
+// line and what is wrong, and nothing is set.
+HardwareConf ReadHardwareConf(const std::filesystem::path& path, std::string& error);
+
+}  // namespace halvik

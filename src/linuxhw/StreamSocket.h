@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace halvik {
+
+// A host and a service port as given on the command line: "HOST:PORT", "[IPv6]:PORT".
+struct HostPort {
+  std::string host;
+  std::string port;  // decimal, 1..65535
+};
+
+// Splits "HOST:PORT" (an IPv6 address in brackets); nothing when the host is empty or the port
+// is not a number from 1 to 65535. `defaultPort` is taken when the text has no ":PORT" part;
+// empty: the port is required.
+std::optional<HostPort> ParseHostPort(std::string_view text, std::string_view defaultPort = {});
+
+// A file descriptor closed when its owner goes.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int Release();
+  void Reset(int fd = -1);
+
+ private:
+  int fd_ = -1;
+};
+
+// Connects a TCP stream to `address`, waiting at most `boundMs` for the far end to answer (a
+// host that is down or drops the packets would otherwise hold the caller for minutes). The
+// socket is left non-blocking. On failure the result is invalid and `error` says why, in the
+// system's words ("Connection refused").
+UniqueFd ConnectTcp(const HostPort& address, int boundMs, std::string& error);
+
+// A listening TCP socket on 127.0.0.1; `port` 0 takes a free one, which `port` then holds.
+UniqueFd ListenLoopback(std::uint16_t& port, std::string& error);
+
+}  // namespace halvik
