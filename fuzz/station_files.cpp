@@ -7,6 +7,7 @@
 #include "FuzzSupport.h"
 #include "config/StationFiles.h"
 #include "platform/Messages.h"
+#include "platform/Units.h"
 
 namespace halvik {
 namespace {
@@ -65,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::Require(a.IsActive() == b.IsActive(), "a slot changed at the second load");
     if (a.IsActive()) fuzz::Require(a.name.Get() == b.name.Get(), "a name changed");
   }
-  fuzz::Require(Agree(first.station.minimumElevation * kRadiansToDegrees,
-                      second.station.minimumElevation * kRadiansToDegrees),
+  fuzz::Require(Agree(DisplayDegrees(first.station.minimumElevation),
+                      DisplayDegrees(second.station.minimumElevation)),
                 "the minimum elevation changed");
   fuzz::Require(first.location.found == second.location.found, "location.dat came or went");
   if (first.location.found) {
