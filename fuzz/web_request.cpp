@@ -13,6 +13,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
+#include "app/BoardHardware.h"
 #include "app/SampleStation.h"
 #include "app/Station.h"
 #include "platform/Clock.h"
@@ -33,8 +34,9 @@ struct Served {
     fuzz::Require(InitStation(dir).empty(), "the sample station could not be laid out");
     fuzz::WriteBytes(dir / "We02JanA.N14", std::string(22180, '\0'));
     fuzz::WriteBytes(dir / "We02JanA.N14.thumb.png", "\x89PNG\r\n\x1a\n");
+    hardware = std::make_unique<BoardHardware>(dir, services, devices, clock, messages, beeper);
     station = std::make_unique<Station>(
-        StationEnvironment{dir, clock, messages, beeper, systemInfo, spawner, services, devices});
+        StationEnvironment{dir, clock, messages, beeper, systemInfo, spawner, *hardware});
     server = std::make_unique<web::WebServer>(*station, nullptr);
     fuzz::Require(server->Start(web::HttpAddress{"127.0.0.1", 0}).empty(),
                   "the server could not listen on loopback");
@@ -48,6 +50,7 @@ struct Served {
   PosixSpawner spawner;
   DeviceNamespace devices;
   sim::SimServiceManager services{devices};
+  std::unique_ptr<BoardHardware> hardware;
   std::unique_ptr<Station> station;
   std::unique_ptr<web::WebServer> server;
 };

@@ -35,7 +35,6 @@ HamlibRig::HamlibRig(int model, std::string port, const FrameSource& frames, Clo
     : model_(model),
       port_(std::move(port)),
       frames_(frames),
-      clock_(clock),
       messages_(messages),
       reconnect_(clock) {
   QuietHamlib();

@@ -57,7 +57,6 @@ class HamlibRig final : public Tuner {
   int model_;
   std::string port_;
   const FrameSource& frames_;
-  Clock& clock_;
   Messages& messages_;
   std::mutex exchange_;  // one exchange with the rig at a time
   Reconnect reconnect_;

@@ -17,7 +17,7 @@ constexpr double kMinimumStepDeg = 0.1;
 }  // namespace
 
 HamlibRotator::HamlibRotator(int model, std::string port, Clock& clock, Messages& messages)
-    : model_(model), port_(std::move(port)), clock_(clock), messages_(messages), reconnect_(clock) {
+    : model_(model), port_(std::move(port)), messages_(messages), reconnect_(clock) {
   QuietHamlib();
 }
 

@@ -47,7 +47,6 @@ class HamlibRotator final : public Positioner {
 
   int model_;
   std::string port_;
-  Clock& clock_;
   Messages& messages_;
   Reconnect reconnect_;
   s_rot* rot_ = nullptr;

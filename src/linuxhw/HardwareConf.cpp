@@ -31,8 +31,9 @@ HardwareConf ReadHardwareConf(const std::filesystem::path& path, std::string& er
   }
 
   HardwareConf conf;
-  for (const auto& [key, node] : table) {
-    const std::string name(key.str());
+  for (const auto& entry : table) {
+    const toml::node& node = entry.second;  // a plain reference: lambdas may capture it
+    const std::string name(entry.first.str());
     const std::string where = Where(path, node.source());
     auto text = [&](std::optional<std::string>& field) {
       if (const auto* value = node.as_string()) {
