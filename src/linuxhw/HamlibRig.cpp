@@ -45,12 +45,12 @@ HamlibRig::~HamlibRig() {
 }
 
 bool HamlibRig::Open() {
-  std::lock_guard lock(exchange_);
+  std::lock_guard lock(HamlibLock());
   return OpenLocked();
 }
 
 void HamlibRig::Close() {
-  std::lock_guard lock(exchange_);
+  std::lock_guard lock(HamlibLock());
   CloseLocked();
 }
 
@@ -111,7 +111,7 @@ void HamlibRig::ReceiverInit() {
 void HamlibRig::ReceiverTune(int mhz) {
   const std::optional<double> exact = DownlinkExactMhz(mhz);
   if (!exact) return;
-  std::lock_guard lock(exchange_);
+  std::lock_guard lock(HamlibLock());
   planned_ = *exact;
   frequency_ = *exact;
   if (ReadyLocked()) SetFrequencyLocked();
@@ -120,7 +120,7 @@ void HamlibRig::ReceiverTune(int mhz) {
 float HamlibRig::ReceiverReadStatus() {
   const FrameSync sync = frames_.Sync();
   locked_ = sync.locked ? 1 : 0;
-  std::lock_guard lock(exchange_);
+  std::lock_guard lock(HamlibLock());
   if (!HasRig()) return SyncQualityToVolts(sync.quality);
   if (!ReadyLocked()) return 0.0f;
   freq_t hz = 0;

@@ -58,12 +58,12 @@ class HamlibRig final : public Tuner {
   std::string port_;
   const FrameSource& frames_;
   Messages& messages_;
-  std::mutex exchange_;  // one exchange with the rig at a time
   Reconnect reconnect_;
   s_rig* rig_ = nullptr;
   bool open_ = false;
   bool messageShown_ = false;
-  double planned_ = ReceiverIdleFrequency;  // MHz, the last frequency tuned; guarded by exchange_
+  double planned_ =
+      ReceiverIdleFrequency;  // MHz, the last frequency tuned; guarded by HamlibLock()
   Shared<double> frequency_{ReceiverIdleFrequency};  // MHz, shown
   Shared<std::int32_t> locked_{0};
 };

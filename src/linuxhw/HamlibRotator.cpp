@@ -26,6 +26,7 @@ HamlibRotator::~HamlibRotator() {
 }
 
 bool HamlibRotator::Open() {
+  std::lock_guard lock(HamlibLock());
   Close();
   rot_ = rot_init(model_);
   int status = rot_ ? RIG_OK : -RIG_ENIMPL;
@@ -46,6 +47,7 @@ bool HamlibRotator::Open() {
 }
 
 void HamlibRotator::Close() {
+  std::lock_guard lock(HamlibLock());
   if (!rot_) return;
   if (open_) rot_close(rot_);
   rot_cleanup(rot_);
@@ -70,6 +72,7 @@ void HamlibRotator::Lost(int status, const char* what) {
 }
 
 void HamlibRotator::Stop() {
+  std::lock_guard lock(HamlibLock());
   if (!Ready()) return;
   if (int status = rot_stop(rot_); status != RIG_OK && status != -RIG_ENAVAIL) {
     Lost(status, "stopped answering");
@@ -77,6 +80,7 @@ void HamlibRotator::Stop() {
 }
 
 void HamlibRotator::Point(double azimuthDeg, double elevationDeg, PointMove move) {
+  std::lock_guard lock(HamlibLock());
   (void)move;  // a park is a move like any other: the park position is the station's
   if (!Ready()) return;
   if (!std::isfinite(azimuthDeg) || !std::isfinite(elevationDeg)) return;
@@ -110,6 +114,7 @@ void HamlibRotator::Point(double azimuthDeg, double elevationDeg, PointMove move
 }
 
 PositionReading HamlibRotator::ReadPosition() {
+  std::lock_guard lock(HamlibLock());
   PositionReading reading;
   if (!Ready()) return reading;
   azimuth_t azimuth = 0;

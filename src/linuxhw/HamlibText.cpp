@@ -15,7 +15,13 @@ std::string HamlibErrorText(int status) {
 }
 
 void QuietHamlib() {
+  std::lock_guard lock(HamlibLock());
   rig_set_debug(RIG_DEBUG_NONE);
+}
+
+std::recursive_mutex& HamlibLock() {
+  static std::recursive_mutex lock;
+  return lock;
 }
 
 }  // namespace halvik
