@@ -10,9 +10,6 @@ constexpr int kFlushRounds = 10;
 constexpr int kStatusReadsBeforeWait = 4;
 constexpr int kStatusReadsBetweenWaits = 5;
 constexpr int kStatusReadsBeforeReply = 5;
-// The board is busy about this long after taking a byte, and a reply takes about as long: the
-// first pause of every wait on it.
-constexpr std::int64_t kTrackerBusyMs = 1;
 
 }  // namespace
 

@@ -38,6 +38,9 @@ inline constexpr std::uint8_t kTrackerNoReply = 0x02;  // 0: a reply byte is wai
 inline constexpr std::int64_t kTrackerReadyTimeoutMs = 5000;   // each of the two send waits
 inline constexpr std::int64_t kTrackerDrainTimeoutMs = 10000;  // draining stale replies
 inline constexpr std::int64_t kTrackerReplyTimeoutMs = 1000;   // waiting for a query's reply
+// The board is busy about this long after taking a byte, and a reply takes about as long: the
+// first pause of every wait on it.
+inline constexpr std::int64_t kTrackerBusyMs = 1;
 
 // A query's result when no reply came.
 inline constexpr std::int16_t kTrackerNoAnswer = -1;
