@@ -13,11 +13,6 @@ namespace {
 
 constexpr double kTurnDeg = 360.0;
 constexpr double kMinimumStepDeg = 0.1;
-// A controller given a new target restarts its move (Hamlib's dummy counts its slew from the
-// latest command), so a rotator re-aimed at every step of a pass hardly turns. While following,
-// the next target goes out once a read-back puts the rotator this close to the last one on both
-// axes: a whole degree, as controllers of the GS-232 kind read back whole degrees.
-constexpr double kArrivedDeg = 1.0;
 
 }  // namespace
 
@@ -107,8 +102,9 @@ void HamlibRotator::Point(double azimuthDeg, double elevationDeg, PointMove move
     return;
   }
   if (haveTarget_ && move == targetMove_ && move == PointMove::Track) {
-    const bool arrived = readsSinceTarget_ > 0 && std::fabs(readAz_ - targetAz_) <= kArrivedDeg &&
-                         std::fabs(readEl_ - targetEl_) <= kArrivedDeg;
+    const bool arrived = readsSinceTarget_ > 0 &&
+                         std::fabs(readAz_ - targetAz_) <= kRotatorArrivedDeg &&
+                         std::fabs(readEl_ - targetEl_) <= kRotatorArrivedDeg;
     // A rotator that stopped short of its target (a stiff axis, an offset read-back) is
     // re-aimed as well, or it would wait for ever.
     const bool stopped =

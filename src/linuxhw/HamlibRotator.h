@@ -13,6 +13,12 @@ namespace halvik {
 class Clock;
 class Messages;
 
+// A controller given a new target restarts its move (Hamlib's dummy counts its slew from the
+// latest command), so a rotator re-aimed at every step of a pass hardly turns. While following,
+// the next target goes out once a read-back puts the rotator this close to the last one on both
+// axes: a whole degree, as controllers of the GS-232 kind read back whole degrees.
+inline constexpr double kRotatorArrivedDeg = 1.0;
+
 // A rotator through libhamlib: any rotator model with its port, as rotctl takes them (a serial
 // device, or HOST:PORT of rotctld with the network model 2). Points at full resolution; its
 // travel is the one the rotator (or rotctld) reports once open. A rotator that cannot be opened
@@ -35,7 +41,7 @@ class HamlibRotator final : public Positioner {
   void Stop() override;
   // An azimuth outside the travel is taken a whole turn up or down into it; the elevation is
   // held within the travel. While following, a new target waits until a read-back shows the
-  // rotator at the last one (or stopped short of it): see kArrivedDeg.
+  // rotator at the last one (or stopped short of it): see kRotatorArrivedDeg.
   void Point(double azimuthDeg, double elevationDeg, PointMove move) override;
   PositionReading ReadPosition() override;
   PositionerRange Range() const override { return range_; }

@@ -33,22 +33,22 @@ constexpr double kSpeed = 15.0;  // simulated seconds per real second
 constexpr double kDummySlewDegPerS = 6.0 / kSpeed;
 // The station reads the rotator back once a station second.
 constexpr double kReadBackSeconds = 1.0;
-// A new target goes out once a read-back puts the rotator within a degree of the last one.
-constexpr double kArrivedDeg = 1.0;
 // Passes are chosen whose look angles change at most at half the slew rate, so the rotator
 // catches up with the pass and then keeps up.
 constexpr double kFastestSkyDegPerS = kDummySlewDegPerS / 2;
-// Following a target that moves at r: a new target goes out one read-back after the rotator
-// came within kArrivedDeg of the last, by which time the sky has moved on. The lag d after each
-// re-aim is at most kArrivedDeg + r * (d / slew + kReadBackSeconds), so at r = slew / 2,
-// d <= 2 * (kArrivedDeg + r * kReadBackSeconds); the read-back shown is one read older.
 // Passes rising this far east of north at most, so the dummy gets there from azimuth 0 soon.
 constexpr double kNearAosAzimuthDeg = 90.0;
-constexpr double kFollowToleranceDeg = 2 * (kArrivedDeg + kFastestSkyDegPerS * kReadBackSeconds) +
-                                       kFastestSkyDegPerS * kReadBackSeconds;
+// Following a target that moves at r: a new target goes out one read-back after the rotator
+// came within A = kRotatorArrivedDeg of the last, by which time the sky has moved on. The lag d
+// after each re-aim is at most A + r * (d / slew + kReadBackSeconds), so at r = slew / 2,
+// d <= 2 * (A + r * kReadBackSeconds); the read-back shown is one read older.
+constexpr double kFollowToleranceDeg =
+    2 * (kRotatorArrivedDeg + kFastestSkyDegPerS * kReadBackSeconds) +
+    kFastestSkyDegPerS * kReadBackSeconds;
 // The GPS log's time: after gpsd's own release (an older date it moves on by 1024 weeks) but
 // before this program was built, and years from the simulated sky, so the station takes no
-// clock correction from gpsd's real-time replay against the fast clock. The fix is checked.
+// clock correction from gpsd's real-time replay against the fast clock. The fix is checked here,
+// gpsd's time against its log in the time source's own test.
 constexpr std::int64_t kGpsLogUtc = 1704067200;  // 2024-01-01
 // The sample station's place, so the fix leaves location.dat as it is.
 constexpr double kFixLatitude = 56.0;
@@ -112,8 +112,8 @@ TEST(LinuxStation, OneNoaaPassOnDaemonsAndAFrameStream) {
     bool there = false;
     for (int tries = 0; tries < 600 && !there; ++tries) {
       const PositionReading at = rotator.ReadPosition();
-      there = std::abs(at.azimuth - aos.azimuthDeg) < kArrivedDeg &&
-              std::abs(at.elevation - aos.elevationDeg) < kArrivedDeg;
+      there = std::abs(at.azimuth - aos.azimuthDeg) < kRotatorArrivedDeg &&
+              std::abs(at.elevation - aos.elevationDeg) < kRotatorArrivedDeg;
       if (!there) real.SleepMs(50);
     }
     ASSERT_TRUE(there);
