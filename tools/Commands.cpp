@@ -10,6 +10,7 @@ void AddCommands(CLI::App& app, int& exitCode) {
   AddInitStationCommand(app, exitCode);
   AddUpdateElementsCommand(app, exitCode);
   AddServeFramesCommand(app, exitCode);
+  AddNmeaLogCommand(app, exitCode);
   AddRunOptions(app, exitCode);
 }
 

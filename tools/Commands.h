@@ -15,6 +15,7 @@ void AddPassesCommand(CLI::App& app, int& exitCode);
 void AddInitStationCommand(CLI::App& app, int& exitCode);
 void AddUpdateElementsCommand(CLI::App& app, int& exitCode);
 void AddServeFramesCommand(CLI::App& app, int& exitCode);
+void AddNmeaLogCommand(CLI::App& app, int& exitCode);
 // Without a subcommand: run the station.
 void AddRunOptions(CLI::App& app, int& exitCode);
 

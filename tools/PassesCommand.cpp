@@ -3,8 +3,10 @@
 #include <iostream>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "app/SimStart.h"
 #include "config/PassListing.h"
 #include "orbit/PropagateListing.h"
 #include "platform/Clock.h"
@@ -22,7 +24,16 @@ struct PassesArguments {
 int RunPasses(const PassesArguments& args, bool fromGiven) {
   RealClock clock;
   std::int64_t from = clock.Now().seconds;
-  if (fromGiven) {
+  if (fromGiven && args.from == "next-pass") {
+    // Where `halvik --sim-start next-pass` starts, so a script can learn the pass it will see.
+    const std::optional<SystemTime> start = NextPassStart(".");
+    if (!start) {
+      std::cerr << "halvik passes: no satellite of sats.dat rises within two days of its "
+                   "element sets\n";
+      return 2;
+    }
+    from = start->seconds;
+  } else if (fromGiven) {
     auto parsed = ParseIsoUtc(args.from);
     if (!parsed) {
       std::cerr << "halvik passes: --from must be a UTC time such as 2001-10-11T12:00:00Z\n";
@@ -55,7 +66,10 @@ void AddPassesCommand(CLI::App& app, int& exitCode) {
   auto args = std::make_shared<PassesArguments>();
   CLI::App* sub = app.add_subcommand(
       "passes", "List the coming passes of the station in the current directory");
-  sub->add_option("--from", args->from, "Start of the window, UTC: 2001-10-11T12:00:00Z (now)");
+  sub->add_option(
+      "--from", args->from,
+      "Start of the window, UTC: 2001-10-11T12:00:00Z (now), or next-pass (where --sim-start "
+      "next-pass starts)");
   sub->add_option("--hours", args->hours, "Length of the window in hours (24)");
   sub->callback([sub, args, &exitCode] { exitCode = RunPasses(*args, sub->count("--from") > 0); });
 }

@@ -94,16 +94,9 @@ bool ApplyHardwareConf(const std::filesystem::path& dir, const CLI::App& app, Ru
     std::cerr << "halvik: " << error << "\n";
     return false;
   }
-  auto fill = [&app](const char* name, auto& field, const auto& value) {
-    if (value && app.get_option(name)->count() == 0) field = *value;
-  };
-  fill("--hardware", options.hardware, conf.hardware);
-  fill("--rotator-model", options.linuxDevices.rotatorModel, conf.rotatorModel);
-  fill("--rotator-port", options.linuxDevices.rotatorPort, conf.rotatorPort);
-  fill("--rig-model", options.linuxDevices.rigModel, conf.rigModel);
-  fill("--rig-port", options.linuxDevices.rigPort, conf.rigPort);
-  fill("--gpsd", options.linuxDevices.gpsd, conf.gpsd);
-  fill("--frames", options.linuxDevices.frames, conf.frames);
+  FillFromHardwareConf(
+      conf, [&app](const char* name) { return app.get_option(name)->count() > 0; },
+      options.hardware, options.linuxDevices);
   return true;
 }
 

@@ -81,7 +81,6 @@ void HamlibRotator::Stop() {
 
 void HamlibRotator::Point(double azimuthDeg, double elevationDeg, PointMove move) {
   std::lock_guard lock(HamlibLock());
-  (void)move;  // a park is a move like any other: the park position is the station's
   if (!Ready()) return;
   if (!std::isfinite(azimuthDeg) || !std::isfinite(elevationDeg)) return;
   const PositionerRange range = range_;
@@ -102,6 +101,16 @@ void HamlibRotator::Point(double azimuthDeg, double elevationDeg, PointMove move
       std::fabs(elevation - targetEl_) < kMinimumStepDeg) {
     return;
   }
+  if (haveTarget_ && move == targetMove_ && move == PointMove::Track) {
+    const bool arrived = readsSinceTarget_ > 0 &&
+                         std::fabs(readAz_ - targetAz_) <= kRotatorArrivedDeg &&
+                         std::fabs(readEl_ - targetEl_) <= kRotatorArrivedDeg;
+    // A rotator that stopped short of its target (a stiff axis, an offset read-back) is
+    // re-aimed as well, or it would wait for ever.
+    const bool stopped =
+        readsSinceTarget_ > 1 && readAz_ == previousReadAz_ && readEl_ == previousReadEl_;
+    if (!arrived && !stopped) return;
+  }
   const int status =
       rot_set_position(rot_, static_cast<azimuth_t>(azimuth), static_cast<elevation_t>(elevation));
   if (status != RIG_OK) {
@@ -111,6 +120,8 @@ void HamlibRotator::Point(double azimuthDeg, double elevationDeg, PointMove move
   haveTarget_ = true;
   targetAz_ = azimuth;
   targetEl_ = elevation;
+  targetMove_ = move;
+  readsSinceTarget_ = 0;
 }
 
 PositionReading HamlibRotator::ReadPosition() {
@@ -127,6 +138,11 @@ PositionReading HamlibRotator::ReadPosition() {
   reading.power = kPositionerPowered;
   reading.azimuth = azimuth;
   reading.elevation = elevation;
+  previousReadAz_ = readAz_;
+  previousReadEl_ = readEl_;
+  readAz_ = azimuth;
+  readEl_ = elevation;
+  ++readsSinceTarget_;
   return reading;
 }
 

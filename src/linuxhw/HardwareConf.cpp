@@ -2,12 +2,17 @@
 
 #include <toml++/toml.h>
 
+#include <cstdio>
 #include <system_error>
 
+#include "platform/Files.h"
 #include "platform/Text.h"
 
 namespace halvik {
 namespace {
+
+// Seven short lines and their comments fit many times over.
+constexpr std::size_t kLongestHardwareConf = 64 * 1024;
 
 std::string Where(const std::filesystem::path& path, const toml::source_region& region) {
   return Format("%s:%u", path.filename().string().c_str(),
@@ -21,9 +26,30 @@ HardwareConf ReadHardwareConf(const std::filesystem::path& path, std::string& er
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return {};
 
+  // Read through the station's own opener: a directory or FIFO in the file's place is refused
+  // instead of read as empty or waited on.
+  std::FILE* file = OpenRegularFile(path);
+  if (!file) {
+    error = Format("%s: cannot be read as a file", path.filename().string().c_str());
+    return {};
+  }
+  std::string text;
+  char buffer[4096];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    text.append(buffer, got);
+    if (text.size() > kLongestHardwareConf) break;
+  }
+  const bool readFailed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (readFailed || text.size() > kLongestHardwareConf) {
+    error = Format("%s: %s", path.filename().string().c_str(),
+                   readFailed ? "cannot be read as a file" : "is too long for a hardware.conf");
+    return {};
+  }
+
   toml::table table;
   try {
-    table = toml::parse_file(path.string());
+    table = toml::parse(text, path.string());
   } catch (const toml::parse_error& failure) {
     error = Format("%s: %s", Where(path, failure.source()).c_str(),
                    std::string(failure.description()).c_str());
@@ -76,6 +102,20 @@ HardwareConf ReadHardwareConf(const std::filesystem::path& path, std::string& er
     if (!ok) return {};
   }
   return conf;
+}
+
+void FillFromHardwareConf(const HardwareConf& conf, const std::function<bool(const char*)>& given,
+                          std::string& hardware, LinuxHardwareOptions& options) {
+  auto fill = [&given](const char* name, auto& field, const auto& value) {
+    if (value && !given(name)) field = *value;
+  };
+  fill("--hardware", hardware, conf.hardware);
+  fill("--rotator-model", options.rotatorModel, conf.rotatorModel);
+  fill("--rotator-port", options.rotatorPort, conf.rotatorPort);
+  fill("--rig-model", options.rigModel, conf.rigModel);
+  fill("--rig-port", options.rigPort, conf.rigPort);
+  fill("--gpsd", options.gpsd, conf.gpsd);
+  fill("--frames", options.frames, conf.frames);
 }
 
 }  // namespace halvik

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
+
+#include "linuxhw/LinuxHardware.h"
 
 namespace halvik {
 
@@ -26,5 +29,10 @@ struct HardwareConf {
 // no hardware option or a value of the wrong kind: `error` is one line naming the file, the
 // line and what is wrong, and nothing is set.
 HardwareConf ReadHardwareConf(const std::filesystem::path& path, std::string& error);
+
+// Fills what the command line left out from `conf`: `given("--rotator-port")` says whether that
+// option was on the command line, which wins.
+void FillFromHardwareConf(const HardwareConf& conf, const std::function<bool(const char*)>& given,
+                          std::string& hardware, LinuxHardwareOptions& options);
 
 }  // namespace halvik
