@@ -100,7 +100,7 @@ class SimTrackerBoard final : public Device {
   void TellSky();
   void Take(std::uint8_t byte);
   void Reply(std::uint8_t byte);
-  void Command(std::uint8_t command);
+  void Command(std::uint8_t byte);
   std::int64_t GpsFrameNs() const;
   bool Powered() const { return !options_.noPower && options_.powerLevel > 50; }
 

@@ -17,6 +17,8 @@
 namespace halvik::sim {
 namespace {
 
+using enum TrackerCommand;
+
 using Board = SimTrackerBoard;
 
 // Degrees of the beam's true direction may differ from the exact count conversion by float
@@ -39,16 +41,19 @@ void SendByte(Board& board, ManualClock& clock, std::uint8_t byte) {
   ASSERT_TRUE(CanTake(board));
   WriteRegister(board, Board::kCommandRegister, byte);
 }
+void SendByte(Board& board, ManualClock& clock, TrackerCommand command) {
+  SendByte(board, clock, CommandByte(command));
+}
 
 // Sends a query and reads its reply; -1 when none comes within 100 ms.
-int Query(Board& board, ManualClock& clock, std::uint8_t command) {
+int Query(Board& board, ManualClock& clock, TrackerCommand command) {
   SendByte(board, clock, command);
   for (int i = 0; i < 100 && !ReplyWaiting(board); ++i) clock.Advance(1);
   if (!ReplyWaiting(board)) return -1;
   return ReadRegister(board, Board::kReplyRegister);
 }
 
-void Move(Board& board, ManualClock& clock, int azimuth, int elevation, std::uint8_t how) {
+void Move(Board& board, ManualClock& clock, int azimuth, int elevation, TrackerCommand how) {
   SendByte(board, clock, SetAzimuth);
   SendByte(board, clock, static_cast<std::uint8_t>(azimuth));
   SendByte(board, clock, SetElevation);
@@ -68,16 +73,16 @@ TEST_F(TrackerFixture, RegisterHandshake) {
   EXPECT_EQ(Status(board), Board::kStatusCanTake | Board::kStatusNoReply);
 
   // --- a byte taken keeps the board busy for its busy time; a byte written meanwhile is lost
-  WriteRegister(board, Board::kCommandRegister, ComputerControl);
+  WriteRegister(board, Board::kCommandRegister, CommandByte(ComputerControl));
   EXPECT_FALSE(CanTake(board));
-  WriteRegister(board, Board::kCommandRegister, ReadPower);
+  WriteRegister(board, Board::kCommandRegister, CommandByte(ReadPower));
   EXPECT_EQ(board.counters().bytesLostWhileBusy, 1);
   clock.Advance(1);
   EXPECT_TRUE(CanTake(board));
   EXPECT_FALSE(ReplyWaiting(board)) << "the lost query was never taken";
 
   // --- a query's reply waits in register 2; reading it clears bit 1
-  WriteRegister(board, Board::kCommandRegister, ReadAzimuth);
+  WriteRegister(board, Board::kCommandRegister, CommandByte(ReadAzimuth));
   EXPECT_FALSE(ReplyWaiting(board)) << "the board needs its time to answer";
   clock.Advance(1);
   ASSERT_TRUE(ReplyWaiting(board));
@@ -110,7 +115,7 @@ TEST_F(TrackerFixture, ParametersAreKnownByTheirPosition) {
   SendByte(board, clock, ComputerControl);
 
   // --- parameter bytes with the values of commands are parameters
-  Move(board, clock, ReadAzimuth, ComputerControl, MoveTrack);
+  Move(board, clock, CommandByte(ReadAzimuth), CommandByte(ComputerControl), MoveTrack);
   clock.Advance(10);
   EXPECT_FALSE(ReplyWaiting(board)) << "6 after SetAzimuth is a count, not a query";
   Board::Counters c = board.counters();
@@ -229,7 +234,7 @@ TEST_F(TrackerFixture, FailureModes) {
       clock.Advance(1000);
       EXPECT_FALSE(CanTake(board));
     }
-    WriteRegister(board, Board::kCommandRegister, ReadPower);
+    WriteRegister(board, Board::kCommandRegister, CommandByte(ReadPower));
     clock.Advance(100);
     EXPECT_FALSE(ReplyWaiting(board));
     EXPECT_EQ(board.counters().bytesTaken, 0);
@@ -331,14 +336,14 @@ TEST_F(TrackerFixture, RelayBuffersAndAbsentReceiver) {
                 SimTrackerOptions{.busyMsPerByte = 0, .replyDelayMs = 0, .relayToGpsBytes = 2},
                 gps);
     for (int i = 0; i < 4; ++i) {
-      WriteRegister(board, Board::kCommandRegister, GpsPutByte);
+      WriteRegister(board, Board::kCommandRegister, CommandByte(GpsPutByte));
       WriteRegister(board, Board::kCommandRegister, 0x55);
     }
     EXPECT_EQ(board.counters().bytesToGpsLost, 1);
-    WriteRegister(board, Board::kCommandRegister, GpsReadyForByte);
+    WriteRegister(board, Board::kCommandRegister, CommandByte(GpsReadyForByte));
     EXPECT_EQ(ReadRegister(board, Board::kReplyRegister), 0);
     clock.Advance(4);
-    WriteRegister(board, Board::kCommandRegister, GpsReadyForByte);
+    WriteRegister(board, Board::kCommandRegister, CommandByte(GpsReadyForByte));
     EXPECT_EQ(ReadRegister(board, Board::kReplyRegister), 1);
     EXPECT_EQ(board.counters().bytesToGps, 3);
   }

@@ -108,40 +108,41 @@ bool TrackerBoardFake::Control(std::uint32_t code, std::span<const std::uint8_t>
 
 void TrackerBoardFake::Take(std::uint8_t byte) {
   if (parameterFor_) {
-    std::uint8_t command = *parameterFor_;
+    TrackerCommand command = AsTrackerCommand(*parameterFor_);
     parameterFor_.reset();
-    if (command == SetAzimuth) azimuthLatched_ = byte;
-    if (command == SetElevation) elevationLatched_ = byte;
-    if (command == GpsPutByte) gps_.Hear(byte);
+    if (command == TrackerCommand::SetAzimuth) azimuthLatched_ = byte;
+    if (command == TrackerCommand::SetElevation) elevationLatched_ = byte;
+    if (command == TrackerCommand::GpsPutByte) gps_.Hear(byte);
     return;
   }
-  switch (byte) {
-    case SetAzimuth:
-    case SetElevation:
-    case GpsPutByte:
+  switch (AsTrackerCommand(byte)) {
+    case TrackerCommand::SetAzimuth:
+    case TrackerCommand::SetElevation:
+    case TrackerCommand::GpsPutByte:
       parameterFor_ = byte;
       return;
-    case MovePark:
-    case MoveTrack:
-      moves.push_back({clock_.Now(), azimuthLatched_, elevationLatched_, byte == MovePark});
+    case TrackerCommand::MovePark:
+    case TrackerCommand::MoveTrack:
+      moves.push_back({clock_.Now(), azimuthLatched_, elevationLatched_,
+                       AsTrackerCommand(byte) == TrackerCommand::MovePark});
       azimuthTarget_ = azimuthLatched_;
       elevationTarget_ = elevationLatched_;
       return;
-    case StopMotion:
-    case ComputerControl:
+    case TrackerCommand::StopMotion:
+    case TrackerCommand::ComputerControl:
       commands.push_back({byte, moves.size()});
       return;
-    case ReadPower:
+    case TrackerCommand::ReadPower:
       ++positionQueries;
       replies_.push_back(static_cast<std::uint8_t>(power));
       return;
-    case ReadAzimuth:
+    case TrackerCommand::ReadAzimuth:
       replies_.push_back(static_cast<std::uint8_t>(azimuthTarget_));
       return;
-    case ReadElevation:
+    case TrackerCommand::ReadElevation:
       replies_.push_back(static_cast<std::uint8_t>(elevationTarget_));
       return;
-    case GpsByteWaiting:
+    case TrackerCommand::GpsByteWaiting:
       if (gps_.output.empty()) {
         clock_.Advance(1);
         replies_.push_back(0);
@@ -149,10 +150,10 @@ void TrackerBoardFake::Take(std::uint8_t byte) {
         replies_.push_back(1);
       }
       return;
-    case GpsReadyForByte:
+    case TrackerCommand::GpsReadyForByte:
       replies_.push_back(1);
       return;
-    case GpsTakeByte:
+    case TrackerCommand::GpsTakeByte:
       if (gps_.output.empty()) {
         ++strayBytes;
         replies_.push_back(0);

@@ -162,7 +162,7 @@ TEST(TrackingLoopTest, StartUp) {
 
   // --- the boards: computer control before the first move, a park; the idle frequency ---
   ASSERT_EQ(rig.trackerBoard->commands.size(), 1u);
-  EXPECT_EQ(rig.trackerBoard->commands[0].byte, ComputerControl);
+  EXPECT_EQ(rig.trackerBoard->commands[0].byte, CommandByte(TrackerCommand::ComputerControl));
   EXPECT_EQ(rig.trackerBoard->commands[0].movesBefore, 0u);
   ASSERT_EQ(rig.trackerBoard->moves.size(), 1u);
   EXPECT_TRUE(rig.trackerBoard->moves[0].park);
@@ -195,7 +195,7 @@ TEST(TrackingLoopTest, StartUp) {
   EXPECT_EQ(earlyLoop.Run(), 0);
   EXPECT_EQ(earlySky.steps, 6);
   ASSERT_EQ(early.trackerBoard->commands.size(), 2u);
-  EXPECT_EQ(early.trackerBoard->commands[1].byte, StopMotion);
+  EXPECT_EQ(early.trackerBoard->commands[1].byte, CommandByte(TrackerCommand::StopMotion));
 }
 
 TEST(TrackingLoopTest, LowerSlotPreemptsAHigherOne) {
@@ -345,7 +345,7 @@ TEST(TrackingLoopTest, StopDuringAPass) {
   // --- stop motion, then the final park ---
   const auto& commands = rig.trackerBoard->commands;
   ASSERT_EQ(commands.size(), 2u);
-  EXPECT_EQ(commands[1].byte, StopMotion);
+  EXPECT_EQ(commands[1].byte, CommandByte(TrackerCommand::StopMotion));
   const std::vector<Move>& moves = rig.trackerBoard->moves;
   EXPECT_EQ(commands[1].movesBefore, moves.size() - 1);
   EXPECT_TRUE(moves.back().park);
