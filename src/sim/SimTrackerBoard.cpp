@@ -57,6 +57,11 @@ void SimTrackerBoard::InjectStaleReply(std::uint8_t byte) {
   replies_.emplace_back(std::numeric_limits<std::int64_t>::min(), byte);
 }
 
+void SimTrackerBoard::SetTap(Tap tap) {
+  std::lock_guard lock(mutex_);
+  tap_ = std::move(tap);
+}
+
 SimTrackerBoard::Counters SimTrackerBoard::counters() {
   std::lock_guard lock(mutex_);
   nowNs_ = clock_.MonotonicMs() * kNsPerMs;
@@ -210,11 +215,14 @@ void SimTrackerBoard::Take(std::uint8_t byte) {
   switch (expected) {
     case Expect::Azimuth:
       pendingAzimuth_ = byte;
+      Tapped(TrackerCommand::SetAzimuth, byte);
       return;
     case Expect::Elevation:
       pendingElevation_ = byte;
+      Tapped(TrackerCommand::SetElevation, byte);
       return;
     case Expect::GpsByte:
+      Tapped(TrackerCommand::GpsPutByte, byte);
       if (!toGpsShifting_) {
         toGpsShiftByte_ = byte;
         toGpsShifting_ = true;
@@ -227,6 +235,8 @@ void SimTrackerBoard::Take(std::uint8_t byte) {
       return;
     case Expect::Command:
       Command(byte);
+      // A command with a parameter is seen once its parameter has come.
+      if (expect_ == Expect::Command) Tapped(AsTrackerCommand(byte), 0);
       return;
   }
 }

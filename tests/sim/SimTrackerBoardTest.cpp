@@ -5,9 +5,8 @@
 #include <atomic>
 #include <memory>
 #include <thread>
-
+#include <utility>
 #include <vector>
-#include "devices/Tracker.h"
 
 #include "BoardTestSupport.h"
 #include "devices/Tracker.h"
@@ -112,6 +111,11 @@ TEST_F(TrackerFixture, RegisterHandshake) {
 
 TEST_F(TrackerFixture, ParametersAreKnownByTheirPosition) {
   Board board(clock, sky);
+  // The tap sees each command once, with its parameter: (command, parameter) as wire bytes.
+  std::vector<std::pair<int, int>> tapped;
+  board.SetTap([&](TrackerCommand command, std::uint8_t parameter) {
+    tapped.emplace_back(CommandByte(command), parameter);
+  });
   SendByte(board, clock, ComputerControl);
 
   // --- parameter bytes with the values of commands are parameters
@@ -129,6 +133,7 @@ TEST_F(TrackerFixture, ParametersAreKnownByTheirPosition) {
   clock.Advance(10);
   EXPECT_EQ(board.counters().stopMotions, 0);
   EXPECT_EQ(board.counters().bytesToGps, 1);
+  EXPECT_EQ(tapped, (std::vector<std::pair<int, int>>{{10, 0}, {8, 6}, {9, 10}, {17, 0}, {21, 5}}));
 
   // --- targets beyond the limit switches stop at 5 and 251
   Move(board, clock, 0, 255, MovePark);
