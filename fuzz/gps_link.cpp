@@ -49,19 +49,19 @@ class RelayBoard final : public Device {
       parameterFollows_ = false;
       return;
     }
-    switch (byte) {
-      case SetAzimuth:
-      case SetElevation:
-      case GpsPutByte:
+    switch (AsTrackerCommand(byte)) {
+      case TrackerCommand::SetAzimuth:
+      case TrackerCommand::SetElevation:
+      case TrackerCommand::GpsPutByte:
         parameterFollows_ = true;
         return;
-      case GpsByteWaiting:
+      case TrackerCommand::GpsByteWaiting:
         Reply(next_ < size_ ? 1 : 0);
         return;
-      case GpsReadyForByte:
+      case TrackerCommand::GpsReadyForByte:
         Reply(1);
         return;
-      case GpsTakeByte:
+      case TrackerCommand::GpsTakeByte:
         Reply(next_ < size_ ? data_[next_++] : 0);
         return;
       default:

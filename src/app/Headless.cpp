@@ -27,8 +27,8 @@ std::string StatusLine(Station& station, std::int64_t stationSecond) {
     antenna = Format("az %.1f el %.1f", static_cast<double>(station.antennaState.AntennaAzimuth),
                      static_cast<double>(station.antennaState.AntennaElevation));
   }
-  std::int32_t state = station.captureStatus.CaptureState;
-  std::string capture = state >= 0 && state < 6 ? kCaptureStateTexts[state] : "?";
+  const char* stateLabel = CaptureStateLabel(station.captureStatus.CaptureState);
+  std::string capture = stateLabel != nullptr ? stateLabel : "?";
   while (!capture.empty() && capture.back() == ' ') capture.pop_back();
 
   std::string followed = "-";

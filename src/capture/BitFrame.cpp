@@ -86,7 +86,7 @@ bool CaptureEngine::Begin() {
     context_.messages.Show("Error Allocating Memory");
     return false;
   }
-  SetState(WaitingForSatellite);
+  SetState(CaptureStateValue::WaitingForSatellite);
   syncRunCount_ = 0;
   noSyncRunCount_ = 0;
   LoadPnTable();
@@ -180,7 +180,7 @@ void CaptureEngine::UpdateBitErrors(const std::uint16_t* frame) {
 
 void CaptureEngine::OutOfDisk() {
   context_.handOff.CaptureSuspended.store(1, std::memory_order_release);
-  SetState(ClosingDownCapture);
+  SetState(CaptureStateValue::ClosingDownCapture);
   context_.messages.Show("Out of Disk Space");
 }
 
@@ -195,13 +195,13 @@ bool CaptureEngine::Cycle() {
     // A stop during a capture ends it as the pass's end would, whether or not the tracking
     // thread's end request got here first: end marker, final name and post-processing when
     // frames were recorded, no file when none were.
-    if (state_ >= WaitingForData) CloseDownCapture();
+    if (state_ >= CaptureStateValue::WaitingForData) CloseDownCapture();
     device_.Stop();
     return false;
   }
   if (context_.handOff.CaptureEndRequest.load(std::memory_order_acquire) != 0 &&
-      state_ >= WaitingForData) {
-    SetState(ClosingDownCapture);
+      state_ >= CaptureStateValue::WaitingForData) {
+    SetState(CaptureStateValue::ClosingDownCapture);
   }
   std::size_t words = 0;
   // No data yet (a stream reconnecting, say) is a block of no words: nothing is assembled.
@@ -211,25 +211,25 @@ bool CaptureEngine::Cycle() {
     return false;
   }
   switch (state_) {
-    case WaitingForSatellite:
+    case CaptureStateValue::WaitingForSatellite:
       WaitForSatellite();
       break;
-    case SettingUpCapture:
+    case CaptureStateValue::SettingUpCapture:
       SetUpCapture();
       break;
-    case WaitingForData:
+    case CaptureStateValue::WaitingForData:
       Assemble(words);
       WaitForData();
       break;
-    case ReceivingData:
+    case CaptureStateValue::ReceivingData:
       Assemble(words);
       ReceiveData();
       break;
-    case Resync:
+    case CaptureStateValue::Resync:
       Assemble(words);
       ResyncData();
       break;
-    case ClosingDownCapture:
+    case CaptureStateValue::ClosingDownCapture:
       CloseDownCapture();
       break;
   }
@@ -241,7 +241,7 @@ void CaptureEngine::WaitForSatellite() {
   file_.CloseCaptureFile();
   Restart();
   if (context_.handOff.CaptureStartRequest.load(std::memory_order_acquire) != 0) {
-    SetState(SettingUpCapture);
+    SetState(CaptureStateValue::SettingUpCapture);
     context_.handOff.CaptureStartRequest.store(0, std::memory_order_release);
   }
 }
@@ -257,10 +257,10 @@ void CaptureEngine::SetUpCapture() {
                  context_.handOff.QuickLookReversed.load() != 0);
   if (!file_.OpenCaptureFile(name, family)) {
     // No file to record into (already shown): the capture ends at once, without frames.
-    SetState(ClosingDownCapture);
+    SetState(CaptureStateValue::ClosingDownCapture);
     return;
   }
-  SetState(WaitingForData);
+  SetState(CaptureStateValue::WaitingForData);
   context_.status.BitErrorCount.store(0.0);
   context_.status.BitsCompared.store(0.0);
   device_.Start(family);
@@ -271,14 +271,14 @@ void CaptureEngine::WaitForData() {
   if (!ring_.HasFrame()) return;
   const std::uint16_t* frame = ring_.TakeFrame();
   if (SyncAcquired(kAcquireThreshold, frame)) {
-    SetState(ReceivingData);
+    SetState(CaptureStateValue::ReceivingData);
     WriteMarkerOrSuspend(MarkerKind::SyncAcquired, kAcquireThreshold);
     noSyncRunCount_ = 0;
   }
 }
 
 void CaptureEngine::ReceiveData() {
-  while (state_ == ReceivingData && ring_.HasFrame()) {
+  while (state_ == CaptureStateValue::ReceivingData && ring_.HasFrame()) {
     const std::uint16_t* frame = ring_.TakeFrame();
     if (!file_.WriteFrame(frame)) {
       OutOfDisk();
@@ -292,7 +292,7 @@ void CaptureEngine::ReceiveData() {
     if (pnTableLoaded_) UpdateBitErrors(frame);
     // The frame that tips the count is written too; the restart empties the ring.
     if (SyncLost(kLossThreshold, frame)) {
-      SetState(Resync);
+      SetState(CaptureStateValue::Resync);
       WriteMarkerOrSuspend(MarkerKind::SyncLost, kLossThreshold);
       syncRunCount_ = 0;
     }
@@ -301,10 +301,10 @@ void CaptureEngine::ReceiveData() {
 
 void CaptureEngine::ResyncData() {
   // Frames taken here are not written.
-  while (state_ == Resync && ring_.HasFrame()) {
+  while (state_ == CaptureStateValue::Resync && ring_.HasFrame()) {
     const std::uint16_t* frame = ring_.TakeFrame();
     if (SyncAcquired(kResyncThreshold, frame)) {
-      SetState(ReceivingData);
+      SetState(CaptureStateValue::ReceivingData);
       WriteMarkerOrSuspend(MarkerKind::SyncAcquired, kResyncThreshold);
     }
   }
@@ -314,7 +314,7 @@ void CaptureEngine::CloseDownCapture() {
   file_.FinishCaptureFile(framesWritten_);
   framesWritten_ = false;
   context_.handOff.CaptureEndRequest.store(0, std::memory_order_release);
-  SetState(WaitingForSatellite);
+  SetState(CaptureStateValue::WaitingForSatellite);
   context_.status.CapturesFinished = context_.status.CapturesFinished + 1;
 }
 

@@ -118,7 +118,7 @@ class CaptureEngine {
   std::size_t memoryTaken_ = 0;
   std::array<std::uint16_t, kPnTableWords> pnTable_{};
   bool pnTableLoaded_ = false;
-  CaptureStateValue state_ = WaitingForSatellite;
+  CaptureStateValue state_ = CaptureStateValue::WaitingForSatellite;
   std::int32_t syncRunCount_ = 0;
   std::int32_t noSyncRunCount_ = 0;
   bool framesWritten_ = false;

@@ -9,7 +9,7 @@
 
 namespace halvik {
 
-enum CaptureStateValue : std::int32_t {
+enum class CaptureStateValue : std::int32_t {
   WaitingForSatellite = 0,
   SettingUpCapture = 1,
   WaitingForData = 2,
@@ -25,6 +25,17 @@ inline constexpr std::array<const char*, 6> kCaptureStateTexts = {
     "Resync                             ", "Closing Down Capture               ",
 };
 
+// The number a state is exported as.
+constexpr std::int32_t CaptureStateCode(CaptureStateValue state) {
+  return static_cast<std::int32_t>(state);
+}
+// A state's display text; nullptr for a value that names no state.
+constexpr const char* CaptureStateLabel(CaptureStateValue state) {
+  const std::int32_t code = CaptureStateCode(state);
+  if (code < 0 || code >= static_cast<std::int32_t>(kCaptureStateTexts.size())) return nullptr;
+  return kCaptureStateTexts[static_cast<std::size_t>(code)];
+}
+
 // The hand-off between the tracking thread and the capture thread. The tracking thread writes
 // the name and the direction, then raises CaptureStartRequest with release; the capture thread
 // takes the request with acquire and then reads them. The name is a copy owned by the hand-off,
@@ -39,7 +50,7 @@ struct CaptureHandOff {
 
 // What the capture thread shows: written by it, read by the status view.
 struct CaptureStatus {
-  Shared<std::int32_t> CaptureState{WaitingForSatellite};
+  Shared<CaptureStateValue> CaptureState{CaptureStateValue::WaitingForSatellite};
   Shared<double> BitErrorCount{0.0};
   Shared<double> BitsCompared{0.0};
   // Frames lost because the ring filled up before they were taken (30 completed, none taken).

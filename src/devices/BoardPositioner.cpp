@@ -59,11 +59,11 @@ AntennaAngles CountsToAngles(int azimuthCount, int elevationCount, bool flip) {
 void BoardPositioner::PointAntenna(int azCount, int elCount, int park) {
   int az = Clamp(azCount, AzimuthCountMin, AzimuthCountMax);
   int el = Clamp(elCount, ElevationCountMin, ElevationCountMax);
-  tracker_.TrackerSendByte(SetAzimuth);
+  tracker_.TrackerSendByte(TrackerCommand::SetAzimuth);
   tracker_.TrackerSendByte(static_cast<std::uint8_t>(az));
-  tracker_.TrackerSendByte(SetElevation);
+  tracker_.TrackerSendByte(TrackerCommand::SetElevation);
   tracker_.TrackerSendByte(static_cast<std::uint8_t>(el));
-  tracker_.TrackerSendByte(park != 0 ? MovePark : MoveTrack);
+  tracker_.TrackerSendByte(park != 0 ? TrackerCommand::MovePark : TrackerCommand::MoveTrack);
 }
 
 void BoardPositioner::Point(double azimuthDeg, double elevationDeg, PointMove move) {
@@ -79,12 +79,12 @@ void BoardPositioner::Point(double azimuthDeg, double elevationDeg, PointMove mo
 
 PositionReading BoardPositioner::ReadPosition() {
   PositionReading reading;
-  reading.power = tracker_.TrackerQuery(ReadPower);
+  reading.power = tracker_.TrackerQuery(TrackerCommand::ReadPower);
   std::int16_t azimuth = 0;
   std::int16_t elevation = 0;
   if (reading.power > kAntennaNoPowerLevel) {
-    azimuth = tracker_.TrackerQuery(ReadAzimuth);
-    elevation = tracker_.TrackerQuery(ReadElevation);
+    azimuth = tracker_.TrackerQuery(TrackerCommand::ReadAzimuth);
+    elevation = tracker_.TrackerQuery(TrackerCommand::ReadElevation);
   }
   reading.azimuth = AxisDegrees(azimuth, AzimuthCountMin, AzimuthCountMax, kAzimuthScale);
   reading.elevation = AxisDegrees(elevation, ElevationCountMin, ElevationCountMax, kElevationScale);

@@ -43,8 +43,8 @@ class BoardPositioner final : public Positioner {
 
   // Forty register reads drop stale replies; ComputerControl; StopMotion.
   void Prepare() override { tracker_.TrackerFlush(); }
-  void TakeControl() override { tracker_.TrackerSendByte(ComputerControl); }
-  void Stop() override { tracker_.TrackerSendByte(StopMotion); }
+  void TakeControl() override { tracker_.TrackerSendByte(TrackerCommand::ComputerControl); }
+  void Stop() override { tracker_.TrackerSendByte(TrackerCommand::StopMotion); }
   // Nearest counts; the final park truncates instead (it lands on the same counts).
   void Point(double azimuthDeg, double elevationDeg, PointMove move) override;
   // ReadPower and, with power, both axes; without power the axes read as counts 0 (under).

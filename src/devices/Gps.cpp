@@ -38,14 +38,14 @@ void GpsLink::GpsSendByte(std::uint8_t byte) {
   // A relay that cannot take a byte for 100 ms is taken as failed. A board that does not answer
   // at all (-1) lets the byte go and fails later, in the receive.
   BoundedWait wait(clock_, kGpsReadyTimeoutMs, kGpsCharacterTimeMs);
-  while (tracker_.TrackerQuery(GpsReadyForByte) == 0) {
+  while (tracker_.TrackerQuery(TrackerCommand::GpsReadyForByte) == 0) {
     if (wait.Over()) {
       state_.GpsLinkFailed = 1;
       return;
     }
     wait.Pause();
   }
-  tracker_.TrackerSendByte(GpsPutByte);
+  tracker_.TrackerSendByte(TrackerCommand::GpsPutByte);
   tracker_.TrackerSendByte(byte);
 }
 
@@ -65,8 +65,8 @@ void GpsLink::GpsEndPacket() {
 }
 
 int GpsLink::GpsNextByte() {
-  if (tracker_.TrackerQuery(GpsByteWaiting) == 0) return -1;
-  return tracker_.TrackerQuery(GpsTakeByte);
+  if (tracker_.TrackerQuery(TrackerCommand::GpsByteWaiting) == 0) return -1;
+  return tracker_.TrackerQuery(TrackerCommand::GpsTakeByte);
 }
 
 std::size_t GpsLink::GpsReceivePacket(std::span<std::uint8_t> buffer, std::uint8_t expectedId) {

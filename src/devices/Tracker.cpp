@@ -49,7 +49,7 @@ void Tracker::TrackerSendByte(std::uint8_t byte) {
   WritePortByte(device_, kTrackerData, byte);
 }
 
-std::int16_t Tracker::TrackerQuery(std::uint8_t command) {
+std::int16_t Tracker::TrackerQuery(TrackerCommand command) {
   if (Closed()) return kTrackerNoAnswer;
 
   // A reply left over from an earlier exchange would be taken for this one's: drop it, with a

@@ -10,7 +10,7 @@ namespace halvik {
 
 // The tracker board's command bytes. Queries answer one reply byte; SetAzimuth, SetElevation
 // and GpsPutByte are followed by one parameter byte.
-enum TrackerCommand : std::uint8_t {
+enum class TrackerCommand : std::uint8_t {
   StopMotion = 5,
   ReadAzimuth = 6,
   ReadElevation = 7,
@@ -25,6 +25,15 @@ enum TrackerCommand : std::uint8_t {
   GpsTakeByte = 20,
   GpsPutByte = 21,
 };
+
+// The byte a command goes over the wire as, and the command a byte from the wire names (any
+// byte converts; one that names no command matches none of the cases).
+constexpr std::uint8_t CommandByte(TrackerCommand command) {
+  return static_cast<std::uint8_t>(command);
+}
+constexpr TrackerCommand AsTrackerCommand(std::uint8_t byte) {
+  return static_cast<TrackerCommand>(byte);
+}
 
 // Board registers (relative to the board's window).
 inline constexpr std::uint32_t kTrackerData = 0;       // command/parameter byte to the board
@@ -57,8 +66,9 @@ class Tracker {
   void TrackerFlush();
   // Sends a command or parameter byte once the board takes it; drops it after the time-outs.
   void TrackerSendByte(std::uint8_t byte);
+  void TrackerSendByte(TrackerCommand command) { TrackerSendByte(CommandByte(command)); }
   // Sends a query command and returns its reply 0..255, or -1 when none came in time.
-  std::int16_t TrackerQuery(std::uint8_t command);
+  std::int16_t TrackerQuery(TrackerCommand command);
 
  private:
   std::uint8_t ReadStatus();

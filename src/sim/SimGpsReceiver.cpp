@@ -67,6 +67,11 @@ SimGpsReceiver::Counters SimGpsReceiver::counters() const {
   return counters_;
 }
 
+void SimGpsReceiver::SetTap(std::function<void(std::uint8_t id)> tap) {
+  std::lock_guard lock(mutex_);
+  tap_ = std::move(tap);
+}
+
 SimGpsReceiver::GpsTimeFields SimGpsReceiver::TimeFields(double utcSeconds) const {
   std::lock_guard lock(mutex_);
   return TimeFieldsLocked(utcSeconds);
@@ -103,6 +108,7 @@ void SimGpsReceiver::ReceiveByte(std::uint8_t byte, std::int64_t atNs) {
 void SimGpsReceiver::Packet(std::uint8_t id, const std::vector<std::uint8_t>& data,
                             std::int64_t atNs) {
   ++counters_.packets[id];
+  if (tap_) tap_(id);
   if (id == kSetIoOptions) counters_.ioOptions = data;
   if (id == kSetOperatingParameters) counters_.operatingParameters = data;
 

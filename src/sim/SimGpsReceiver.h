@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -70,6 +71,9 @@ class SimGpsReceiver {
     std::vector<std::uint8_t> operatingParameters;  // data of the last 0x2C
   };
   Counters counters() const;
+  // Sees the id of each complete packet from the host as it arrives, for tests that check
+  // when the host asks. Called with the receiver's lock held: it must not call back into it.
+  void SetTap(std::function<void(std::uint8_t id)> tap);
 
   // GPS week, time of week and offset for a UTC instant, as this receiver reports them.
   struct GpsTimeFields {
@@ -90,6 +94,7 @@ class SimGpsReceiver {
   TsipReader reader_;
   std::deque<std::pair<std::int64_t, std::uint8_t>> output_;  // ready time, byte
   Counters counters_;
+  std::function<void(std::uint8_t id)> tap_;
 };
 
 // GPS minus UTC in whole seconds at a UTC instant (seconds since 1970), from the leap seconds

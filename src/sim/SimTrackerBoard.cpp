@@ -57,6 +57,11 @@ void SimTrackerBoard::InjectStaleReply(std::uint8_t byte) {
   replies_.emplace_back(std::numeric_limits<std::int64_t>::min(), byte);
 }
 
+void SimTrackerBoard::SetTap(Tap tap) {
+  std::lock_guard lock(mutex_);
+  tap_ = std::move(tap);
+}
+
 SimTrackerBoard::Counters SimTrackerBoard::counters() {
   std::lock_guard lock(mutex_);
   nowNs_ = clock_.MonotonicMs() * kNsPerMs;
@@ -210,11 +215,14 @@ void SimTrackerBoard::Take(std::uint8_t byte) {
   switch (expected) {
     case Expect::Azimuth:
       pendingAzimuth_ = byte;
+      Tapped(TrackerCommand::SetAzimuth, byte);
       return;
     case Expect::Elevation:
       pendingElevation_ = byte;
+      Tapped(TrackerCommand::SetElevation, byte);
       return;
     case Expect::GpsByte:
+      Tapped(TrackerCommand::GpsPutByte, byte);
       if (!toGpsShifting_) {
         toGpsShiftByte_ = byte;
         toGpsShifting_ = true;
@@ -227,40 +235,43 @@ void SimTrackerBoard::Take(std::uint8_t byte) {
       return;
     case Expect::Command:
       Command(byte);
+      // A command with a parameter is seen once its parameter has come.
+      if (expect_ == Expect::Command) Tapped(AsTrackerCommand(byte), 0);
       return;
   }
 }
 
-void SimTrackerBoard::Command(std::uint8_t command) {
+void SimTrackerBoard::Command(std::uint8_t byte) {
+  const TrackerCommand command = AsTrackerCommand(byte);
   switch (command) {
-    case StopMotion:
+    case TrackerCommand::StopMotion:
       ++counters_.stopMotions;
       azimuthTarget_ = azimuth_;
       elevationTarget_ = elevation_;
       return;
-    case SetAzimuth:
+    case TrackerCommand::SetAzimuth:
       expect_ = Expect::Azimuth;
       return;
-    case SetElevation:
+    case TrackerCommand::SetElevation:
       expect_ = Expect::Elevation;
       return;
-    case ComputerControl:
+    case TrackerCommand::ComputerControl:
       counters_.computerControl = true;
       return;
-    case MovePark:
-    case MoveTrack:
+    case TrackerCommand::MovePark:
+    case TrackerCommand::MoveTrack:
       if (!counters_.computerControl) {
         ++counters_.ignoredMoves;
         return;
       }
-      ++(command == MovePark ? counters_.parkMoves : counters_.trackMoves);
+      ++(command == TrackerCommand::MovePark ? counters_.parkMoves : counters_.trackMoves);
       // The limit switches stop either axis at the ends of its travel.
       azimuthTarget_ = ClampCount(pendingAzimuth_);
       elevationTarget_ = ClampCount(pendingElevation_);
       counters_.lastAzimuthTarget = static_cast<int>(azimuthTarget_);
       counters_.lastElevationTarget = static_cast<int>(elevationTarget_);
       return;
-    case GpsPutByte:
+    case TrackerCommand::GpsPutByte:
       expect_ = Expect::GpsByte;
       return;
     default:
@@ -269,23 +280,23 @@ void SimTrackerBoard::Command(std::uint8_t command) {
 
   // Queries.
   switch (command) {
-    case ReadAzimuth:
+    case TrackerCommand::ReadAzimuth:
       Reply(CountByte(azimuth_));
       break;
-    case ReadElevation:
+    case TrackerCommand::ReadElevation:
       Reply(CountByte(elevation_));
       break;
-    case ReadPower:
+    case TrackerCommand::ReadPower:
       Reply(static_cast<std::uint8_t>(
           std::clamp(options_.noPower ? kNoPowerLevel : options_.powerLevel, 0, 255)));
       break;
-    case GpsByteWaiting:
+    case TrackerCommand::GpsByteWaiting:
       Reply(fromGps_.empty() ? 0 : 1);
       break;
-    case GpsReadyForByte:
+    case TrackerCommand::GpsReadyForByte:
       Reply(toGps_.size() < options_.relayToGpsBytes ? 1 : 0);
       break;
-    case GpsTakeByte: {
+    case TrackerCommand::GpsTakeByte: {
       std::uint8_t byte = 0;
       if (!fromGps_.empty()) {
         byte = fromGps_.front();
@@ -298,7 +309,7 @@ void SimTrackerBoard::Command(std::uint8_t command) {
       ++counters_.unknownCommands;
       return;
   }
-  ++counters_.queries[command];
+  ++counters_.queries[byte];
 }
 
 }  // namespace halvik::sim

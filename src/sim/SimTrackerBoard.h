@@ -2,12 +2,14 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <span>
 #include <utility>
 
+#include "devices/Tracker.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "sim/SimGpsReceiver.h"
@@ -71,6 +73,12 @@ class SimTrackerBoard final : public Device {
   // A reply byte left over, as from an exchange the host gave up on.
   void InjectStaleReply(std::uint8_t byte);
 
+  // Sees each command the board takes, in order, with its parameter byte where it has one (0
+  // otherwise), whether the board obeys it or not: for tests that check the exact traffic.
+  // Called with the board's lock held, so it must not call back into the board.
+  using Tap = std::function<void(TrackerCommand command, std::uint8_t parameter)>;
+  void SetTap(Tap tap);
+
   struct Counters {
     int bytesTaken = 0;
     int bytesLostWhileBusy = 0;  // written while status bit 0 was clear
@@ -100,7 +108,10 @@ class SimTrackerBoard final : public Device {
   void TellSky();
   void Take(std::uint8_t byte);
   void Reply(std::uint8_t byte);
-  void Command(std::uint8_t command);
+  void Command(std::uint8_t byte);
+  void Tapped(TrackerCommand command, std::uint8_t parameter) {
+    if (tap_) tap_(command, parameter);
+  }
   std::int64_t GpsFrameNs() const;
   bool Powered() const { return !options_.noPower && options_.powerLevel > 50; }
 
@@ -136,6 +147,7 @@ class SimTrackerBoard final : public Device {
   std::int64_t fromGpsLineFreeNs_ = 0;
 
   Counters counters_;
+  Tap tap_;
 };
 
 }  // namespace halvik::sim

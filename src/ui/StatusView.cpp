@@ -66,7 +66,7 @@ int ErrorCountForDisplay(double errors) {
 }
 
 std::string ErrorRateLine(const CaptureStatus& capture) {
-  if (capture.CaptureState.load() != ReceivingData) return std::string(42, ' ');
+  if (capture.CaptureState.load() != CaptureStateValue::ReceivingData) return std::string(42, ' ');
   const double errors = capture.BitErrorCount;
   const double bits = capture.BitsCompared;
   const double rate = bits == 0.0 ? 0.0 : errors / bits;
@@ -74,11 +74,8 @@ std::string ErrorRateLine(const CaptureStatus& capture) {
 }
 
 std::string CaptureStateText(const CaptureStatus& capture) {
-  const std::int32_t state = capture.CaptureState.load();
-  if (state < 0 || state >= static_cast<std::int32_t>(kCaptureStateTexts.size())) {
-    return std::string(35, ' ');
-  }
-  return Format("%s", kCaptureStateTexts[static_cast<std::size_t>(state)]);
+  const char* label = CaptureStateLabel(capture.CaptureState.load());
+  return label != nullptr ? std::string(label) : std::string(35, ' ');
 }
 
 std::string GpsLine(const GpsState& gps) {

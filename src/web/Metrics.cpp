@@ -66,7 +66,7 @@ std::string MetricsText(Station& station, const LevelRecordingReadout* polled,
   out.One("halvik_capture_state", "gauge",
           "Capture state: 0 waiting for satellite, 1 setting up, 2 waiting for data, 3 receiving, "
           "4 resync, 5 closing down.",
-          capture.CaptureState.load());
+          CaptureStateCode(capture.CaptureState.load()));
   out.One("halvik_receiver_locked", "gauge", "1 while the receiver reported lock at its last poll.",
           station.receiver.ReceiverLocked() != 0 ? 1 : 0);
   out.One("halvik_receiver_frequency_hertz", "gauge", "Frequency the receiver was last tuned to.",

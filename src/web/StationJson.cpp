@@ -122,7 +122,8 @@ json StatusJson(Station& station, const LevelRecordingReadout* polled) {
   const double longitude = gps.GpsLongitude;
   const bool fix = std::abs(latitude) < kNoGpsFix && std::abs(longitude) < kNoGpsFix;
   const CaptureStatus& capture = station.captureStatus;
-  const std::int32_t state = capture.CaptureState;
+  const CaptureStateValue state = capture.CaptureState;
+  const char* stateLabel = CaptureStateLabel(state);
   const double errors = capture.BitErrorCount;
   const double bits = capture.BitsCompared;
   const std::optional<double> freeBytes = env.systemInfo.FreeBytes(env.dir);
@@ -152,11 +153,9 @@ json StatusJson(Station& station, const LevelRecordingReadout* polled) {
         {"longitude_deg", fix ? json(longitude) : json(nullptr)},
         {"altitude_ft", fix ? json(static_cast<double>(gps.GpsAltitude)) : json(nullptr)}}},
       {"capture",
-       {{"state", state},
-        {"state_text", state >= 0 && state < 6
-                           ? Trimmed(kCaptureStateTexts[static_cast<std::size_t>(state)])
-                           : std::string("?")},
-        {"satellite", state == WaitingForSatellite
+       {{"state", CaptureStateCode(state)},
+        {"state_text", stateLabel != nullptr ? Trimmed(stateLabel) : std::string("?")},
+        {"satellite", state == CaptureStateValue::WaitingForSatellite
                           ? json(nullptr)
                           : json(station.handOff.CaptureSatelliteName.Get())},
         {"bit_errors", errors},

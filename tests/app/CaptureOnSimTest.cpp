@@ -70,7 +70,7 @@ struct SimCapture {
     }
     handOff.CaptureEndRequest.store(1, std::memory_order_release);
     ASSERT_TRUE(engine->Cycle());
-    EXPECT_EQ(status.CaptureState.load(), WaitingForSatellite);
+    EXPECT_EQ(status.CaptureState.load(), CaptureStateValue::WaitingForSatellite);
     stop.store(1);
     EXPECT_FALSE(engine->Cycle());
     engine->End();

@@ -69,7 +69,7 @@ struct Boards {
     EXPECT_TRUE(receiverDevice.Open(kReceiverDevicePath));
     // As the tracking loop starts: flush, then computer control before the first move.
     tracker.TrackerFlush();
-    tracker.TrackerSendByte(ComputerControl);
+    tracker.TrackerSendByte(TrackerCommand::ComputerControl);
   }
 
   // Gives the axes time to reach their targets, then reads them back.

@@ -24,6 +24,8 @@
 namespace halvik {
 namespace {
 
+using enum CaptureStateValue;
+
 namespace fs = std::filesystem;
 using testing::FakeSystemInfo;
 using testing::FrameKind;
@@ -47,7 +49,7 @@ class ShownMessages final : public Messages {
  public:
   explicit ShownMessages(const CaptureStatus& status) : status_(status) {}
   void Show(const std::string& text) override {
-    shown.emplace_back(text, status_.CaptureState.load());
+    shown.emplace_back(text, CaptureStateCode(status_.CaptureState.load()));
   }
   std::vector<std::string> Texts() const {
     std::vector<std::string> texts;
@@ -108,7 +110,7 @@ class CaptureEngineTest : public ::testing::Test {
     handOff.CaptureEndRequest.store(0);
     handOff.CaptureStartRequest.store(1, std::memory_order_release);
   }
-  int State() const { return status.CaptureState.load(); }
+  CaptureStateValue State() const { return status.CaptureState.load(); }
   void Cycle() { ASSERT_TRUE(Engine().Cycle()); }
   // Cycles until `done`; false when it never came.
   bool RunUntil(const std::function<bool()>& done, int limit = 20000) {
@@ -539,7 +541,7 @@ TEST_F(CaptureEngineTest, AFullDiskKeepsTheRecordingAndSuspendsCaptures) {
   EXPECT_EQ(handOff.CaptureSuspended.load(), 1);
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0],
-            std::make_pair(std::string("Out of Disk Space"), static_cast<int>(ClosingDownCapture)));
+            std::make_pair(std::string("Out of Disk Space"), CaptureStateCode(ClosingDownCapture)));
   // --- The next cycle finishes it: the end marker does not fit (shown again), the name does ---
   Cycle();
   EXPECT_EQ(State(), WaitingForSatellite);

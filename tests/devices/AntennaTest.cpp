@@ -12,6 +12,8 @@
 namespace halvik {
 namespace {
 
+using enum TrackerCommand;
+
 // Read-back values are shown with two decimals; this is half of their last digit.
 constexpr float kShownDegrees = 0.005f;
 
@@ -27,8 +29,8 @@ struct AntennaBench {
 };
 
 std::vector<std::uint8_t> Move(int az, int el, bool park) {
-  return {SetAzimuth, static_cast<std::uint8_t>(az), SetElevation, static_cast<std::uint8_t>(el),
-          park ? MovePark : MoveTrack};
+  return {CommandByte(SetAzimuth), static_cast<std::uint8_t>(az), CommandByte(SetElevation),
+          static_cast<std::uint8_t>(el), CommandByte(park ? MovePark : MoveTrack)};
 }
 
 TEST(Antenna, AngleToCountConversion) {
@@ -132,8 +134,8 @@ TEST(Antenna, MovesSentToTheBoard) {
 
   // --- a parameter byte may take the value of a command byte
   bench.board.received.clear();
-  bench.positioner.PointAntenna(MovePark, StopMotion, 0);
-  EXPECT_EQ(bench.board.received, Move(MovePark, StopMotion, false));
+  bench.positioner.PointAntenna(CommandByte(MovePark), CommandByte(StopMotion), 0);
+  EXPECT_EQ(bench.board.received, Move(CommandByte(MovePark), CommandByte(StopMotion), false));
 }
 
 TEST(Antenna, PositionReadBack) {
@@ -145,7 +147,8 @@ TEST(Antenna, PositionReadBack) {
   bench.board.Answer(ReadElevation, 128);
   bench.antenna.ReadAntennaPosition();
   EXPECT_EQ(bench.board.received,
-            (std::vector<std::uint8_t>{ReadPower, ReadAzimuth, ReadElevation}));
+            (std::vector<std::uint8_t>{CommandByte(ReadPower), CommandByte(ReadAzimuth),
+                                       CommandByte(ReadElevation)}));
   EXPECT_EQ(bench.state.AntennaPower.load(), 51);
   EXPECT_NEAR(bench.state.AntennaAzimuth.load(), 90.73f, kShownDegrees);
   EXPECT_NEAR(bench.state.AntennaElevation.load(), 90.0f, kShownDegrees);
@@ -163,7 +166,7 @@ TEST(Antenna, PositionReadBack) {
   bench.board.received.clear();
   bench.board.Answer(ReadPower, 50);
   bench.antenna.ReadAntennaPosition();
-  EXPECT_EQ(bench.board.received, std::vector<std::uint8_t>{ReadPower});
+  EXPECT_EQ(bench.board.received, std::vector<std::uint8_t>{CommandByte(ReadPower)});
   EXPECT_EQ(bench.state.AntennaPower.load(), 50);
   EXPECT_NEAR(bench.state.AntennaAzimuth.load(), -2.93f, kShownDegrees);
   EXPECT_NEAR(bench.state.AntennaElevation.load(), -1.46f, kShownDegrees);

@@ -34,9 +34,11 @@ class FakeTrackerBoard {
   }
 
   // Query replies, by command byte.
-  void Answer(std::uint8_t command, std::uint8_t reply) { answers_[command] = reply; }
+  void Answer(TrackerCommand command, std::uint8_t reply) {
+    answers_[CommandByte(command)] = reply;
+  }
   // The board takes this query but never replies.
-  void NeverAnswer(std::uint8_t command) { silent_[command] = true; }
+  void NeverAnswer(TrackerCommand command) { silent_[CommandByte(command)] = true; }
   // Replies left over from earlier exchanges, waiting before the next query.
   void LeaveStale(std::initializer_list<std::uint8_t> bytes) {
     pending_.insert(pending_.end(), bytes.begin(), bytes.end());
@@ -77,36 +79,36 @@ class FakeTrackerBoard {
     if (parameterFor_) {
       std::uint8_t command = *parameterFor_;
       parameterFor_.reset();
-      if (command == GpsPutByte) ToGps(byte);
+      if (AsTrackerCommand(command) == TrackerCommand::GpsPutByte) ToGps(byte);
       return;
     }
-    switch (byte) {
-      case SetAzimuth:
-      case SetElevation:
-      case GpsPutByte:
+    switch (AsTrackerCommand(byte)) {
+      case TrackerCommand::SetAzimuth:
+      case TrackerCommand::SetElevation:
+      case TrackerCommand::GpsPutByte:
         parameterFor_ = byte;
         return;
-      case StopMotion:
-      case ComputerControl:
-      case MovePark:
-      case MoveTrack:
+      case TrackerCommand::StopMotion:
+      case TrackerCommand::ComputerControl:
+      case TrackerCommand::MovePark:
+      case TrackerCommand::MoveTrack:
         return;
-      case GpsByteWaiting:
-      case GpsReadyForByte:
-      case GpsTakeByte:
+      case TrackerCommand::GpsByteWaiting:
+      case TrackerCommand::GpsReadyForByte:
+      case TrackerCommand::GpsTakeByte:
         if (relaySilent) return;
         break;
       default:
         break;
     }
-    switch (byte) {
-      case GpsByteWaiting:
+    switch (AsTrackerCommand(byte)) {
+      case TrackerCommand::GpsByteWaiting:
         pending_.push_back(fromGps.empty() ? 0 : 1);
         return;
-      case GpsReadyForByte:
+      case TrackerCommand::GpsReadyForByte:
         pending_.push_back(relayReady ? 1 : 0);
         return;
-      case GpsTakeByte:
+      case TrackerCommand::GpsTakeByte:
         if (fromGps.empty()) {
           ADD_FAILURE() << "GpsTakeByte with no byte from the GPS receiver";
           pending_.push_back(0);

@@ -13,6 +13,8 @@
 namespace halvik {
 namespace {
 
+using enum TrackerCommand;
+
 using Bytes = std::vector<std::uint8_t>;
 
 struct GpsBench {
@@ -53,7 +55,8 @@ TEST(Gps, ByteAndPacketLayers) {
 
   // --- one byte to the receiver: ask whether the relay takes it, then put it
   bench.gps.GpsSendByte(kTsipDle);
-  EXPECT_EQ(board.received, (Bytes{GpsReadyForByte, GpsPutByte, kTsipDle}));
+  EXPECT_EQ(board.received,
+            (Bytes{CommandByte(GpsReadyForByte), CommandByte(GpsPutByte), kTsipDle}));
   EXPECT_EQ(board.toGps, Bytes{kTsipDle});
 
   // --- packet framing, with DLE stuffing of data bytes on the way out
@@ -67,7 +70,7 @@ TEST(Gps, ByteAndPacketLayers) {
   // --- next byte: none waiting is -1 without a take; a waiting byte is taken
   board.received.clear();
   EXPECT_EQ(bench.gps.GpsNextByte(), -1);
-  EXPECT_EQ(board.received, Bytes{GpsByteWaiting});
+  EXPECT_EQ(board.received, Bytes{CommandByte(GpsByteWaiting)});
   Feed(board, {0xFE});
   EXPECT_EQ(bench.gps.GpsNextByte(), 0xFE);
 
@@ -251,7 +254,7 @@ TEST(Gps, HealthAndLinkFailure) {
   bench.gps.GpsSendByte(0x21);
   std::int64_t spent = bench.clock.MonotonicMs() - start;
   EXPECT_EQ(bench.state.GpsLinkFailed.load(), 1);
-  EXPECT_EQ(std::count(board.received.begin(), board.received.end(), GpsPutByte), 0);
+  EXPECT_EQ(std::count(board.received.begin(), board.received.end(), CommandByte(GpsPutByte)), 0);
   EXPECT_GT(spent, kGpsReadyTimeoutMs);
   EXPECT_LT(spent, kGpsReadyTimeoutMs + 20);
 
@@ -331,8 +334,8 @@ TEST(Gps, WaitsSleepBetweenPolls) {
   Tracker tracker{device.handle, clock, beeper};
   GpsState state;
   GpsLink gps{tracker, clock, state};
-  auto queries = [&](std::uint8_t command) {
-    return std::count(board.received.begin(), board.received.end(), command);
+  auto queries = [&](TrackerCommand command) {
+    return std::count(board.received.begin(), board.received.end(), CommandByte(command));
   };
 
   // --- a relay with no room: the byte fails the link at the 100 ms bound, after tens of polls

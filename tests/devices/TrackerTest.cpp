@@ -11,6 +11,8 @@
 namespace halvik {
 namespace {
 
+using enum TrackerCommand;
+
 using Access = ScriptedRegisters::Access;
 
 struct TrackerBench {
@@ -47,7 +49,7 @@ TEST(Tracker, RegisterHandshakeOfAHealthyBoard) {
   registers.ClearLog();
   bench.tracker.TrackerSendByte(ComputerControl);
   std::vector<Access> send(11, ScriptedRegisters::Read(kTrackerStatus, 0x03));
-  send.push_back(ScriptedRegisters::Write(kTrackerData, ComputerControl));
+  send.push_back(ScriptedRegisters::Write(kTrackerData, CommandByte(ComputerControl)));
   EXPECT_EQ(registers.Log(), send);
 
   // --- a query: one status read finds nothing stale, the command goes out, the reply is
@@ -57,7 +59,7 @@ TEST(Tracker, RegisterHandshakeOfAHealthyBoard) {
   EXPECT_EQ(bench.tracker.TrackerQuery(ReadPower), 255);  // a full byte, not "no reply"
   std::vector<Access> query{ScriptedRegisters::Read(kTrackerStatus, 0x03)};
   query.insert(query.end(), send.begin(), send.end() - 1);
-  query.push_back(ScriptedRegisters::Write(kTrackerData, ReadPower));
+  query.push_back(ScriptedRegisters::Write(kTrackerData, CommandByte(ReadPower)));
   for (int i = 0; i < 6; ++i) query.push_back(ScriptedRegisters::Read(kTrackerStatus, 0x01));
   query.push_back(ScriptedRegisters::Read(kTrackerReply, 0xFF));
   EXPECT_EQ(registers.Log(), query);
@@ -76,7 +78,9 @@ TEST(Tracker, RegisterHandshakeOfAHealthyBoard) {
     if (!a.write && a.reg == kTrackerReply) replyReads.push_back(a.value);
   }
   EXPECT_EQ(replyReads, (std::vector<std::uint8_t>{0x41, 0x42, 67}));
-  EXPECT_EQ(board.received, (std::vector<std::uint8_t>{ComputerControl, ReadPower, ReadAzimuth}));
+  EXPECT_EQ(board.received,
+            (std::vector<std::uint8_t>{CommandByte(ComputerControl), CommandByte(ReadPower),
+                                       CommandByte(ReadAzimuth)}));
 }
 
 TEST(Tracker, TimeOuts) {
@@ -112,7 +116,8 @@ TEST(Tracker, TimeOuts) {
     std::int64_t start = bench.clock.MonotonicMs();
     EXPECT_EQ(bench.tracker.TrackerQuery(ReadPower), kTrackerNoAnswer);
     std::int64_t spent = bench.clock.MonotonicMs() - start;
-    EXPECT_EQ(bench.board.registers->Written(kTrackerData), std::vector<std::uint8_t>{ReadPower});
+    EXPECT_EQ(bench.board.registers->Written(kTrackerData),
+              std::vector<std::uint8_t>{CommandByte(ReadPower)});
     EXPECT_GT(spent, kTrackerReplyTimeoutMs);
     EXPECT_LT(spent, kTrackerReplyTimeoutMs + 10);
     EXPECT_EQ(bench.board.registers->ReadCount(kTrackerReply), 0u);
@@ -130,7 +135,7 @@ TEST(Tracker, TimeOuts) {
     EXPECT_LT(spent, kTrackerDrainTimeoutMs + 20);
     EXPECT_NEAR(bench.beeper.count(), kTrackerDrainTimeoutMs, 5);
     EXPECT_EQ(bench.board.registers->Written(kTrackerData),
-              std::vector<std::uint8_t>{ReadElevation});
+              std::vector<std::uint8_t>{CommandByte(ReadElevation)});
   }
 }
 

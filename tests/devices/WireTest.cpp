@@ -52,15 +52,15 @@ TEST(Wire, TrackerCommandBytesOnTheBoardsDataRegister) {
             (std::vector<std::uint8_t>{8, 73, 9, 19, 17, 8, 128, 9, 128, 16}));
 
   // --- the rest of the command set, by value
-  EXPECT_EQ(StopMotion, 5);
-  EXPECT_EQ(ReadAzimuth, 6);
-  EXPECT_EQ(ReadElevation, 7);
-  EXPECT_EQ(ComputerControl, 10);
-  EXPECT_EQ(ReadPower, 12);
-  EXPECT_EQ(GpsByteWaiting, 18);
-  EXPECT_EQ(GpsReadyForByte, 19);
-  EXPECT_EQ(GpsTakeByte, 20);
-  EXPECT_EQ(GpsPutByte, 21);
+  EXPECT_EQ(CommandByte(TrackerCommand::StopMotion), 5);
+  EXPECT_EQ(CommandByte(TrackerCommand::ReadAzimuth), 6);
+  EXPECT_EQ(CommandByte(TrackerCommand::ReadElevation), 7);
+  EXPECT_EQ(CommandByte(TrackerCommand::ComputerControl), 10);
+  EXPECT_EQ(CommandByte(TrackerCommand::ReadPower), 12);
+  EXPECT_EQ(CommandByte(TrackerCommand::GpsByteWaiting), 18);
+  EXPECT_EQ(CommandByte(TrackerCommand::GpsReadyForByte), 19);
+  EXPECT_EQ(CommandByte(TrackerCommand::GpsTakeByte), 20);
+  EXPECT_EQ(CommandByte(TrackerCommand::GpsPutByte), 21);
 }
 
 TEST(Wire, ReceiverCommandStrings) {

@@ -16,6 +16,8 @@
 namespace halvik::e2e {
 namespace {
 
+using enum CaptureStateValue;
+
 constexpr double kDegreesPerRadian = 57.29577951308232;
 // Station time allowed for one pass after the start: the pass and a few minutes.
 std::int64_t PassLimit(StationRig& rig, const char* satellite) {
@@ -140,7 +142,7 @@ TEST(WholeStationDisk, DiskFillsDuringPass) {
                       [&](Station& station) {
                         const bool suspended = station.handOff.CaptureSuspended.load() != 0;
                         suspendedSeen = suspendedSeen || suspended;
-                        const int state = station.captureStatus.CaptureState;
+                        const CaptureStateValue state = station.captureStatus.CaptureState;
                         if (suspended && (state == ReceivingData || state == WaitingForData)) {
                           ++capturingWhileSuspended;
                         }

@@ -162,7 +162,7 @@ TEST(LinuxStation, OneNoaaPassOnDaemonsAndAFrameStream) {
   auto watch = [&] {
     const SchedulerState* scheduler = station.scheduler();
     if (!scheduler || !scheduler->TrackingActive || !scheduler->AntennaOnPass) return;
-    if (station.captureStatus.CaptureState == ReceivingData) {
+    if (station.captureStatus.CaptureState == CaptureStateValue::ReceivingData) {
       frequencyDuringPass = station.receiver.ReceiverFrequency();
     }
     auto look = sky.Look("NOAA 15", clock.Now().AsSeconds());

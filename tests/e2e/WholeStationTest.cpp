@@ -56,7 +56,7 @@ void WatchFollowing(StationRig& rig, Station& station, PassWatch& watch) {
   ++watch.samplesFollowing;
   watch.worstCounts = std::max(watch.worstCounts, error);
   if (error > kFollowToleranceCounts) ++watch.samplesOutside;
-  if (station.captureStatus.CaptureState == ReceivingData) {
+  if (station.captureStatus.CaptureState == CaptureStateValue::ReceivingData) {
     watch.frequencyDuringPass = station.receiver.ReceiverFrequency();
   }
 }

@@ -5,9 +5,8 @@
 #include <atomic>
 #include <memory>
 #include <thread>
-
+#include <utility>
 #include <vector>
-#include "devices/Tracker.h"
 
 #include "BoardTestSupport.h"
 #include "devices/Tracker.h"
@@ -16,6 +15,8 @@
 
 namespace halvik::sim {
 namespace {
+
+using enum TrackerCommand;
 
 using Board = SimTrackerBoard;
 
@@ -39,16 +40,19 @@ void SendByte(Board& board, ManualClock& clock, std::uint8_t byte) {
   ASSERT_TRUE(CanTake(board));
   WriteRegister(board, Board::kCommandRegister, byte);
 }
+void SendByte(Board& board, ManualClock& clock, TrackerCommand command) {
+  SendByte(board, clock, CommandByte(command));
+}
 
 // Sends a query and reads its reply; -1 when none comes within 100 ms.
-int Query(Board& board, ManualClock& clock, std::uint8_t command) {
+int Query(Board& board, ManualClock& clock, TrackerCommand command) {
   SendByte(board, clock, command);
   for (int i = 0; i < 100 && !ReplyWaiting(board); ++i) clock.Advance(1);
   if (!ReplyWaiting(board)) return -1;
   return ReadRegister(board, Board::kReplyRegister);
 }
 
-void Move(Board& board, ManualClock& clock, int azimuth, int elevation, std::uint8_t how) {
+void Move(Board& board, ManualClock& clock, int azimuth, int elevation, TrackerCommand how) {
   SendByte(board, clock, SetAzimuth);
   SendByte(board, clock, static_cast<std::uint8_t>(azimuth));
   SendByte(board, clock, SetElevation);
@@ -68,16 +72,16 @@ TEST_F(TrackerFixture, RegisterHandshake) {
   EXPECT_EQ(Status(board), Board::kStatusCanTake | Board::kStatusNoReply);
 
   // --- a byte taken keeps the board busy for its busy time; a byte written meanwhile is lost
-  WriteRegister(board, Board::kCommandRegister, ComputerControl);
+  WriteRegister(board, Board::kCommandRegister, CommandByte(ComputerControl));
   EXPECT_FALSE(CanTake(board));
-  WriteRegister(board, Board::kCommandRegister, ReadPower);
+  WriteRegister(board, Board::kCommandRegister, CommandByte(ReadPower));
   EXPECT_EQ(board.counters().bytesLostWhileBusy, 1);
   clock.Advance(1);
   EXPECT_TRUE(CanTake(board));
   EXPECT_FALSE(ReplyWaiting(board)) << "the lost query was never taken";
 
   // --- a query's reply waits in register 2; reading it clears bit 1
-  WriteRegister(board, Board::kCommandRegister, ReadAzimuth);
+  WriteRegister(board, Board::kCommandRegister, CommandByte(ReadAzimuth));
   EXPECT_FALSE(ReplyWaiting(board)) << "the board needs its time to answer";
   clock.Advance(1);
   ASSERT_TRUE(ReplyWaiting(board));
@@ -107,10 +111,15 @@ TEST_F(TrackerFixture, RegisterHandshake) {
 
 TEST_F(TrackerFixture, ParametersAreKnownByTheirPosition) {
   Board board(clock, sky);
+  // The tap sees each command once, with its parameter: (command, parameter) as wire bytes.
+  std::vector<std::pair<int, int>> tapped;
+  board.SetTap([&](TrackerCommand command, std::uint8_t parameter) {
+    tapped.emplace_back(CommandByte(command), parameter);
+  });
   SendByte(board, clock, ComputerControl);
 
   // --- parameter bytes with the values of commands are parameters
-  Move(board, clock, ReadAzimuth, ComputerControl, MoveTrack);
+  Move(board, clock, CommandByte(ReadAzimuth), CommandByte(ComputerControl), MoveTrack);
   clock.Advance(10);
   EXPECT_FALSE(ReplyWaiting(board)) << "6 after SetAzimuth is a count, not a query";
   Board::Counters c = board.counters();
@@ -124,6 +133,7 @@ TEST_F(TrackerFixture, ParametersAreKnownByTheirPosition) {
   clock.Advance(10);
   EXPECT_EQ(board.counters().stopMotions, 0);
   EXPECT_EQ(board.counters().bytesToGps, 1);
+  EXPECT_EQ(tapped, (std::vector<std::pair<int, int>>{{10, 0}, {8, 6}, {9, 10}, {17, 0}, {21, 5}}));
 
   // --- targets beyond the limit switches stop at 5 and 251
   Move(board, clock, 0, 255, MovePark);
@@ -229,7 +239,7 @@ TEST_F(TrackerFixture, FailureModes) {
       clock.Advance(1000);
       EXPECT_FALSE(CanTake(board));
     }
-    WriteRegister(board, Board::kCommandRegister, ReadPower);
+    WriteRegister(board, Board::kCommandRegister, CommandByte(ReadPower));
     clock.Advance(100);
     EXPECT_FALSE(ReplyWaiting(board));
     EXPECT_EQ(board.counters().bytesTaken, 0);
@@ -331,14 +341,14 @@ TEST_F(TrackerFixture, RelayBuffersAndAbsentReceiver) {
                 SimTrackerOptions{.busyMsPerByte = 0, .replyDelayMs = 0, .relayToGpsBytes = 2},
                 gps);
     for (int i = 0; i < 4; ++i) {
-      WriteRegister(board, Board::kCommandRegister, GpsPutByte);
+      WriteRegister(board, Board::kCommandRegister, CommandByte(GpsPutByte));
       WriteRegister(board, Board::kCommandRegister, 0x55);
     }
     EXPECT_EQ(board.counters().bytesToGpsLost, 1);
-    WriteRegister(board, Board::kCommandRegister, GpsReadyForByte);
+    WriteRegister(board, Board::kCommandRegister, CommandByte(GpsReadyForByte));
     EXPECT_EQ(ReadRegister(board, Board::kReplyRegister), 0);
     clock.Advance(4);
-    WriteRegister(board, Board::kCommandRegister, GpsReadyForByte);
+    WriteRegister(board, Board::kCommandRegister, CommandByte(GpsReadyForByte));
     EXPECT_EQ(ReadRegister(board, Board::kReplyRegister), 1);
     EXPECT_EQ(board.counters().bytesToGps, 3);
   }

@@ -44,8 +44,8 @@ struct SchedulerRig {
     record.lookAngles[0] = azimuthDeg / kDisplayDegreesPerRadian;
     record.lookAngles[1] = elevationDeg / kDisplayDegreesPerRadian;
   }
-  const std::vector<Move>& moves() const { return rig.trackerBoard->moves; }
-  const Move& last() const { return rig.trackerBoard->moves.back(); }
+  const std::vector<Move>& moves() const { return rig.trackerTraffic.moves; }
+  const Move& last() const { return rig.trackerTraffic.moves.back(); }
   std::vector<std::string> Tunings() const {
     std::vector<std::string> out;
     for (const auto& line : rig.receiverBoard->Tunings()) out.push_back(line.text);

@@ -1,25 +1,9 @@
 #include "tracking/TrackingFakes.h"
-#include "platform/Units.h"
-
-#include <bit>
-#include <cmath>
 
 #include "devices/ControlCodes.h"
-#include "devices/Tracker.h"
 
 namespace halvik::trackingtest {
 namespace {
-
-constexpr double kGpsEpoch = 315964800.0;
-constexpr double kWeek = 604800.0;
-constexpr double kGpsMinusUtc = 13.0;
-
-void AppendSingle(std::vector<std::uint8_t>& out, double value) {
-  auto bits = std::bit_cast<std::uint32_t>(static_cast<float>(value));
-  for (int shift = 24; shift >= 0; shift -= 8) {
-    out.push_back(static_cast<std::uint8_t>(bits >> shift));
-  }
-}
 
 std::uint32_t Register(std::span<const std::uint8_t> input) {
   return std::uint32_t{input[0]} | (std::uint32_t{input[1]} << 8) |
@@ -28,143 +12,33 @@ std::uint32_t Register(std::span<const std::uint8_t> input) {
 
 }  // namespace
 
-void GpsReceiverFake::Hear(std::uint8_t byte) {
-  if (reader_.Take(byte) != TsipReader::Step::Packet) return;
-  requests.push_back({reader_.id(), clock_.Now()});
-  if (present && !silent) Answer(reader_.id());
+void TrackerTraffic::Take(TrackerCommand command, std::uint8_t parameter) {
+  switch (command) {
+    case TrackerCommand::SetAzimuth:
+      azimuth_ = parameter;
+      return;
+    case TrackerCommand::SetElevation:
+      elevation_ = parameter;
+      return;
+    case TrackerCommand::MovePark:
+    case TrackerCommand::MoveTrack:
+      moves.push_back({clock_.Now(), azimuth_, elevation_, command == TrackerCommand::MovePark});
+      return;
+    case TrackerCommand::StopMotion:
+    case TrackerCommand::ComputerControl:
+      commands.push_back({command, moves.size()});
+      return;
+    default:
+      return;
+  }
 }
 
-std::vector<SystemTime> GpsReceiverFake::RequestTimes(std::uint8_t id) const {
+std::vector<SystemTime> GpsRequests::Times(std::uint8_t id) const {
   std::vector<SystemTime> out;
-  for (const Request& r : requests) {
+  for (const Request& r : all) {
     if (r.id == id) out.push_back(r.at);
   }
   return out;
-}
-
-void GpsReceiverFake::Answer(std::uint8_t id) {
-  std::vector<std::uint8_t> data;
-  switch (id) {
-    case 0x26:
-      Send(0x46, {health, 0});
-      return;
-    case 0x21: {
-      double gps = clock_.Now().AsSeconds() + aheadSeconds + kGpsMinusUtc - kGpsEpoch;
-      double week = std::floor(gps / kWeek);
-      AppendSingle(data, gps - week * kWeek);
-      auto w = static_cast<std::uint16_t>(week);
-      data.push_back(static_cast<std::uint8_t>(w >> 8));
-      data.push_back(static_cast<std::uint8_t>(w & 0xFF));
-      AppendSingle(data, timeKnown ? kGpsMinusUtc : 0.0);
-      Send(0x41, data);
-      return;
-    }
-    case 0x37:
-      AppendSingle(data, latitudeDeg / kGpsDegreesPerRadian);
-      AppendSingle(data, longitudeDeg / kGpsDegreesPerRadian);
-      AppendSingle(data, altitudeMetres);
-      AppendSingle(data, 0.0);
-      AppendSingle(data, fixValid ? 100.0 : -1.0);
-      Send(0x4A, data);
-      return;
-    default:
-      return;  // settings are taken without a reply
-  }
-}
-
-void GpsReceiverFake::Send(std::uint8_t id, const std::vector<std::uint8_t>& data) {
-  for (std::uint8_t b : TsipPacket(id, data)) output.push_back(b);
-}
-
-bool TrackerBoardFake::Control(std::uint32_t code, std::span<const std::uint8_t> input,
-                               std::span<std::uint8_t> output, std::uint32_t& transferred) {
-  transferred = 0;
-  if (code == IOCTL_PORT_READ_BYTE && input.size() == kPortReadInputSize && !output.empty()) {
-    std::uint8_t value = 0;
-    switch (Register(input)) {
-      case kTrackerStatus:
-        value =
-            static_cast<std::uint8_t>(kTrackerCanTake | (replies_.empty() ? kTrackerNoReply : 0));
-        break;
-      case kTrackerReply:
-        if (!replies_.empty()) {
-          value = replies_.front();
-          replies_.pop_front();
-        }
-        break;
-      default:
-        break;
-    }
-    output[0] = value;
-    transferred = 1;
-    return true;
-  }
-  if (code == IOCTL_PORT_WRITE_BYTE && input.size() == kPortWriteInputSize) {
-    if (Register(input) == kTrackerData) Take(input[4]);
-    return true;
-  }
-  return false;
-}
-
-void TrackerBoardFake::Take(std::uint8_t byte) {
-  if (parameterFor_) {
-    std::uint8_t command = *parameterFor_;
-    parameterFor_.reset();
-    if (command == SetAzimuth) azimuthLatched_ = byte;
-    if (command == SetElevation) elevationLatched_ = byte;
-    if (command == GpsPutByte) gps_.Hear(byte);
-    return;
-  }
-  switch (byte) {
-    case SetAzimuth:
-    case SetElevation:
-    case GpsPutByte:
-      parameterFor_ = byte;
-      return;
-    case MovePark:
-    case MoveTrack:
-      moves.push_back({clock_.Now(), azimuthLatched_, elevationLatched_, byte == MovePark});
-      azimuthTarget_ = azimuthLatched_;
-      elevationTarget_ = elevationLatched_;
-      return;
-    case StopMotion:
-    case ComputerControl:
-      commands.push_back({byte, moves.size()});
-      return;
-    case ReadPower:
-      ++positionQueries;
-      replies_.push_back(static_cast<std::uint8_t>(power));
-      return;
-    case ReadAzimuth:
-      replies_.push_back(static_cast<std::uint8_t>(azimuthTarget_));
-      return;
-    case ReadElevation:
-      replies_.push_back(static_cast<std::uint8_t>(elevationTarget_));
-      return;
-    case GpsByteWaiting:
-      if (gps_.output.empty()) {
-        clock_.Advance(1);
-        replies_.push_back(0);
-      } else {
-        replies_.push_back(1);
-      }
-      return;
-    case GpsReadyForByte:
-      replies_.push_back(1);
-      return;
-    case GpsTakeByte:
-      if (gps_.output.empty()) {
-        ++strayBytes;
-        replies_.push_back(0);
-      } else {
-        replies_.push_back(gps_.output.front());
-        gps_.output.pop_front();
-      }
-      return;
-    default:
-      ++strayBytes;
-      return;
-  }
 }
 
 bool ReceiverBoardFake::Control(std::uint32_t code, std::span<const std::uint8_t> input,

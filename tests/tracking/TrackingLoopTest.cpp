@@ -146,7 +146,7 @@ TEST(TrackingLoopTest, StartUp) {
   ScriptedSky sky(rig);
   sky.afterStep = [&] {
     if (rig.status.SchedulerEnabled.load() == 0) {
-      EXPECT_TRUE(rig.trackerBoard->moves.empty()) << "no move before the scheduler is enabled";
+      EXPECT_TRUE(rig.trackerTraffic.moves.empty()) << "no move before the scheduler is enabled";
     }
   };
   TrackingLoop loop(rig.context, sky.Seam());
@@ -161,20 +161,20 @@ TEST(TrackingLoopTest, StartUp) {
   EXPECT_DOUBLE_EQ(rig.station.latitude.load(), 0.0);
 
   // --- the boards: computer control before the first move, a park; the idle frequency ---
-  ASSERT_EQ(rig.trackerBoard->commands.size(), 1u);
-  EXPECT_EQ(rig.trackerBoard->commands[0].byte, ComputerControl);
-  EXPECT_EQ(rig.trackerBoard->commands[0].movesBefore, 0u);
-  ASSERT_EQ(rig.trackerBoard->moves.size(), 1u);
-  EXPECT_TRUE(rig.trackerBoard->moves[0].park);
+  ASSERT_EQ(rig.trackerTraffic.commands.size(), 1u);
+  EXPECT_EQ(rig.trackerTraffic.commands[0].command, TrackerCommand::ComputerControl);
+  EXPECT_EQ(rig.trackerTraffic.commands[0].movesBefore, 0u);
+  ASSERT_EQ(rig.trackerTraffic.moves.size(), 1u);
+  EXPECT_TRUE(rig.trackerTraffic.moves[0].park);
   EXPECT_EQ(TuningLog(rig), (std::vector<std::string>{"0 f1691.000", "0 f1691.000"}));
   EXPECT_EQ(sky.steps, 6);
   EXPECT_EQ(rig.status.TrackingReady.load(), 1);
   EXPECT_EQ(rig.status.SchedulerEnabled.load(), 1);
-  EXPECT_EQ(rig.trackerBoard->positionQueries, 1) << "the antenna is read back once a second";
+  EXPECT_EQ(rig.PowerQueries(), 1) << "the antenna is read back once a second";
 
   // --- the clock tick reads the antenna back once per new second ---
   ASSERT_TRUE(RunUntil(rig, loop, 10));
-  EXPECT_EQ(rig.trackerBoard->positionQueries, 11);
+  EXPECT_EQ(rig.PowerQueries(), 11);
   EXPECT_GT(sky.steps, 900);
 
   // --- with its files in place the station starts without a message ---
@@ -194,8 +194,8 @@ TEST(TrackingLoopTest, StartUp) {
   TrackingLoop earlyLoop(early.context, earlySky.Seam());
   EXPECT_EQ(earlyLoop.Run(), 0);
   EXPECT_EQ(earlySky.steps, 6);
-  ASSERT_EQ(early.trackerBoard->commands.size(), 2u);
-  EXPECT_EQ(early.trackerBoard->commands[1].byte, StopMotion);
+  ASSERT_EQ(early.trackerTraffic.commands.size(), 2u);
+  EXPECT_EQ(early.trackerTraffic.commands[1].command, TrackerCommand::StopMotion);
 }
 
 TEST(TrackingLoopTest, LowerSlotPreemptsAHigherOne) {
@@ -210,7 +210,7 @@ TEST(TrackingLoopTest, LowerSlotPreemptsAHigherOne) {
   ASSERT_TRUE(RunUntil(rig, loop, 215));
 
   // --- who had the antenna, and when ---
-  const std::vector<Move>& moves = rig.trackerBoard->moves;
+  const std::vector<Move>& moves = rig.trackerTraffic.moves;
   std::vector<Segment> segments = Segments(moves, BySector);
   ASSERT_EQ(Labels(segments), (std::vector<std::string>{"park", "NOAA 12", "park", "NOAA 15",
                                                         "park", "NOAA 12", "park"}));
@@ -268,7 +268,7 @@ TEST(TrackingLoopTest, HigherSlotWaitsForTheLowerOne) {
   TrackingLoop loop(rig.context, sky.Seam());
   ASSERT_TRUE(loop.StartUp());
   ASSERT_TRUE(RunUntil(rig, loop, 170));
-  std::vector<Segment> segments = Segments(rig.trackerBoard->moves, BySector);
+  std::vector<Segment> segments = Segments(rig.trackerTraffic.moves, BySector);
   ASSERT_EQ(Labels(segments),
             (std::vector<std::string>{"park", "NOAA 15", "park", "NOAA 12", "park"}));
   EXPECT_EQ(segments[1].from, 10);
@@ -285,7 +285,7 @@ TEST(TrackingLoopTest, HigherSlotWaitsForTheLowerOne) {
   TrackingLoop laterLoop(later.context, laterSky.Seam());
   ASSERT_TRUE(laterLoop.StartUp());
   ASSERT_TRUE(RunUntil(later, laterLoop, 140));
-  EXPECT_EQ(Labels(Segments(later.trackerBoard->moves, BySector)),
+  EXPECT_EQ(Labels(Segments(later.trackerTraffic.moves, BySector)),
             (std::vector<std::string>{"park", "NOAA 15", "park"}));
   EXPECT_EQ(CaptureLog(laterSky), (std::vector<std::string>{"70 start NOAA 15", "130 end"}));
 }
@@ -298,8 +298,8 @@ TEST(TrackingLoopTest, GeosynchronousSatellites) {
   TrackingLoop loop(rig.context, sky.Seam());
   ASSERT_TRUE(loop.StartUp());
   ASSERT_TRUE(RunUntil(rig, loop, 20));
-  ASSERT_FALSE(rig.trackerBoard->moves.empty());
-  for (const Move& move : rig.trackerBoard->moves) {
+  ASSERT_FALSE(rig.trackerTraffic.moves.empty());
+  for (const Move& move : rig.trackerTraffic.moves) {
     ASSERT_FALSE(move.park);
     ASSERT_EQ(move.azimuth, Counts(170.0, 30.0).azimuth);
     ASSERT_EQ(move.elevation, Counts(170.0, 30.0).elevation);
@@ -316,7 +316,7 @@ TEST(TrackingLoopTest, GeosynchronousSatellites) {
   TrackingLoop belowLoop(below.context, belowSky.Seam());
   ASSERT_TRUE(belowLoop.StartUp());
   ASSERT_TRUE(RunUntil(below, belowLoop, 110));
-  EXPECT_EQ(Labels(Segments(below.trackerBoard->moves, BySector)),
+  EXPECT_EQ(Labels(Segments(below.trackerTraffic.moves, BySector)),
             (std::vector<std::string>{"park", "NOAA 12", "park"}));
   EXPECT_EQ(CaptureLog(belowSky), (std::vector<std::string>{"70 start NOAA 12", "100 end"}));
 }
@@ -343,10 +343,10 @@ TEST(TrackingLoopTest, StopDuringAPass) {
             (std::vector<std::string>{"20 f1698.000", "50 f1691.000"}));
 
   // --- stop motion, then the final park ---
-  const auto& commands = rig.trackerBoard->commands;
+  const auto& commands = rig.trackerTraffic.commands;
   ASSERT_EQ(commands.size(), 2u);
-  EXPECT_EQ(commands[1].byte, StopMotion);
-  const std::vector<Move>& moves = rig.trackerBoard->moves;
+  EXPECT_EQ(commands[1].command, TrackerCommand::StopMotion);
+  const std::vector<Move>& moves = rig.trackerTraffic.moves;
   EXPECT_EQ(commands[1].movesBefore, moves.size() - 1);
   EXPECT_TRUE(moves.back().park);
   EXPECT_EQ(moves.back().azimuth, 128);
@@ -360,27 +360,27 @@ TEST(TrackingLoopTest, StopDuringAPass) {
 TEST(TrackingLoopTest, ClockCorrectionFromGps) {
   // --- GPS 1.234 s ahead: the first time poll, a second after the start-up ---
   TrackingRig ahead;
-  ahead.gpsReceiver.aheadSeconds = 1.234;
+  ahead.ChangeGps([](sim::SimGpsOptions& gps) { gps.clockErrorSeconds = 1.234; });
   ScriptedSky aheadSky(ahead);
   TrackingLoop aheadLoop(ahead.context, aheadSky.Seam());
   ASSERT_TRUE(aheadLoop.StartUp());
   EXPECT_EQ(ahead.gpsState.GpsPresent.load(), 1);
   EXPECT_EQ(ahead.status.ClockCorrection.load(), 0.0);
   ASSERT_TRUE(RunUntil(ahead, aheadLoop, 2));
-  std::vector<SystemTime> timePolls = ahead.gpsReceiver.RequestTimes(0x21);
+  std::vector<SystemTime> timePolls = ahead.gpsRequests.Times(0x21);
   ASSERT_EQ(timePolls.size(), 1u);
   EXPECT_EQ(timePolls[0].seconds, kStart + 1);
   EXPECT_DOUBLE_EQ(ahead.status.ClockCorrection.load(), 1.48);
   // Every 15 s after that.
   ASSERT_TRUE(RunUntil(ahead, aheadLoop, 32));
-  timePolls = ahead.gpsReceiver.RequestTimes(0x21);
+  timePolls = ahead.gpsRequests.Times(0x21);
   ASSERT_EQ(timePolls.size(), 3u);
   EXPECT_EQ(timePolls[1].seconds, kStart + 16);
   EXPECT_EQ(timePolls[2].seconds, kStart + 31);
 
   // --- 0.4 s behind ---
   TrackingRig behind;
-  behind.gpsReceiver.aheadSeconds = -0.4;
+  behind.ChangeGps([](sim::SimGpsOptions& gps) { gps.clockErrorSeconds = -0.4; });
   ScriptedSky behindSky(behind);
   TrackingLoop behindLoop(behind.context, behindSky.Seam());
   ASSERT_TRUE(behindLoop.StartUp());
@@ -388,15 +388,15 @@ TEST(TrackingLoopTest, ClockCorrectionFromGps) {
   EXPECT_DOUBLE_EQ(behind.status.ClockCorrection.load(), -0.15);
 
   // --- a time reply without a usable time keeps the last correction ---
-  behind.gpsReceiver.timeKnown = false;
+  behind.ChangeGps([](sim::SimGpsOptions& gps) { gps.timeKnown = false; });
   ASSERT_TRUE(RunUntil(behind, behindLoop, 17));
-  EXPECT_EQ(behind.gpsReceiver.RequestTimes(0x21).size(), 2u);
+  EXPECT_EQ(behind.gpsRequests.Times(0x21).size(), 2u);
   EXPECT_EQ(behind.gpsState.GpsTimeValid.load(), 0);
   EXPECT_DOUBLE_EQ(behind.status.ClockCorrection.load(), -0.15);
 
   // --- no GPS receiver: exactly 0.0, and no GPS traffic after the start-up ---
   TrackingRig none;
-  none.gpsReceiver.present = false;
+  none.ChangeGps([](sim::SimGpsOptions& gps) { gps.failure = sim::SimGpsFailure::Silent; });
   none.status.ClockCorrection = 3.0;
   ScriptedSky noneSky(none);
   TrackingLoop noneLoop(none.context, noneSky.Seam());
@@ -406,7 +406,7 @@ TEST(TrackingLoopTest, ClockCorrectionFromGps) {
   ASSERT_TRUE(RunUntil(none, noneLoop, 90));
   EXPECT_EQ(none.status.ClockCorrection.load(), 0.0);
   // The first health request of the start-up times out, which silences the second try.
-  EXPECT_EQ(none.gpsReceiver.requests.size(), 1u);
+  EXPECT_EQ(none.gpsRequests.all.size(), 1u);
   EXPECT_EQ(none.gpsState.GpsPresent.load(), 0);
 }
 
@@ -427,22 +427,22 @@ TEST(TrackingLoopTest, GpsHealthPollsAroundALinkFailure) {
 
   // --- healthy: every 2 s ---
   std::vector<std::int64_t> healthy;
-  for (SystemTime t : rig.gpsReceiver.RequestTimes(0x26)) healthy.push_back(t.seconds - kStart);
+  for (SystemTime t : rig.gpsRequests.Times(0x26)) healthy.push_back(t.seconds - kStart);
   // The detection at start-up, then a poll at once (the countdown starts expired).
   EXPECT_EQ(healthy, (std::vector<std::int64_t>{0, 0, 2, 4, 6, 8}));
 
   // --- the receiver falls silent for one poll ---
-  rig.gpsReceiver.silent = true;
+  rig.ChangeGps([](sim::SimGpsOptions& gps) { gps.failure = sim::SimGpsFailure::Silent; });
   while (rig.gpsState.GpsLinkFailed.load() == 0) ASSERT_TRUE(loop.Iteration());
-  rig.gpsReceiver.silent = false;
+  rig.ChangeGps([](sim::SimGpsOptions& gps) { gps.failure = sim::SimGpsFailure::None; });
   EXPECT_EQ(rig.gpsState.GpsHealth.load(), 0x80);
-  const std::int64_t failedPoll = rig.gpsReceiver.requests.back().at.seconds - kStart;
+  const std::int64_t failedPoll = rig.gpsRequests.all.back().at.seconds - kStart;
   EXPECT_EQ(failedPoll, 10);
   ASSERT_TRUE(RunUntil(rig, loop, 30));
 
   ASSERT_TRUE(cleared.has_value());
   std::vector<std::int64_t> after;
-  for (SystemTime t : rig.gpsReceiver.RequestTimes(0x26)) {
+  for (SystemTime t : rig.gpsRequests.Times(0x26)) {
     if (t.seconds - kStart > failedPoll) after.push_back(t.seconds - kStart);
   }
   ASSERT_GE(after.size(), 3u);
@@ -454,8 +454,8 @@ TEST(TrackingLoopTest, GpsHealthPollsAroundALinkFailure) {
 
 TEST(TrackingLoopTest, LocationFromGps) {
   TrackingRig rig;
-  rig.gpsReceiver.latitudeDeg = 45.52;
-  rig.gpsReceiver.altitudeMetres = 650.0 / 3.280833;
+  rig.ChangeGps([](sim::SimGpsOptions& gps) { gps.latitudeDeg = 45.52; });
+  rig.ChangeGps([](sim::SimGpsOptions& gps) { gps.altitudeM = 650.0 / 3.280833; });
   ScriptedSky sky(rig);
   TrackingLoop loop(rig.context, sky.Seam());
   ASSERT_TRUE(loop.StartUp());
@@ -467,7 +467,7 @@ TEST(TrackingLoopTest, LocationFromGps) {
   // --- the first check, a minute after the start-up, moves the station ---
   ASSERT_TRUE(RunUntil(rig, loop, 61));
   EXPECT_EQ(rig.beeper.count(), 1);
-  std::vector<SystemTime> fixes = rig.gpsReceiver.RequestTimes(0x37);
+  std::vector<SystemTime> fixes = rig.gpsRequests.Times(0x37);
   ASSERT_EQ(fixes.size(), 3u) << "two reads at start-up and one for the check";
   EXPECT_EQ(fixes[2].seconds, kStart + 60);
   EXPECT_NEAR(rig.station.latitude * kDisplayDegreesPerRadian, 45.52, 1e-5);
@@ -479,7 +479,7 @@ TEST(TrackingLoopTest, LocationFromGps) {
 
   // --- the next check, 300 s later, finds the station right ---
   ASSERT_TRUE(RunUntil(rig, loop, 361));
-  fixes = rig.gpsReceiver.RequestTimes(0x37);
+  fixes = rig.gpsRequests.Times(0x37);
   ASSERT_EQ(fixes.size(), 4u);
   EXPECT_EQ(fixes[3].seconds, kStart + 360);
   EXPECT_EQ(rig.beeper.count(), 1);

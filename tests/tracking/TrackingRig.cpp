@@ -15,6 +15,10 @@ TrackingRig::TrackingRig(const std::string& satsDat) {
   dir.Write("location.dat", "45.500000\n10.000000\n600.000000\n0\n");
   dir.Write("minel.dat", "5.000000\n");
   dir.Write("map.dat", "map");
+  trackerBoard->SetTap([this](TrackerCommand command, std::uint8_t parameter) {
+    trackerTraffic.Take(command, parameter);
+  });
+  gpsReceiver->SetTap([this](std::uint8_t id) { gpsRequests.all.push_back({id, clock.Now()}); });
   devices.Publish(kTrackerDevicePath, trackerBoard);
   devices.Publish(kReceiverDevicePath, receiverBoard);
   EXPECT_TRUE(trackerDevice.Open(kTrackerDevicePath));

@@ -17,6 +17,9 @@
 #include "orbit/PassPrediction.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
+#include "sim/SimGpsReceiver.h"
+#include "sim/SimTrackerBoard.h"
+#include "support/PassLink.h"
 #include "support/TempDir.h"
 #include "tracking/TrackingContext.h"
 #include "tracking/TrackingFakes.h"
@@ -43,13 +46,46 @@ inline const std::string kElements =
     "1 26871U 01031A   07359.12381461 -.00000244  00000-0  00000-0 0  3602\n"
     "2 26871   0.4626 264.8340 0001263 119.7249  37.7290  1.00277156 23592\n";
 
-// A whole tracking thread's surroundings on fake boards and a manual clock, with a station
-// directory holding every station file (location 45.5 N 10.0 E 600 ft, minimum elevation 5).
+// A tracker board that takes each byte and answers each query at once, whose axes stand on
+// their targets as soon as they have them, with a fast line to the GPS receiver: the times in
+// these tests are the loop's own.
+inline sim::SimTrackerOptions InstantTrackerOptions() {
+  sim::SimTrackerOptions options;
+  options.azimuthDegPerSec = options.elevationDegPerSec = 1e6;
+  options.busyMsPerByte = 0;
+  options.replyDelayMs = 0;
+  options.gpsBaud = 1'000'000;
+  return options;
+}
+
+// A GPS receiver at the station's own place that answers at once and leaves settings
+// unanswered.
+inline sim::SimGpsOptions RigGpsOptions() {
+  sim::SimGpsOptions options;
+  options.latitudeDeg = 45.5;
+  options.longitudeDeg = 10.0;
+  options.altitudeM = 600.0 / 3.280833;
+  options.fullWeekNumber = true;
+  options.acknowledgeSettings = false;
+  options.answerDelayMs = 0;
+  return options;
+}
+
+// A whole tracking thread's surroundings on the simulated tracker board, a fake receiver board and
+// a manual clock, with a station directory holding every station file (location 45.5 N 10.0 E 600
+// ft, minimum elevation 5).
 struct TrackingRig {
   explicit TrackingRig(const std::string& satsDat = "NOAA 12\n \n \n \n \n \n");
 
   SystemTime Now() { return clock.Now(); }
   std::int64_t Seconds() { return clock.Now().seconds - kStart; }  // since the rig's start
+  void ChangeGps(const std::function<void(sim::SimGpsOptions&)>& change) {
+    change(gpsOptions);
+    gpsReceiver->SetOptions(gpsOptions);
+  }
+  int PowerQueries() {
+    return trackerBoard->counters().queries[CommandByte(TrackerCommand::ReadPower)];
+  }
 
   TempDir dir;
   ManualClock clock{SystemTime{kStart, 0}};
@@ -59,10 +95,15 @@ struct TrackingRig {
   StationConfig station;
   TrackingStatus status;
   PassEvaluation evaluation;
-  GpsReceiverFake gpsReceiver{clock};
+  GpsRequests gpsRequests;
+  sim::SimGpsOptions gpsOptions = RigGpsOptions();
+  std::shared_ptr<sim::SimGpsReceiver> gpsReceiver =
+      std::make_shared<sim::SimGpsReceiver>(clock, gpsOptions);
+  testing::PassLink skyLink{clock, {}};  // the tracker board's pointing is read from its traffic
+  TrackerTraffic trackerTraffic{clock};
   DeviceNamespace devices;
-  std::shared_ptr<TrackerBoardFake> trackerBoard =
-      std::make_shared<TrackerBoardFake>(clock, gpsReceiver);
+  std::shared_ptr<sim::SimTrackerBoard> trackerBoard =
+      std::make_shared<sim::SimTrackerBoard>(clock, skyLink, InstantTrackerOptions(), gpsReceiver);
   std::shared_ptr<ReceiverBoardFake> receiverBoard = std::make_shared<ReceiverBoardFake>(clock);
   DeviceHandle trackerDevice{devices};
   DeviceHandle receiverDevice{devices};

@@ -9,6 +9,8 @@
 namespace halvik {
 namespace {
 
+using enum CaptureStateValue;
+
 using Kind = RecordingCanvas::Kind;
 
 std::vector<std::pair<int, int>> TextPositions(const RecordingCanvas& canvas) {
@@ -153,7 +155,7 @@ TEST(StatusView, CaptureStateAndErrorRateLines) {
     EXPECT_EQ(canvas.TextAt(320, 405).text, std::string(42, ' '));
   }
   // A state outside the table shows blanks rather than reading past it.
-  rig->capture.CaptureState = 9;
+  rig->capture.CaptureState = static_cast<CaptureStateValue>(9);
   EXPECT_EQ(PaintAndRead(*rig, 450, 390), std::string(35, ' '));
 }
 

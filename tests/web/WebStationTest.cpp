@@ -28,6 +28,8 @@
 namespace halvik::web {
 namespace {
 
+using enum CaptureStateValue;
+
 using nlohmann::json;
 
 struct Answer {
@@ -38,7 +40,7 @@ struct Answer {
 
 // What the station looked like just before and just after a request.
 struct Around {
-  std::int32_t captureStateBefore = -1, captureStateAfter = -1;
+  CaptureStateValue captureStateBefore{}, captureStateAfter{};
   std::int64_t framesBefore = 0, framesAfter = 0;
   double frequencyBefore = 0, frequencyAfter = 0;
   float azimuthBefore = 0;
@@ -239,7 +241,7 @@ void StatusDuringThePassMatchesTheStation(const Gathered& g) {
   ASSERT_EQ(around.captureStateBefore, ReceivingData);
   ASSERT_EQ(around.captureStateAfter, ReceivingData);
   const json& capture = status.at("capture");
-  EXPECT_EQ(capture.at("state"), ReceivingData);
+  EXPECT_EQ(capture.at("state"), CaptureStateCode(ReceivingData));
   EXPECT_EQ(capture.at("state_text"), "Receiving Data");
   const std::int64_t frames = capture.at("frames_written");
   EXPECT_GE(frames, around.framesBefore);
@@ -436,7 +438,7 @@ void MetricsAreExpositionText(const Gathered& g) {
     EXPECT_TRUE(during.count(name)) << name;
   }
   EXPECT_EQ(during["halvik_passes_followed_total"], 1);
-  EXPECT_EQ(during["halvik_capture_state"], ReceivingData);
+  EXPECT_EQ(during["halvik_capture_state"], CaptureStateCode(ReceivingData));
   EXPECT_GT(during["halvik_frames_written_total"], 0);
   EXPECT_GT(during["halvik_passes_planned{decision=\"follow\"}"], 0);
   EXPECT_GT(during["halvik_process_resident_memory_bytes"], 1e6);
