@@ -70,7 +70,7 @@ void BM_ParkedPassOnTheSimulatedBoard(benchmark::State& state) {
   Tracker tracker(handle, clock, beeper);
   BoardPositioner positioner(tracker);
   tracker.TrackerFlush();
-  tracker.TrackerSendByte(ComputerControl);
+  tracker.TrackerSendByte(TrackerCommand::ComputerControl);
   MeasureShare(state, [&] {
     clock.SleepMs(kLoopSleepMs);
     positioner.Point(kParkAzimuthDeg, kParkElevationDeg, PointMove::Park);
