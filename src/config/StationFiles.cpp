@@ -244,10 +244,22 @@ LocationValues ReadLocation(const std::filesystem::path& dir) {
   return out;
 }
 
+namespace {
+
+// Six decimals, as the file has always held them; a value so large that its line would be
+// too long to read back is written in exponent form instead, which reads back exactly.
+std::string LocationNumber(double value) {
+  std::string text = Format("%f", value);
+  if (text.size() > kMaxLineLength) text = Format("%.17g", value);
+  return text;
+}
+
+}  // namespace
+
 std::string LocationText(double latitudeDeg, double longitudeDeg, double heightFeet,
                          long timeZoneHours) {
-  return Format("%f\n%f\n%f\n%d\n", latitudeDeg, longitudeDeg, heightFeet,
-                static_cast<int>(timeZoneHours));
+  return LocationNumber(latitudeDeg) + "\n" + LocationNumber(longitudeDeg) + "\n" +
+         LocationNumber(heightFeet) + "\n" + Format("%d\n", static_cast<int>(timeZoneHours));
 }
 
 bool WriteLocation(ConfigContext& context, double latitudeDeg, double longitudeDeg,

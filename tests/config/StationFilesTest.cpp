@@ -128,6 +128,17 @@ TEST(LocationFile, LoadStation) {
     EXPECT_EQ(s.station.longitude, 0.0);
     EXPECT_EQ(s.station.height, 0.0);
   }
+  // --- what the station writes it reads back, however absurd the value (a fuzz finding:
+  //     -7e104 with six decimals made a line too long to read) ---
+  {
+    StationUnderTest s;
+    ASSERT_TRUE(WriteLocation(s.context, -70.0, -7e104, 1e300, 0));
+    EXPECT_EQ(s.dir.Read("location.dat").substr(0, 11), "-70.000000\n");
+    const LocationValues back = ReadLocation(s.dir.path());
+    ASSERT_TRUE(back.found);
+    EXPECT_EQ(back.longitude, -7e104);
+    EXPECT_EQ(back.height, 1e300);
+  }
   // --- missing: message, station at 0/0/0, the map images deleted and nothing else ---
   {
     StationUnderTest s;
