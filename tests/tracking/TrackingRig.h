@@ -19,6 +19,7 @@
 #include "platform/Messages.h"
 #include "sim/SimGpsReceiver.h"
 #include "sim/SimTrackerBoard.h"
+#include "support/InstantTracker.h"
 #include "support/PassLink.h"
 #include "support/TempDir.h"
 #include "tracking/TrackingContext.h"
@@ -45,18 +46,6 @@ inline const std::string kElements =
     "GOES 12\n"
     "1 26871U 01031A   07359.12381461 -.00000244  00000-0  00000-0 0  3602\n"
     "2 26871   0.4626 264.8340 0001263 119.7249  37.7290  1.00277156 23592\n";
-
-// A tracker board that takes each byte and answers each query at once, whose axes stand on
-// their targets as soon as they have them, with a fast line to the GPS receiver: the times in
-// these tests are the loop's own.
-inline sim::SimTrackerOptions InstantTrackerOptions() {
-  sim::SimTrackerOptions options;
-  options.azimuthDegPerSec = options.elevationDegPerSec = 1e6;
-  options.busyMsPerByte = 0;
-  options.replyDelayMs = 0;
-  options.gpsBaud = 1'000'000;
-  return options;
-}
 
 // A GPS receiver at the station's own place that answers at once and leaves settings
 // unanswered.
@@ -102,8 +91,8 @@ struct TrackingRig {
   testing::PassLink skyLink{clock, {}};  // the tracker board's pointing is read from its traffic
   TrackerTraffic trackerTraffic{clock};
   DeviceNamespace devices;
-  std::shared_ptr<sim::SimTrackerBoard> trackerBoard =
-      std::make_shared<sim::SimTrackerBoard>(clock, skyLink, InstantTrackerOptions(), gpsReceiver);
+  std::shared_ptr<sim::SimTrackerBoard> trackerBoard = std::make_shared<sim::SimTrackerBoard>(
+      clock, skyLink, testing::InstantTrackerOptions(), gpsReceiver);
   std::shared_ptr<ReceiverBoardFake> receiverBoard = std::make_shared<ReceiverBoardFake>(clock);
   DeviceHandle trackerDevice{devices};
   DeviceHandle receiverDevice{devices};
