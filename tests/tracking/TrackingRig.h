@@ -18,6 +18,7 @@
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 #include "sim/SimGpsReceiver.h"
+#include "sim/SimReceiverBoard.h"
 #include "sim/SimTrackerBoard.h"
 #include "support/InstantTracker.h"
 #include "support/PassLink.h"
@@ -60,8 +61,8 @@ inline sim::SimGpsOptions RigGpsOptions() {
   return options;
 }
 
-// A whole tracking thread's surroundings on the simulated tracker board, a fake receiver board and
-// a manual clock, with a station directory holding every station file (location 45.5 N 10.0 E 600
+// A whole tracking thread's surroundings on the simulated tracker and receiver boards and a manual
+// clock, with a station directory holding every station file (location 45.5 N 10.0 E 600
 // ft, minimum elevation 5).
 struct TrackingRig {
   explicit TrackingRig(const std::string& satsDat = "NOAA 12\n \n \n \n \n \n");
@@ -93,7 +94,9 @@ struct TrackingRig {
   DeviceNamespace devices;
   std::shared_ptr<sim::SimTrackerBoard> trackerBoard = std::make_shared<sim::SimTrackerBoard>(
       clock, skyLink, testing::InstantTrackerOptions(), gpsReceiver);
-  std::shared_ptr<ReceiverBoardFake> receiverBoard = std::make_shared<ReceiverBoardFake>(clock);
+  ReceiverLines receiverLines;
+  std::shared_ptr<sim::SimReceiverBoard> receiverBoard =
+      std::make_shared<sim::SimReceiverBoard>(clock, skyLink);
   DeviceHandle trackerDevice{devices};
   DeviceHandle receiverDevice{devices};
   Tracker tracker{trackerDevice, clock, beeper};
