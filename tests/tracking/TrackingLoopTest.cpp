@@ -154,9 +154,10 @@ TEST(TrackingLoopTest, StartUp) {
 
   const std::string location = "Can't find file location.dat";
   const std::string map = "Can't find file map.dat";
-  EXPECT_EQ(rig.messages.Shown(),
-            (std::vector<std::string>{location, location, map, map,
-                                      ElementSetMessage(kSatelliteNotFound), map, map}));
+  EXPECT_EQ(
+      rig.messages.Shown(),
+      (std::vector<std::string>{location, location, map, map,
+                                ElementSetMessage(ElementSetResult::SatelliteNotFound), map, map}));
   EXPECT_EQ(rig.table[0].name.Get(), "NOAA 12");
   EXPECT_DOUBLE_EQ(rig.station.latitude.load(), 0.0);
 
