@@ -85,8 +85,8 @@ void AddPropagateCommand(CLI::App& app, int& exitCode) {
       return;
     }
     std::string listing;
-    const int code = WritePropagateListing(options, listing);
-    if (code != kElementsOk) {
+    const ElementSetResult code = WritePropagateListing(options, listing);
+    if (code != ElementSetResult::Ok) {
       std::cerr << ElementSetMessage(code) << "\n";
       exitCode = 2;
       return;

@@ -17,7 +17,10 @@ std::optional<SystemTime> NextPassStart(const std::filesystem::path& stationDir)
   while (auto line = sats.Next()) {
     if (line->empty() || (*line)[0] == ' ') continue;
     sim::TrueSatellite satellite;
-    if (sim::FindTrueSatellite(stationDir / "elements.dat", *line, satellite) != 0) continue;
+    if (sim::FindTrueSatellite(stationDir / "elements.dat", *line, satellite) !=
+        ElementSetResult::Ok) {
+      continue;
+    }
     newestEpochSeconds = std::max(newestEpochSeconds, satellite.elements.epochMinutes * 60.0);
     satellites.push_back(satellite);
   }

@@ -246,7 +246,7 @@ ElementUpdateResult UpdateElementFile(const std::filesystem::path& dir,
 int ReloadElementSets(ConfigContext& context) {
   const std::filesystem::path elements = context.dir / kElementsFile;
   if (!LineReader(elements).ok()) {
-    context.messages.Show(ElementSetMessage(kElementsFileMissing));
+    context.messages.Show(ElementSetMessage(ElementSetResult::FileMissing));
     return 0;
   }
   int reloaded = 0;

@@ -158,7 +158,7 @@ bool LoadSatellites(ConfigContext& context) {
   const std::filesystem::path elements = context.dir / kElementsFile;
   if (!LineReader(elements).ok()) {
     DeactivateAll(context.table);
-    context.messages.Show(ElementSetMessage(kElementsFileMissing));
+    context.messages.Show(ElementSetMessage(ElementSetResult::FileMissing));
     return false;
   }
   LineReader sats(context.dir / kSatellitesFile);
@@ -182,12 +182,13 @@ bool LoadSatellites(ConfigContext& context) {
       // The reader drops what lies past its limit, so a long line's tail never spills into the
       // next slot. No slot can hold so long a name and no element-file entry answers to one: it
       // fails as a name not found.
-      context.messages.Show(ElementSetMessage(kSatelliteNotFound));
+      context.messages.Show(ElementSetMessage(ElementSetResult::SatelliteNotFound));
       allLoaded = false;
       continue;
     }
-    int code = FindElementSet(elements, *line, context.table[static_cast<std::size_t>(slot)]);
-    if (code == kElementsOk) {
+    ElementSetResult code =
+        FindElementSet(elements, *line, context.table[static_cast<std::size_t>(slot)]);
+    if (code == ElementSetResult::Ok) {
       ++slot;
     } else {
       context.messages.Show(ElementSetMessage(code));

@@ -208,7 +208,7 @@ std::optional<bool> Northbound(const CaptureHeader& header, std::optional<std::i
   if (!header.found || !midMs) return std::nullopt;
   SatelliteRecord slot;
   if (ParseElementSet(TrimRight(header.nameLine), header.line1, header.line2, slot) !=
-      kElementsOk) {
+      ElementSetResult::Ok) {
     return std::nullopt;
   }
   ElementSet elements = slot.Elements();

@@ -103,14 +103,15 @@ std::string_view TrimNameLine(std::string_view line) {
   return line.substr(0, length);
 }
 
-ParsedSatellite Failure(int code) {
+ParsedSatellite Failure(ElementSetResult code) {
   return {code, {}, {}};
 }
 
-int InstallParsed(const ParsedSatellite& parsed, SatelliteRecord& slot) {
+ElementSetResult InstallParsed(const ParsedSatellite& parsed, SatelliteRecord& slot) {
   if (parsed.ok()) {
     slot.Install(parsed.name, parsed.elements);
-  } else if (parsed.code != kElementsFileMissing && parsed.code != kSatelliteNotFound) {
+  } else if (parsed.code != ElementSetResult::FileMissing &&
+             parsed.code != ElementSetResult::SatelliteNotFound) {
     slot.Clear();
   }
   return parsed.code;
@@ -136,21 +137,21 @@ std::optional<double> EpochDaysSince1950(double epochField) {
 
 }  // namespace
 
-const char* ElementSetMessage(int code) {
-  switch (code) {
-    case kElementsOk:
+const char* ElementSetMessage(ElementSetResult result) {
+  switch (result) {
+    case ElementSetResult::Ok:
       return "";
-    case kChecksumError:
+    case ElementSetResult::ChecksumError:
       return "Checksum Error in Ephemeris Data";
-    case kLine1StartError:
-    case kLine1LengthError:
+    case ElementSetResult::Line1StartError:
+    case ElementSetResult::Line1LengthError:
       return "Format Error in Line 1 of Ephemeris Data";
-    case kLine2StartError:
-    case kLine2LengthError:
+    case ElementSetResult::Line2StartError:
+    case ElementSetResult::Line2LengthError:
       return "Format Error in Line 2 of Ephemeris Data";
-    case kElementsFileMissing:
+    case ElementSetResult::FileMissing:
       return "Can't find file elements.dat";
-    case kSatelliteNotFound:
+    case ElementSetResult::SatelliteNotFound:
       return "Satellite not found in Ephemeris file";
     default:
       return "";
@@ -159,14 +160,15 @@ const char* ElementSetMessage(int code) {
 
 ParsedSatellite ParseElementSet(std::string_view name, std::string_view line1,
                                 std::string_view line2) {
-  if (line1.empty() || line1[0] != '1') return Failure(kLine1StartError);
-  if (line1.size() != kElementLineLength) return Failure(kLine1LengthError);
-  if (line2.empty() || line2[0] != '2') return Failure(kLine2StartError);
-  if (line2.size() != kElementLineLength) return Failure(kLine2LengthError);
-  if (!ChecksumMatches(line1) || !ChecksumMatches(line2)) return Failure(kChecksumError);
+  if (line1.empty() || line1[0] != '1') return Failure(ElementSetResult::Line1StartError);
+  if (line1.size() != kElementLineLength) return Failure(ElementSetResult::Line1LengthError);
+  if (line2.empty() || line2[0] != '2') return Failure(ElementSetResult::Line2StartError);
+  if (line2.size() != kElementLineLength) return Failure(ElementSetResult::Line2LengthError);
+  if (!ChecksumMatches(line1) || !ChecksumMatches(line2))
+    return Failure(ElementSetResult::ChecksumError);
 
   // A name is at most 23 characters; FindElementSet never passes a longer one (see there).
-  ParsedSatellite parsed{kElementsOk, std::string(name), {}};
+  ParsedSatellite parsed{ElementSetResult::Ok, std::string(name), {}};
   ElementSet& e = parsed.elements;
 
   // Blanks inside the epoch (a day of year written with leading blanks) read as zeros.
@@ -175,7 +177,7 @@ ParsedSatellite ParseElementSet(std::string_view name, std::string_view line1,
     if (ch == ' ') ch = '0';
   }
   const std::optional<double> days = EpochDaysSince1950(ParseDouble(epochText));
-  if (!days) return Failure(kLine1FieldError);
+  if (!days) return Failure(ElementSetResult::Line1FieldError);
   e.epoch1950Minutes = *days * kMinutesPerDay;
   e.epochMinutes = e.epoch1950Minutes - kDaysFrom1950To1970 * kMinutesPerDay;
 
@@ -195,22 +197,22 @@ ParsedSatellite ParseElementSet(std::string_view name, std::string_view line1,
   e.meanMotion = FieldValue(line2, kMeanMotionColumns) * kMinutesPerDay * perMinute2;
   // "inf" and "nan" fit in a field's columns; no orbit can be computed from them.
   if (!std::isfinite(e.meanMotionDot + e.meanMotionDdot + e.bstar)) {
-    return Failure(kLine1FieldError);
+    return Failure(ElementSetResult::Line1FieldError);
   }
   if (!std::isfinite(e.inclination + e.ascendingNode + e.eccentricity + e.argumentOfPerigee +
                      e.meanAnomaly + e.meanMotion)) {
-    return Failure(kLine2FieldError);
+    return Failure(ElementSetResult::Line2FieldError);
   }
   return parsed;
 }
 
 ParsedSatellite FindElementSet(const std::filesystem::path& elementsFile, std::string_view name) {
   LineReader reader(elementsFile);
-  if (!reader.ok()) return Failure(kElementsFileMissing);
+  if (!reader.ok()) return Failure(ElementSetResult::FileMissing);
   // A slot's name ends at its first NUL: a name holding one would load as another (or an
   // empty) name, so it is in no entry; nor is the empty name, which a blank line would match.
   if (name.empty() || name.find('\0') != std::string_view::npos) {
-    return Failure(kSatelliteNotFound);
+    return Failure(ElementSetResult::SatelliteNotFound);
   }
   while (auto line = reader.Next()) {
     std::string_view candidate = TrimNameLine(*line);
@@ -224,16 +226,16 @@ ParsedSatellite FindElementSet(const std::filesystem::path& elementsFile, std::s
     std::string line2 = reader.Next().value_or(std::string());
     return ParseElementSet(matched, line1, line2);
   }
-  return Failure(kSatelliteNotFound);
+  return Failure(ElementSetResult::SatelliteNotFound);
 }
 
-int ParseElementSet(std::string_view name, std::string_view line1, std::string_view line2,
-                    SatelliteRecord& slot) {
+ElementSetResult ParseElementSet(std::string_view name, std::string_view line1,
+                                 std::string_view line2, SatelliteRecord& slot) {
   return InstallParsed(ParseElementSet(name, line1, line2), slot);
 }
 
-int FindElementSet(const std::filesystem::path& elementsFile, std::string_view name,
-                   SatelliteRecord& slot) {
+ElementSetResult FindElementSet(const std::filesystem::path& elementsFile, std::string_view name,
+                                SatelliteRecord& slot) {
   return InstallParsed(FindElementSet(elementsFile, name), slot);
 }
 

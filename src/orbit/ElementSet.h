@@ -8,32 +8,32 @@
 
 namespace halvik {
 
-// Result codes of ParseElementSet and FindElementSet.
-enum ElementSetResult : int {
-  kElementsOk = 0,
-  kChecksumError = 2,
-  kLine1StartError = 10,
-  kLine1LengthError = 11,
-  kLine2StartError = 12,
-  kLine2LengthError = 13,
+// Results of ParseElementSet and FindElementSet.
+enum class ElementSetResult {
+  Ok = 0,
+  ChecksumError = 2,
+  Line1StartError = 10,
+  Line1LengthError = 11,
+  Line2StartError = 12,
+  Line2LengthError = 13,
   // A field that is not a number of its kind (an epoch that is no day of a year 1950 to 2049, a
   // value that is not finite) is the format error of its line.
-  kLine1FieldError = kLine1StartError,
-  kLine2FieldError = kLine2StartError,
-  kElementsFileMissing = 100,
-  kSatelliteNotFound = 101,
+  Line1FieldError = Line1StartError,
+  Line2FieldError = Line2StartError,
+  FileMissing = 100,
+  SatelliteNotFound = 101,
 };
 
-// The message every caller shows for a result code ("" for success).
-const char* ElementSetMessage(int code);
+// The message every caller shows for a result ("" for success).
+const char* ElementSetMessage(ElementSetResult result);
 
-// What the parser makes of a name and two element lines: a result code and, when it is
-// kElementsOk, the satellite ready to be installed into a slot.
+// What the parser makes of a name and two element lines: a result and, when it is Ok, the
+// satellite ready to be installed into a slot.
 struct ParsedSatellite {
-  int code = kElementsOk;
+  ElementSetResult code = ElementSetResult::Ok;
   std::string name;
   ElementSet elements;
-  bool ok() const { return code == kElementsOk; }
+  bool ok() const { return code == ElementSetResult::Ok; }
 };
 
 // Checks two element lines and reads the satellite `name` from them; touches no slot.
@@ -46,9 +46,9 @@ ParsedSatellite FindElementSet(const std::filesystem::path& elementsFile, std::s
 
 // For the thread that owns `slot`: the above, installed into the slot. A parse failure leaves
 // the slot cleared; a missing file or name leaves it untouched.
-int ParseElementSet(std::string_view name, std::string_view line1, std::string_view line2,
-                    SatelliteRecord& slot);
-int FindElementSet(const std::filesystem::path& elementsFile, std::string_view name,
-                   SatelliteRecord& slot);
+ElementSetResult ParseElementSet(std::string_view name, std::string_view line1,
+                                 std::string_view line2, SatelliteRecord& slot);
+ElementSetResult FindElementSet(const std::filesystem::path& elementsFile, std::string_view name,
+                                SatelliteRecord& slot);
 
 }  // namespace halvik

@@ -161,10 +161,10 @@ std::string PropagateOptionsProblem(const PropagateOptions& options) {
   return "";
 }
 
-int WritePropagateListing(const PropagateOptions& options, std::string& out) {
+ElementSetResult WritePropagateListing(const PropagateOptions& options, std::string& out) {
   SatelliteRecord slot;
-  const int code = FindElementSet(options.elementsFile, options.name, slot);
-  if (code != kElementsOk) return code;
+  const ElementSetResult code = FindElementSet(options.elementsFile, options.name, slot);
+  if (code != ElementSetResult::Ok) return code;
   ElementSet elements = slot.Elements();
 
   StationConfig station;
@@ -208,7 +208,7 @@ int WritePropagateListing(const PropagateOptions& options, std::string& out) {
   } else {
     for (double tsince : options.minutes) writeLine(tsince, nullptr);
   }
-  return kElementsOk;
+  return ElementSetResult::Ok;
 }
 
 }  // namespace halvik

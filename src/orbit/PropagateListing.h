@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "orbit/ElementSet.h"
+
 namespace halvik {
 
 // What `halvik propagate` lists: one satellite of an element file at a set of times, either
@@ -25,9 +27,9 @@ struct PropagateOptions {
 // one line per time, fields separated by single blanks:
 //   [utc] tsince_min x_km y_km z_km xdot_km_s ydot_km_s zdot_km_s [az_deg el_deg range_km
 //   sublat_deg sublon_deg]
-// state values with %.8f, station values with %.6f. Returns 0, or the element-set result code
-// of a failed lookup (nothing written then).
-int WritePropagateListing(const PropagateOptions& options, std::string& out);
+// state values with %.8f, station values with %.6f. Returns Ok, or the element-set result of a
+// failed lookup (nothing written then).
+ElementSetResult WritePropagateListing(const PropagateOptions& options, std::string& out);
 
 // What is wrong with options that parsed, in one line for the user, or "" when they make a
 // listing: steps positive, every time within 1950 to 2100 (or within kMaxPropagateMinutes of the

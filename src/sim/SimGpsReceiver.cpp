@@ -184,6 +184,11 @@ std::optional<std::int64_t> SimGpsReceiver::NextByteReadyNs() const {
   return output_.front().first;
 }
 
+void SimGpsReceiver::SendRaw(const std::vector<std::uint8_t>& bytes) {
+  std::lock_guard lock(mutex_);
+  for (std::uint8_t b : bytes) output_.emplace_back(0, b);  // ready at once
+}
+
 std::uint8_t SimGpsReceiver::TakeNextByte() {
   std::lock_guard lock(mutex_);
   if (output_.empty()) return 0;

@@ -62,6 +62,9 @@ class SimGpsReceiver {
   // nothing to send.
   std::optional<std::int64_t> NextByteReadyNs() const;
   std::uint8_t TakeNextByte();
+  // Bytes the receiver sends as they are, after whatever it is sending already: a report of a
+  // kind or length it would not make itself, or a garbled line. For tests.
+  void SendRaw(const std::vector<std::uint8_t>& bytes);
 
   // What the receiver has been sent, for tests.
   struct Counters {

@@ -57,6 +57,11 @@ SimReceiverBoard::Counters SimReceiverBoard::counters() {
   return c;
 }
 
+void SimReceiverBoard::SetTap(std::function<void(const std::string& line)> tap) {
+  std::lock_guard lock(mutex_);
+  tap_ = std::move(tap);
+}
+
 bool SimReceiverBoard::Control(std::uint32_t code, std::span<const std::uint8_t> input,
                                std::span<std::uint8_t> output, std::uint32_t& transferred) {
   transferred = 0;
@@ -164,6 +169,7 @@ void SimReceiverBoard::FarEndByte(std::uint8_t byte, bool clean, std::int64_t at
       ++counters_.commandCount;
       recentCommands_.push_back(line_);
       if (recentCommands_.size() > kRecentCommands) recentCommands_.pop_front();
+      if (tap_) tap_(line_);
       Execute(line_, atNs);
     }
     line_.clear();

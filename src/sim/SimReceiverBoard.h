@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -70,6 +71,10 @@ class SimReceiverBoard final : public Device {
   };
   // As things stand now on the clock.
   Counters counters();
+  // Sees each command line the receiver reads whole (without '\r') as it reads it, for tests
+  // that check when the host sent what. Called with the board's lock held, so it must not call
+  // back into the board.
+  void SetTap(std::function<void(const std::string& line)> tap);
 
  private:
   void CatchUp(std::int64_t nowNs);
@@ -119,6 +124,7 @@ class SimReceiverBoard final : public Device {
   int mode_ = 3;
 
   Counters counters_;
+  std::function<void(const std::string& line)> tap_;
 };
 
 }  // namespace halvik::sim

@@ -77,26 +77,26 @@ DownlinkPlan DownlinkPlanFor(std::string_view name) {
                       downlink->family};
 }
 
-int MakeTrueSatellite(std::string_view name, std::string_view line1, std::string_view line2,
-                      TrueSatellite& out) {
+ElementSetResult MakeTrueSatellite(std::string_view name, std::string_view line1,
+                                   std::string_view line2, TrueSatellite& out) {
   SatelliteRecord record;
-  int result = ParseElementSet(name, line1, line2, record);
-  if (result != kElementsOk) return result;
+  ElementSetResult result = ParseElementSet(name, line1, line2, record);
+  if (result != ElementSetResult::Ok) return result;
   out.name = record.name.Get();
   out.elements = record.Elements();
   out.downlink = DownlinkPlanFor(out.name);
-  return kElementsOk;
+  return ElementSetResult::Ok;
 }
 
-int FindTrueSatellite(const std::filesystem::path& elementsFile, std::string_view name,
-                      TrueSatellite& out) {
+ElementSetResult FindTrueSatellite(const std::filesystem::path& elementsFile, std::string_view name,
+                                   TrueSatellite& out) {
   SatelliteRecord record;
-  int result = FindElementSet(elementsFile, name, record);
-  if (result != kElementsOk) return result;
+  ElementSetResult result = FindElementSet(elementsFile, name, record);
+  if (result != ElementSetResult::Ok) return result;
   out.name = record.name.Get();
   out.elements = record.Elements();
   out.downlink = DownlinkPlanFor(out.name);
-  return kElementsOk;
+  return ElementSetResult::Ok;
 }
 
 SkyLook LookFrom(const TrueSatellite& satellite, const StationConfig& station, double utcSeconds) {
@@ -126,17 +126,19 @@ std::optional<double> FirstAos(std::span<const TrueSatellite> satellites,
 Sky::Sky(Clock& clock, SkyOptions options)
     : clock_(clock), options_(options), station_(MakeStationConfig(trueStation_)) {}
 
-int Sky::AddSatellite(std::string_view name, std::string_view line1, std::string_view line2) {
+ElementSetResult Sky::AddSatellite(std::string_view name, std::string_view line1,
+                                   std::string_view line2) {
   TrueSatellite satellite;
-  int result = MakeTrueSatellite(name, line1, line2, satellite);
-  if (result == kElementsOk) AddSatellite(satellite);
+  ElementSetResult result = MakeTrueSatellite(name, line1, line2, satellite);
+  if (result == ElementSetResult::Ok) AddSatellite(satellite);
   return result;
 }
 
-int Sky::AddSatelliteFrom(const std::filesystem::path& elementsFile, std::string_view name) {
+ElementSetResult Sky::AddSatelliteFrom(const std::filesystem::path& elementsFile,
+                                       std::string_view name) {
   TrueSatellite satellite;
-  int result = FindTrueSatellite(elementsFile, name, satellite);
-  if (result == kElementsOk) AddSatellite(satellite);
+  ElementSetResult result = FindTrueSatellite(elementsFile, name, satellite);
+  if (result == ElementSetResult::Ok) AddSatellite(satellite);
   return result;
 }
 

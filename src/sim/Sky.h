@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "orbit/ElementSet.h"
 #include "orbit/SatelliteTable.h"
 #include "orbit/StationConfig.h"
 #include "platform/Clock.h"
@@ -37,11 +38,11 @@ struct TrueSatellite {
 };
 
 // Parse two element lines (or look a name up in an element file) into a TrueSatellite; the
-// results are the element-set codes (kElementsOk, kChecksumError, ...).
-int MakeTrueSatellite(std::string_view name, std::string_view line1, std::string_view line2,
-                      TrueSatellite& out);
-int FindTrueSatellite(const std::filesystem::path& elementsFile, std::string_view name,
-                      TrueSatellite& out);
+// result is the element set's (ElementSetResult::Ok, ElementSetResult::ChecksumError, ...).
+ElementSetResult MakeTrueSatellite(std::string_view name, std::string_view line1,
+                                   std::string_view line2, TrueSatellite& out);
+ElementSetResult FindTrueSatellite(const std::filesystem::path& elementsFile, std::string_view name,
+                                   TrueSatellite& out);
 
 // Where the station really stands.
 struct TrueStation {
@@ -84,8 +85,10 @@ class Sky final : public SkyLink {
   explicit Sky(Clock& clock, SkyOptions options = {});
 
   // Satellites: from element lines, from an element file, or ready-made.
-  int AddSatellite(std::string_view name, std::string_view line1, std::string_view line2);
-  int AddSatelliteFrom(const std::filesystem::path& elementsFile, std::string_view name);
+  ElementSetResult AddSatellite(std::string_view name, std::string_view line1,
+                                std::string_view line2);
+  ElementSetResult AddSatelliteFrom(const std::filesystem::path& elementsFile,
+                                    std::string_view name);
   void AddSatellite(const TrueSatellite& satellite);
   std::vector<TrueSatellite> Satellites() const;
 

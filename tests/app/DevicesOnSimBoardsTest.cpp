@@ -213,7 +213,7 @@ PassTop HighestPointOfNextPass(sim::Sky& sky, const std::string& name, double fr
 // Puts NOAA 15 at the top of its next pass over 56 N, 10 E and the antenna on it.
 PassTop PointAtNoaa15(Boards& boards) {
   EXPECT_EQ(boards.sky.AddSatelliteFrom(HALVIK_SOURCE_DIR "/share/station/elements.dat", "NOAA 15"),
-            0);
+            ElementSetResult::Ok);
   boards.sky.SetStation(56.0, 10.0, 150.0);
   PassTop top = HighestPointOfNextPass(boards.sky, "NOAA 15", kUtc2007Dec26);
   EXPECT_GT(top.look.elevationDeg, 10.0);

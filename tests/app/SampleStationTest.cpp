@@ -100,7 +100,9 @@ TEST(SampleStation, NextPassStartsShortlyBeforeTheFirstPassTheStationFollows) {
   std::vector<sim::TrueSatellite> satellites;
   for (const char* name : {"NOAA 15", "NOAA 16", "NOAA 14", "ORBVIEW 2 (SEASTAR)", "FENGYUN 1C"}) {
     sim::TrueSatellite satellite;
-    ASSERT_EQ(sim::FindTrueSatellite(dir.path() / "elements.dat", name, satellite), 0) << name;
+    ASSERT_EQ(sim::FindTrueSatellite(dir.path() / "elements.dat", name, satellite),
+              ElementSetResult::Ok)
+        << name;
     satellites.push_back(satellite);
   }
   LocationValues location = ReadLocation(dir.path());

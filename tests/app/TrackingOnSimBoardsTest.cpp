@@ -62,7 +62,7 @@ class TrueClock final : public Clock {
 double FirstAosAfterEpoch() {
   ManualClock any;
   sim::Sky sky(any);
-  EXPECT_EQ(sky.AddSatellite("NOAA 15", kNoaa15Line1, kNoaa15Line2), 0);
+  EXPECT_EQ(sky.AddSatellite("NOAA 15", kNoaa15Line1, kNoaa15Line2), ElementSetResult::Ok);
   sky.SetStation(56.0, 10.0, 150.0);
   // 2007-12-26 00:00 UTC.
   std::optional<double> aos = sky.NextAos(1198627200.0, 5.0);
@@ -88,7 +88,7 @@ TEST(TrackingOnSimBoardsTest, FollowsARealPassAndHandsItToCapture) {
   ScaledClock clock(SystemTime::FromMilliseconds(std::llround(start * 1000)), kSpeed);
   TrueClock trueClock(clock);
   sim::Sky sky(trueClock);
-  ASSERT_EQ(sky.AddSatellite("NOAA 15", kNoaa15Line1, kNoaa15Line2), 0);
+  ASSERT_EQ(sky.AddSatellite("NOAA 15", kNoaa15Line1, kNoaa15Line2), ElementSetResult::Ok);
   sky.SetStation(56.0, 10.0, 150.0);
   sim::SimGpsOptions gpsOptions;
   gpsOptions.clockErrorSeconds = kComputerBehindSeconds;

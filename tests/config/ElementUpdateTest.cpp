@@ -62,7 +62,8 @@ bool Reports(const ElementUpdateResult& result, const std::string& text) {
 
 double EpochOf(const StationUnderTest& s, const char* name) {
   SatelliteRecord record;
-  EXPECT_EQ(FindElementSet(s.dir.path() / "elements.dat", name, record), kElementsOk) << name;
+  EXPECT_EQ(FindElementSet(s.dir.path() / "elements.dat", name, record), ElementSetResult::Ok)
+      << name;
   return record.epochMinutes.load();
 }
 

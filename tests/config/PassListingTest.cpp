@@ -125,7 +125,7 @@ struct ListedStation : StationUnderTest {
   // The element set and station as the station itself loads them.
   ElementSet Elements(const std::string& name) {
     SatelliteRecord slot;
-    EXPECT_EQ(FindElementSet(dir.path() / "elements.dat", name, slot), kElementsOk);
+    EXPECT_EQ(FindElementSet(dir.path() / "elements.dat", name, slot), ElementSetResult::Ok);
     return slot.Elements();
   }
   StationConfig Station() {

@@ -3,7 +3,7 @@
 #include <limits>
 #include <vector>
 
-#include "FakeTrackerBoard.h"
+#include "TrackerBoardBench.h"
 #include "devices/Antenna.h"
 #include "devices/BoardPositioner.h"
 #include "platform/Clock.h"
@@ -17,12 +17,8 @@ using enum TrackerCommand;
 // Read-back values are shown with two decimals; this is half of their last digit.
 constexpr float kShownDegrees = 0.005f;
 
-struct AntennaBench {
-  ScriptedDevice device{"\\\\.\\hrptTrkr"};
-  FakeTrackerBoard board{*device.registers};
-  ManualClock clock;
-  CountingBeeper beeper;
-  Tracker tracker{device.handle, clock, beeper};
+struct AntennaBench : TrackerBoardBench {
+  using TrackerBoardBench::TrackerBoardBench;
   AntennaState state;
   BoardPositioner positioner{tracker};
   Antenna antenna{positioner, state};
@@ -95,58 +91,59 @@ TEST(Antenna, MovesSentToTheBoard) {
 
   // --- a tracking move without flip: azimuth 100, elevation 10
   bench.antenna.TrackingMove(100, 10);
-  EXPECT_EQ(bench.board.received, Move(73, 19, false));
+  EXPECT_EQ(bench.received, Move(73, 19, false));
 
   // --- the same direction under the flip
-  bench.board.received.clear();
+  bench.received.clear();
   bench.state.FlipMode = 1;
   bench.antenna.TrackingMove(350, 20);
-  EXPECT_EQ(bench.board.received, Move(121, 224, false));
+  EXPECT_EQ(bench.received, Move(121, 224, false));
 
   // --- park clears the flip and goes to 128/128
-  bench.board.received.clear();
+  bench.received.clear();
   bench.antenna.ParkMove();
   EXPECT_EQ(bench.state.FlipMode.load(), 0);
-  EXPECT_EQ(bench.board.received, Move(128, 128, true));
+  EXPECT_EQ(bench.received, Move(128, 128, true));
 
   // --- the final park reaches the same counts
-  bench.board.received.clear();
+  bench.received.clear();
   bench.antenna.FinalPark();
-  EXPECT_EQ(bench.board.received, Move(128, 128, true));
+  EXPECT_EQ(bench.received, Move(128, 128, true));
 
   // --- counts outside the axis limits are clamped, whatever produced them
-  bench.board.received.clear();
+  bench.received.clear();
   bench.positioner.PointAntenna(300, -7, 0);
   bench.positioner.PointAntenna(4, 252, 7);
   std::vector<std::uint8_t> expected = Move(251, 5, false);
   std::vector<std::uint8_t> second = Move(5, 251, true);
   expected.insert(expected.end(), second.begin(), second.end());
-  EXPECT_EQ(bench.board.received, expected);
+  EXPECT_EQ(bench.received, expected);
 
   // --- a direction far outside any range (or not a number) still lands on a limit
-  bench.board.received.clear();
+  bench.received.clear();
   bench.antenna.TrackingMove(1e300, -1e300);
   bench.antenna.TrackingMove(std::numeric_limits<double>::quiet_NaN(), 90);
   expected = Move(251, 5, false);
   second = Move(5, 128, false);
   expected.insert(expected.end(), second.begin(), second.end());
-  EXPECT_EQ(bench.board.received, expected);
+  EXPECT_EQ(bench.received, expected);
 
   // --- a parameter byte may take the value of a command byte
-  bench.board.received.clear();
+  bench.received.clear();
   bench.positioner.PointAntenna(CommandByte(MovePark), CommandByte(StopMotion), 0);
-  EXPECT_EQ(bench.board.received, Move(CommandByte(MovePark), CommandByte(StopMotion), false));
+  EXPECT_EQ(bench.received, Move(CommandByte(MovePark), CommandByte(StopMotion), false));
 }
 
 TEST(Antenna, PositionReadBack) {
-  AntennaBench bench;
+  sim::SimTrackerOptions board = testing::InstantTrackerOptions();
+  board.powerLevel = 51;
+  board.initialAzimuthCount = 67;
+  board.initialElevationCount = 128;
+  AntennaBench bench(board);
 
   // --- with power the axes are read and converted
-  bench.board.Answer(ReadPower, 51);
-  bench.board.Answer(ReadAzimuth, 67);
-  bench.board.Answer(ReadElevation, 128);
   bench.antenna.ReadAntennaPosition();
-  EXPECT_EQ(bench.board.received,
+  EXPECT_EQ(bench.received,
             (std::vector<std::uint8_t>{CommandByte(ReadPower), CommandByte(ReadAzimuth),
                                        CommandByte(ReadElevation)}));
   EXPECT_EQ(bench.state.AntennaPower.load(), 51);
@@ -154,26 +151,26 @@ TEST(Antenna, PositionReadBack) {
   EXPECT_NEAR(bench.state.AntennaElevation.load(), 90.0f, kShownDegrees);
 
   // --- under the flip the read-back is turned back to the sky direction
+  bench.tracker.TrackerSendByte(ComputerControl);
   bench.state.FlipMode = 1;
-  bench.board.Answer(ReadAzimuth, 121);
-  bench.board.Answer(ReadElevation, 224);
+  bench.antenna.TrackingMove(350, 20);
+  bench.Settle();
   bench.antenna.ReadAntennaPosition();
   EXPECT_NEAR(bench.state.AntennaAzimuth.load(), 349.76f, kShownDegrees);
   EXPECT_NEAR(bench.state.AntennaElevation.load(), 19.76f, kShownDegrees);
   bench.state.FlipMode = 0;
 
   // --- power 50 is no power: the axes are not asked and both angles read under
-  bench.board.received.clear();
-  bench.board.Answer(ReadPower, 50);
+  bench.received.clear();
+  bench.ChangeBoard([](sim::SimTrackerOptions& o) { o.powerLevel = 50; });
   bench.antenna.ReadAntennaPosition();
-  EXPECT_EQ(bench.board.received, std::vector<std::uint8_t>{CommandByte(ReadPower)});
+  EXPECT_EQ(bench.received, std::vector<std::uint8_t>{CommandByte(ReadPower)});
   EXPECT_EQ(bench.state.AntennaPower.load(), 50);
   EXPECT_NEAR(bench.state.AntennaAzimuth.load(), -2.93f, kShownDegrees);
   EXPECT_NEAR(bench.state.AntennaElevation.load(), -1.46f, kShownDegrees);
 
   // --- a silent board: power -1, angles under
-  bench.board.NeverAnswer(ReadPower);
-  bench.clock.SetStepPerReading(1);
+  bench.ChangeBoard([](sim::SimTrackerOptions& o) { o.silent = true; });
   bench.antenna.ReadAntennaPosition();
   EXPECT_EQ(bench.state.AntennaPower.load(), -1);
   EXPECT_NEAR(bench.state.AntennaAzimuth.load(), -2.93f, kShownDegrees);

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "FakeTrackerBoard.h"
+#include "TrackerBoardBench.h"
 #include "devices/Tracker.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
@@ -32,9 +32,11 @@ void FixedBoard(ScriptedRegisters& registers, std::uint8_t status, std::uint8_t 
 }
 
 TEST(Tracker, RegisterHandshakeOfAHealthyBoard) {
-  TrackerBench bench;
-  FakeTrackerBoard board(*bench.board.registers);
-  auto& registers = *bench.board.registers;
+  sim::SimTrackerOptions healthy = testing::InstantTrackerOptions();
+  healthy.powerLevel = 255;
+  healthy.initialAzimuthCount = 67;
+  TrackerBoardBench bench(healthy);
+  auto& registers = *bench.device.registers;
 
   // --- the flush: ten rounds of registers 0, 1, 2, 3
   bench.tracker.TrackerFlush();
@@ -55,7 +57,6 @@ TEST(Tracker, RegisterHandshakeOfAHealthyBoard) {
   // --- a query: one status read finds nothing stale, the command goes out, the reply is
   // signalled, five more status reads, then the reply register
   registers.ClearLog();
-  board.Answer(ReadPower, 0xFF);
   EXPECT_EQ(bench.tracker.TrackerQuery(ReadPower), 255);  // a full byte, not "no reply"
   std::vector<Access> query{ScriptedRegisters::Read(kTrackerStatus, 0x03)};
   query.insert(query.end(), send.begin(), send.end() - 1);
@@ -67,8 +68,8 @@ TEST(Tracker, RegisterHandshakeOfAHealthyBoard) {
 
   // --- replies left over from earlier exchanges are drained with one beep each, then the
   // query gets its own reply
-  board.LeaveStale({0x41, 0x42});
-  board.Answer(ReadAzimuth, 67);
+  bench.board->InjectStaleReply(0x41);
+  bench.board->InjectStaleReply(0x42);
   registers.ClearLog();
   EXPECT_EQ(bench.tracker.TrackerQuery(ReadAzimuth), 67);
   EXPECT_EQ(bench.beeper.count(), 2);
@@ -78,52 +79,39 @@ TEST(Tracker, RegisterHandshakeOfAHealthyBoard) {
     if (!a.write && a.reg == kTrackerReply) replyReads.push_back(a.value);
   }
   EXPECT_EQ(replyReads, (std::vector<std::uint8_t>{0x41, 0x42, 67}));
-  EXPECT_EQ(board.received,
+  EXPECT_EQ(bench.received,
             (std::vector<std::uint8_t>{CommandByte(ComputerControl), CommandByte(ReadPower),
                                        CommandByte(ReadAzimuth)}));
 }
 
+// Only the waits' own sleeps move the clock on the simulated boards here.
 TEST(Tracker, TimeOuts) {
-  // --- a board that never sets bit 0: the byte is dropped after two waits of 5000 ms
-  {
-    TrackerBench bench;
-    FixedBoard(*bench.board.registers, kTrackerNoReply);
-    bench.clock.SetStepPerReading(1);
-    std::int64_t start = bench.clock.MonotonicMs();
-    bench.tracker.TrackerSendByte(StopMotion);
-    std::int64_t spent = bench.clock.MonotonicMs() - start;
-    EXPECT_TRUE(bench.board.registers->Written(kTrackerData).empty());
-    EXPECT_GT(spent, 2 * kTrackerReadyTimeoutMs);
-    EXPECT_LT(spent, 2 * kTrackerReadyTimeoutMs + 10);
-  }
   // --- a board that never becomes ready makes a query take 10 s of send and 1 s of reply wait
   {
-    TrackerBench bench;
-    FixedBoard(*bench.board.registers, kTrackerNoReply);
-    bench.clock.SetStepPerReading(1);
+    TrackerBoardBench bench({.neverReady = true});
     std::int64_t start = bench.clock.MonotonicMs();
     EXPECT_EQ(bench.tracker.TrackerQuery(GpsByteWaiting), kTrackerNoAnswer);
     std::int64_t spent = bench.clock.MonotonicMs() - start;
     EXPECT_GT(spent, 2 * kTrackerReadyTimeoutMs + kTrackerReplyTimeoutMs);
     EXPECT_LT(spent, 2 * kTrackerReadyTimeoutMs + kTrackerReplyTimeoutMs + 10);
     EXPECT_EQ(bench.beeper.count(), 0);
+    EXPECT_EQ(bench.board->counters().bytesLostWhileBusy, 0);
   }
   // --- a board that takes the command but never answers: -1 after 1000 ms of reply wait
   {
-    TrackerBench bench;
-    FixedBoard(*bench.board.registers, kTrackerCanTake | kTrackerNoReply);
-    bench.clock.SetStepPerReading(1);
+    TrackerBoardBench bench({.silent = true});
     std::int64_t start = bench.clock.MonotonicMs();
     EXPECT_EQ(bench.tracker.TrackerQuery(ReadPower), kTrackerNoAnswer);
     std::int64_t spent = bench.clock.MonotonicMs() - start;
-    EXPECT_EQ(bench.board.registers->Written(kTrackerData),
+    EXPECT_EQ(bench.device.registers->Written(kTrackerData),
               std::vector<std::uint8_t>{CommandByte(ReadPower)});
     EXPECT_GT(spent, kTrackerReplyTimeoutMs);
     EXPECT_LT(spent, kTrackerReplyTimeoutMs + 10);
-    EXPECT_EQ(bench.board.registers->ReadCount(kTrackerReply), 0u);
+    EXPECT_EQ(bench.device.registers->ReadCount(kTrackerReply), 0u);
   }
-  // --- a board that always shows a reply waiting: the drain gives up after 10000 ms, the
-  // command still goes out and the query takes what the reply register holds
+  // --- a board that always shows a reply waiting (fixed registers: the simulated board's stale
+  // replies run out): the drain gives up after 10000 ms, the command still goes out and the
+  // query takes what the reply register holds
   {
     TrackerBench bench;
     FixedBoard(*bench.board.registers, kTrackerCanTake, 0x5A);
@@ -156,45 +144,43 @@ TEST(Tracker, ClosedDeviceEndsExchangesAtOnce) {
 
 // Only the waits' own sleeps move the clock here, and every status read is counted.
 TEST(Tracker, WaitsSleepBetweenPolls) {
-  // --- a board that never takes a byte: both waits end at their bound with tens of polls
+  // --- a board that never takes a byte: both waits end at their bound with tens of polls, and
+  // the byte is dropped
   {
-    TrackerBench bench;
-    FixedBoard(*bench.board.registers, kTrackerNoReply);
+    TrackerBoardBench bench({.neverReady = true});
     std::int64_t start = bench.clock.MonotonicMs();
     bench.tracker.TrackerSendByte(StopMotion);
     std::int64_t spent = bench.clock.MonotonicMs() - start;
-    EXPECT_TRUE(bench.board.registers->Written(kTrackerData).empty());
+    EXPECT_TRUE(bench.device.registers->Written(kTrackerData).empty());
     EXPECT_GT(spent, 2 * kTrackerReadyTimeoutMs);
     EXPECT_LE(spent, 2 * kTrackerReadyTimeoutMs + 2);
-    EXPECT_LT(bench.board.registers->ReadCount(kTrackerStatus), 100u);
+    EXPECT_LT(bench.device.registers->ReadCount(kTrackerStatus), 100u);
   }
-  // --- a board busy for 37 ms, then one whose reply takes 300 ms: each is served within one
-  // pause (the pauses double from 1 ms, so at most as long as the wait so far)
+  // --- a board busy for 37 ms after a byte, whose reply then takes 300 ms: each is served
+  // within one pause (the pauses double from 1 ms, so at most as long as the wait so far), and
+  // no byte is written while the board is busy
   {
-    TrackerBench bench;
-    FixedBoard(*bench.board.registers, kTrackerNoReply, 0x21);
+    sim::SimTrackerOptions slow = testing::InstantTrackerOptions();
+    slow.busyMsPerByte = 37;
+    slow.replyDelayMs = 300;
+    slow.powerLevel = 0x21;
+    TrackerBoardBench bench(slow);
     ManualClock& clock = bench.clock;
-    std::int64_t start = clock.MonotonicMs();
-    std::int64_t readyAt = start + 37;
-    std::int64_t replyAt = -1;
-    bench.board.registers->OnRead(kTrackerStatus, [&] {
-      std::int64_t now = clock.MonotonicMs();
-      int status = now >= readyAt ? kTrackerCanTake : 0;
-      if (replyAt < 0 || now < replyAt) status |= kTrackerNoReply;
-      return static_cast<std::uint8_t>(status);
-    });
+    bench.tracker.TrackerSendByte(StopMotion);
+    const std::int64_t readyAt = clock.MonotonicMs() + 37;
     std::int64_t writtenAt = -1;
-    bench.board.registers->OnWrite(kTrackerData, [&](std::uint8_t) {
-      writtenAt = clock.MonotonicMs();
-      replyAt = writtenAt + 300;
+    bench.board->SetTap([&](TrackerCommand command, std::uint8_t) {
+      if (command == ReadPower) writtenAt = clock.MonotonicMs();
     });
+    bench.device.registers->ClearLog();
     EXPECT_EQ(bench.tracker.TrackerQuery(ReadPower), 0x21);
     EXPECT_GE(writtenAt, readyAt);
     EXPECT_LE(writtenAt, readyAt + 37);
     std::int64_t repliedAt = clock.MonotonicMs();
-    EXPECT_GE(repliedAt, replyAt);
-    EXPECT_LE(repliedAt, replyAt + kTrackerReplyTimeoutMs / 20);
-    EXPECT_LT(bench.board.registers->ReadCount(kTrackerStatus), 60u);
+    EXPECT_GE(repliedAt, writtenAt + 300);
+    EXPECT_LE(repliedAt, writtenAt + 300 + kTrackerReplyTimeoutMs / 20);
+    EXPECT_LT(bench.device.registers->ReadCount(kTrackerStatus), 60u);
+    EXPECT_EQ(bench.board->counters().bytesLostWhileBusy, 0);
   }
 }
 

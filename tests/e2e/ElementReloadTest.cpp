@@ -25,7 +25,7 @@ TEST(WholeStationElements, ReloadRequestTakesTheNewEpoch) {
   }
   ASSERT_FALSE(line1.empty());
   SatelliteRecord expected;
-  ASSERT_EQ(ParseElementSet("NOAA 15", line1, line2, expected), kElementsOk);
+  ASSERT_EQ(ParseElementSet("NOAA 15", line1, line2, expected), ElementSetResult::Ok);
 
   double noaa14Epoch = 0;
   bool requested = false;

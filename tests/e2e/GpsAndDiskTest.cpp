@@ -93,7 +93,7 @@ TEST(WholeStationGps, FixMovesTheStation) {
   // The satellite's AOS over the old and over the new place, on the station's own scale.
   ManualClock still(rig.start());
   sim::Sky oldSky(still);
-  ASSERT_EQ(oldSky.AddSatelliteFrom(rig.dir() / "elements.dat", "NOAA 15"), 0);
+  ASSERT_EQ(oldSky.AddSatelliteFrom(rig.dir() / "elements.dat", "NOAA 15"), ElementSetResult::Ok);
   oldSky.SetStation(56.0, 10.0, 150.0);
   auto oldPass = FindPass(oldSky, "NOAA 15", rig.start().AsSeconds(), kMinimumElevation);
   auto newPass =

@@ -64,7 +64,7 @@ TEST(LinuxStation, OneNoaaPassOnDaemonsAndAFrameStream) {
   ASSERT_TRUE(from);
   ManualClock skyClock(*from);
   sim::Sky sky(skyClock);
-  ASSERT_EQ(sky.AddSatelliteFrom(dir.path() / "elements.dat", "NOAA 15"), 0);
+  ASSERT_EQ(sky.AddSatelliteFrom(dir.path() / "elements.dat", "NOAA 15"), ElementSetResult::Ok);
   const LocationValues location = ReadLocation(dir.path());
   sky.SetStation(location.latitude, location.longitude, location.height);
   // The fastest the look angles change over a pass, degrees a second on either axis.

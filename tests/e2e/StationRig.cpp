@@ -144,7 +144,8 @@ std::optional<SystemTime> StartBeforeHighPass(const std::filesystem::path& stati
   LineReader sats(stationDir / "sats.dat");
   while (auto line = sats.Next()) {
     if (line->empty() || (*line)[0] == ' ') continue;
-    if (sky.AddSatelliteFrom(stationDir / "elements.dat", *line) == 0) names.push_back(*line);
+    if (sky.AddSatelliteFrom(stationDir / "elements.dat", *line) == ElementSetResult::Ok)
+      names.push_back(*line);
   }
   LocationValues location = ReadLocation(stationDir);
   sky.SetStation(location.latitude, location.longitude, location.height);

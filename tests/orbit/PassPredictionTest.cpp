@@ -32,7 +32,7 @@ struct Fixture {
     station.minimumElevation = minimumDeg * kDeg;
   }
   SatelliteRecord& Load(int slot, const std::string& line1, const std::string& line2) {
-    EXPECT_EQ(ParseElementSet("SAT", line1, line2, table[slot]), kElementsOk);
+    EXPECT_EQ(ParseElementSet("SAT", line1, line2, table[slot]), ElementSetResult::Ok);
     return table[slot];
   }
   // Sets the clock to `tsince` minutes after the epoch of `slot` (to the millisecond).
@@ -119,8 +119,8 @@ TEST(PassRules, FlipNorthboundAgeAndDegrees) {
   // --- Element age: the oldest active slot.
   SatelliteTable table;
   EXPECT_FALSE(OldestElementAgeDays(table, 1.3e9));
-  ASSERT_EQ(ParseElementSet("NOAA 15", kNoaa15Line1, kNoaa15Line2, table[2]), kElementsOk);
-  ASSERT_EQ(ParseElementSet("NOAA 12", kNoaa12Line1, kNoaa12Line2, table[4]), kElementsOk);
+  ASSERT_EQ(ParseElementSet("NOAA 15", kNoaa15Line1, kNoaa15Line2, table[2]), ElementSetResult::Ok);
+  ASSERT_EQ(ParseElementSet("NOAA 12", kNoaa12Line1, kNoaa12Line2, table[4]), ElementSetResult::Ok);
   const double now = 1249300000.0;  // 2009-08-03 11:46:40 UTC
   EXPECT_NEAR(ElementAgeDays(now, table[2].epochMinutes), (now - 1249290918.86) / 86400, 1e-7);
   EXPECT_NEAR(*OldestElementAgeDays(table, now), (now - 1249290918.86) / 86400, 1e-7);
@@ -188,7 +188,7 @@ TEST(PassSearch, GivesUpOnASatelliteThatNeverRises) {
   SetStation(station, "60", "10", "0");
   station.minimumElevation = 0.0;
   SatelliteRecord slot;
-  ASSERT_EQ(ParseElementSet("HETE-2", kHete2Line1, kHete2Line2, slot), kElementsOk);
+  ASSERT_EQ(ParseElementSet("HETE-2", kHete2Line1, kHete2Line2, slot), ElementSetResult::Ok);
   Sgp4Cache cache;
   PassSearch search(slot.Elements(), station, cache);
   EXPECT_EQ(search.FindAos(0.0), std::nullopt);
@@ -207,7 +207,7 @@ TEST(PassSearch, EndsWhereAStepNoLongerMovesTheTime) {
   StationConfig station;
   SetStation(station, "0", "10", "0");
   SatelliteRecord slot;
-  ASSERT_EQ(ParseElementSet("NOAA 15", kNoaa15Line1, kNoaa15Line2, slot), kElementsOk);
+  ASSERT_EQ(ParseElementSet("NOAA 15", kNoaa15Line1, kNoaa15Line2, slot), ElementSetResult::Ok);
   ElementSet far = slot.Elements();
   far.epochMinutes = 5e16;
   for (double start : {-5e16, 5e16, std::nan("")}) {

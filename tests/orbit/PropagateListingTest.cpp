@@ -39,7 +39,7 @@ TEST(PropagateListing, ReportCaseByMinutes) {
   options.name = "str3 sgp4 test";
   options.minutes = {0, 360, 1440};
   std::string out;
-  ASSERT_EQ(WritePropagateListing(options, out), kElementsOk);
+  ASSERT_EQ(WritePropagateListing(options, out), ElementSetResult::Ok);
   std::vector<std::string> lines = Lines(out);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "# tsince_min x_km y_km z_km xdot_km_s ydot_km_s zdot_km_s");
@@ -74,7 +74,7 @@ TEST(PropagateListing, ByTimeWithAStation) {
   options.count = 3;
   options.station = std::vector<std::string>{"52.5", "13.4", "200"};
   std::string out;
-  ASSERT_EQ(WritePropagateListing(options, out), kElementsOk);
+  ASSERT_EQ(WritePropagateListing(options, out), ElementSetResult::Ok);
   std::vector<std::string> lines = Lines(out);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0],
@@ -106,13 +106,13 @@ TEST(PropagateListing, LookupFailuresWriteNothing) {
   options.name = "NOAA 15";
   options.minutes = {0};
   std::string out;
-  EXPECT_EQ(WritePropagateListing(options, out), kElementsFileMissing);
+  EXPECT_EQ(WritePropagateListing(options, out), ElementSetResult::FileMissing);
   dir.Write("elements.dat", "NOAA 12\n" + kNoaa12Line1 + "\n" + kNoaa12Line2 + "\n");
-  EXPECT_EQ(WritePropagateListing(options, out), kSatelliteNotFound);
+  EXPECT_EQ(WritePropagateListing(options, out), ElementSetResult::SatelliteNotFound);
   std::string badLine2 = kNoaa15Line2;
   badLine2[68] = badLine2[68] == '0' ? '1' : '0';
   dir.Write("elements.dat", "NOAA 15\n" + kNoaa15Line1 + "\n" + badLine2 + "\n");
-  EXPECT_EQ(WritePropagateListing(options, out), kChecksumError);
+  EXPECT_EQ(WritePropagateListing(options, out), ElementSetResult::ChecksumError);
   EXPECT_EQ(out, "");
 }
 

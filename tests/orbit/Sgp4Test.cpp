@@ -19,7 +19,7 @@ constexpr double kOneCmPerS = 0.00001 * kKmPerS;
 
 ElementSet Parsed(const std::string& line1, const std::string& line2) {
   SatelliteRecord slot;
-  EXPECT_EQ(ParseElementSet("TEST", line1, line2, slot), kElementsOk);
+  EXPECT_EQ(ParseElementSet("TEST", line1, line2, slot), ElementSetResult::Ok);
   return slot.Elements();
 }
 
@@ -113,7 +113,7 @@ TEST(Propagate, AgreesWithAnIndependentImplementationOnEveryBranch) {
 TEST(Propagate, BstarEstimate) {
   // --- GOES 12's set carries B* 0 and a first derivative of -2.44e-6 rev/day^2.
   SatelliteRecord slot;
-  ASSERT_EQ(ParseElementSet("GOES 12", kGoes12Line1, kGoes12Line2, slot), kElementsOk);
+  ASSERT_EQ(ParseElementSet("GOES 12", kGoes12Line1, kGoes12Line2, slot), ElementSetResult::Ok);
   ASSERT_EQ(slot.bstar, 0.0);
   Propagate(100.0, slot);
   const double estimate = slot.bstar;

@@ -148,7 +148,7 @@ TEST(ComputeLookAngles, SlotForms) {
   StationConfig station;
   SetStation(station, "52.5", "13.4", "200");
   SatelliteRecord slot;
-  ASSERT_EQ(ParseElementSet("NOAA 15", kNoaa15Line1, kNoaa15Line2, slot), kElementsOk);
+  ASSERT_EQ(ParseElementSet("NOAA 15", kNoaa15Line1, kNoaa15Line2, slot), ElementSetResult::Ok);
   Propagate(123.0, slot);
   ComputeLookAngles(123.0, slot, station);
   ComputeSubSatellitePoint(123.0, slot);

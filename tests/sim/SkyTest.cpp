@@ -76,7 +76,8 @@ void SetTime(ManualClock& clock, double t) {
 
 TrueSatellite Noaa15() {
   TrueSatellite satellite;
-  EXPECT_EQ(MakeTrueSatellite("NOAA 15", kNoaa15Line1, kNoaa15Line2, satellite), kElementsOk);
+  EXPECT_EQ(MakeTrueSatellite("NOAA 15", kNoaa15Line1, kNoaa15Line2, satellite),
+            ElementSetResult::Ok);
   return satellite;
 }
 
@@ -89,7 +90,7 @@ struct Fixture {
   Sky sky;
   TrueSatellite noaa15 = Noaa15();
   explicit Fixture(SkyOptions options = {}) : sky(clock, options) {
-    EXPECT_EQ(sky.AddSatellite("NOAA 15", kNoaa15Line1, kNoaa15Line2), kElementsOk);
+    EXPECT_EQ(sky.AddSatellite("NOAA 15", kNoaa15Line1, kNoaa15Line2), ElementSetResult::Ok);
     sky.SetStation(kLatitude, kLongitude, kHeightFeet);
   }
   // At `t`, dish on the satellite (plus offsets) and the receiver on its downlink.
@@ -240,7 +241,7 @@ TEST(Sky, FirstAosIsTheNextRise) {
 
   // --- a low-inclination satellite never rises over a high-latitude station ---
   TrueSatellite hete2;
-  ASSERT_EQ(MakeTrueSatellite("HETE-2", kHete2Line1, kHete2Line2, hete2), kElementsOk);
+  ASSERT_EQ(MakeTrueSatellite("HETE-2", kHete2Line1, kHete2Line2, hete2), ElementSetResult::Ok);
   EXPECT_FALSE(FirstAos({&hete2, 1}, TrueStation{60, kLongitude, 0}, Epoch(hete2), 0, 86400));
 
   // --- the sky's own helper looks at all its satellites ---
@@ -264,12 +265,14 @@ TEST(Sky, SatellitesFromAnElementFileAndTheirDownlinks) {
   dir.Write("elements.dat", elements);
   ManualClock clock;
   Sky sky(clock);
-  EXPECT_EQ(sky.AddSatelliteFrom(dir.path() / "elements.dat", "noaa 15"), kElementsOk);
-  EXPECT_EQ(sky.AddSatelliteFrom(dir.path() / "elements.dat", "noaa 14"), kSatelliteNotFound);
-  EXPECT_EQ(sky.AddSatelliteFrom(dir.path() / "missing.dat", "noaa 15"), kElementsFileMissing);
+  EXPECT_EQ(sky.AddSatelliteFrom(dir.path() / "elements.dat", "noaa 15"), ElementSetResult::Ok);
+  EXPECT_EQ(sky.AddSatelliteFrom(dir.path() / "elements.dat", "noaa 14"),
+            ElementSetResult::SatelliteNotFound);
+  EXPECT_EQ(sky.AddSatelliteFrom(dir.path() / "missing.dat", "noaa 15"),
+            ElementSetResult::FileMissing);
   std::string badLine2 = kNoaa15Line2;
   badLine2[68] = '0';
-  EXPECT_EQ(sky.AddSatellite("NOAA 12", kNoaa15Line1, badLine2), kChecksumError);
+  EXPECT_EQ(sky.AddSatellite("NOAA 12", kNoaa15Line1, badLine2), ElementSetResult::ChecksumError);
   std::vector<TrueSatellite> satellites = sky.Satellites();
   ASSERT_EQ(satellites.size(), 1u);
   EXPECT_EQ(satellites[0].name, "NOAA 15");

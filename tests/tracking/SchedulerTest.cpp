@@ -13,10 +13,15 @@ namespace {
 
 constexpr double kMinimumElevationDeg = 5.0;
 
-// The scheduler alone on the fake boards: slots are set up by hand, the pass evaluation is
-// scripted (flip and direction of the coming pass).
+// The scheduler alone on the simulated boards: slots are set up by hand, the pass evaluation is
+// scripted (flip and direction of the coming pass). The receiver's line is set up as the
+// station's start sets it; the tunings are those after it.
 struct SchedulerRig {
-  SchedulerRig() { rig.station.minimumElevation = kMinimumElevationDeg / kDisplayDegreesPerRadian; }
+  SchedulerRig() {
+    rig.station.minimumElevation = kMinimumElevationDeg / kDisplayDegreesPerRadian;
+    rig.receiver.ReceiverInit();
+    rig.receiverLines.all.clear();
+  }
 
   SatelliteRecord& Activate(int slot, const char* name) {
     SatelliteRecord& record = rig.table[static_cast<std::size_t>(slot)];
@@ -48,7 +53,7 @@ struct SchedulerRig {
   const Move& last() const { return rig.trackerTraffic.moves.back(); }
   std::vector<std::string> Tunings() const {
     std::vector<std::string> out;
-    for (const auto& line : rig.receiverBoard->Tunings()) out.push_back(line.text);
+    for (const auto& line : rig.receiverLines.Tunings()) out.push_back(line.text);
     return out;
   }
 

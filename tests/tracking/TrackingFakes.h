@@ -1,13 +1,11 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "devices/Tracker.h"
 #include "platform/Clock.h"
-#include "platform/Device.h"
 
 namespace halvik::trackingtest {
 
@@ -51,27 +49,16 @@ struct GpsRequests {
   std::vector<SystemTime> Times(std::uint8_t id) const;
 };
 
-// The receiver board: a 16550 UART whose transmitter is always empty; the command lines it
-// is sent are kept with their time.
-class ReceiverBoardFake final : public Device {
- public:
-  explicit ReceiverBoardFake(Clock& clock) : clock_(clock) {}
-
-  bool Control(std::uint32_t code, std::span<const std::uint8_t> input,
-               std::span<std::uint8_t> output, std::uint32_t& transferred) override;
-
+// The command lines the receiver read, with the clock's time of each, fed by the simulated
+// receiver board's tap.
+struct ReceiverLines {
   struct Line {
     SystemTime at;
     std::string text;  // without the carriage return
   };
-  std::vector<Line> lines;
+  std::vector<Line> all;
   // The frequency commands only ("f1691.000", ...), in order.
   std::vector<Line> Tunings() const;
-
- private:
-  Clock& clock_;
-  std::uint8_t lineControl_ = 0;
-  std::string pending_;
 };
 
 }  // namespace halvik::trackingtest

@@ -74,7 +74,7 @@ std::vector<std::string> CaptureLog(const ScriptedSky& sky) {
 
 std::vector<std::string> TuningLog(const TrackingRig& rig) {
   std::vector<std::string> out;
-  for (const auto& line : rig.receiverBoard->Tunings()) {
+  for (const auto& line : rig.receiverLines.Tunings()) {
     out.push_back(std::to_string(line.at.seconds - kStart) + " " + line.text);
   }
   return out;
@@ -154,9 +154,10 @@ TEST(TrackingLoopTest, StartUp) {
 
   const std::string location = "Can't find file location.dat";
   const std::string map = "Can't find file map.dat";
-  EXPECT_EQ(rig.messages.Shown(),
-            (std::vector<std::string>{location, location, map, map,
-                                      ElementSetMessage(kSatelliteNotFound), map, map}));
+  EXPECT_EQ(
+      rig.messages.Shown(),
+      (std::vector<std::string>{location, location, map, map,
+                                ElementSetMessage(ElementSetResult::SatelliteNotFound), map, map}));
   EXPECT_EQ(rig.table[0].name.Get(), "NOAA 12");
   EXPECT_DOUBLE_EQ(rig.station.latitude.load(), 0.0);
 
@@ -306,7 +307,7 @@ TEST(TrackingLoopTest, GeosynchronousSatellites) {
   }
   EXPECT_EQ(loop.scheduler().state().AntennaOnPass.load(), 1);
   EXPECT_TRUE(sky.captures.empty());
-  EXPECT_EQ(rig.receiverBoard->Tunings().size(), 2u) << "only the idle tunings of the start-up";
+  EXPECT_EQ(rig.receiverLines.Tunings().size(), 2u) << "only the idle tunings of the start-up";
 
   // --- below it: the next slot's pass is followed and recorded ---
   TrackingRig below("GOES 12\n \nNOAA 12\n \n \n \n");

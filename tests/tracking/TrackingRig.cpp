@@ -18,6 +18,9 @@ TrackingRig::TrackingRig(const std::string& satsDat) {
   trackerBoard->SetTap([this](TrackerCommand command, std::uint8_t parameter) {
     trackerTraffic.Take(command, parameter);
   });
+  receiverBoard->SetTap([this](const std::string& line) {
+    receiverLines.all.push_back({clock.Now(), line});
+  });
   gpsReceiver->SetTap([this](std::uint8_t id) { gpsRequests.all.push_back({id, clock.Now()}); });
   devices.Publish(kTrackerDevicePath, trackerBoard);
   devices.Publish(kReceiverDevicePath, receiverBoard);

@@ -18,7 +18,9 @@
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 #include "sim/SimGpsReceiver.h"
+#include "sim/SimReceiverBoard.h"
 #include "sim/SimTrackerBoard.h"
+#include "support/InstantTracker.h"
 #include "support/PassLink.h"
 #include "support/TempDir.h"
 #include "tracking/TrackingContext.h"
@@ -46,18 +48,6 @@ inline const std::string kElements =
     "1 26871U 01031A   07359.12381461 -.00000244  00000-0  00000-0 0  3602\n"
     "2 26871   0.4626 264.8340 0001263 119.7249  37.7290  1.00277156 23592\n";
 
-// A tracker board that takes each byte and answers each query at once, whose axes stand on
-// their targets as soon as they have them, with a fast line to the GPS receiver: the times in
-// these tests are the loop's own.
-inline sim::SimTrackerOptions InstantTrackerOptions() {
-  sim::SimTrackerOptions options;
-  options.azimuthDegPerSec = options.elevationDegPerSec = 1e6;
-  options.busyMsPerByte = 0;
-  options.replyDelayMs = 0;
-  options.gpsBaud = 1'000'000;
-  return options;
-}
-
 // A GPS receiver at the station's own place that answers at once and leaves settings
 // unanswered.
 inline sim::SimGpsOptions RigGpsOptions() {
@@ -71,8 +61,8 @@ inline sim::SimGpsOptions RigGpsOptions() {
   return options;
 }
 
-// A whole tracking thread's surroundings on the simulated tracker board, a fake receiver board and
-// a manual clock, with a station directory holding every station file (location 45.5 N 10.0 E 600
+// A whole tracking thread's surroundings on the simulated tracker and receiver boards and a manual
+// clock, with a station directory holding every station file (location 45.5 N 10.0 E 600
 // ft, minimum elevation 5).
 struct TrackingRig {
   explicit TrackingRig(const std::string& satsDat = "NOAA 12\n \n \n \n \n \n");
@@ -102,9 +92,11 @@ struct TrackingRig {
   testing::PassLink skyLink{clock, {}};  // the tracker board's pointing is read from its traffic
   TrackerTraffic trackerTraffic{clock};
   DeviceNamespace devices;
-  std::shared_ptr<sim::SimTrackerBoard> trackerBoard =
-      std::make_shared<sim::SimTrackerBoard>(clock, skyLink, InstantTrackerOptions(), gpsReceiver);
-  std::shared_ptr<ReceiverBoardFake> receiverBoard = std::make_shared<ReceiverBoardFake>(clock);
+  std::shared_ptr<sim::SimTrackerBoard> trackerBoard = std::make_shared<sim::SimTrackerBoard>(
+      clock, skyLink, testing::InstantTrackerOptions(), gpsReceiver);
+  ReceiverLines receiverLines;
+  std::shared_ptr<sim::SimReceiverBoard> receiverBoard =
+      std::make_shared<sim::SimReceiverBoard>(clock, skyLink);
   DeviceHandle trackerDevice{devices};
   DeviceHandle receiverDevice{devices};
   Tracker tracker{trackerDevice, clock, beeper};
