@@ -10,8 +10,8 @@
 namespace halvik {
 namespace {
 
-void CheckLoaded(const SatelliteRecord& slot, int code) {
-  if (code != kElementsOk) {
+void CheckLoaded(const SatelliteRecord& slot, ElementSetResult code) {
+  if (code != ElementSetResult::Ok) {
     fuzz::Require(!slot.IsActive(), "a failed parse left the slot active");
     return;
   }

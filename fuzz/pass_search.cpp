@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   SetCheckDigit(line1);
   SetCheckDigit(line2);
   SatelliteRecord slot;
-  if (ParseElementSet("FUZZ", line1, line2, slot) != kElementsOk) return 0;
+  if (ParseElementSet("FUZZ", line1, line2, slot) != ElementSetResult::Ok) return 0;
   const ElementSet elements = slot.Elements();
 
   StationConfig station;
