@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "app/EmbeddedFile.h"
+#include "config/StationFileNames.h"
 #include "platform/Files.h"
 #include "sim/PseudoNoise.h"
 
@@ -14,7 +15,7 @@ constexpr std::string_view kHalvikPlaceholder = "@HALVIK@";
 
 std::vector<EmbeddedFile> AllFiles() {
   std::vector<EmbeddedFile> files = SampleStationFiles();
-  files.push_back({"pn.fil", sim::PseudoNoiseFileBytes(), false});
+  files.push_back({kPseudoNoiseFile, sim::PseudoNoiseFileBytes(), false});
   return files;
 }
 

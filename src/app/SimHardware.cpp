@@ -5,6 +5,7 @@
 #include <set>
 
 #include "app/DriverService.h"
+#include "config/StationFileNames.h"
 #include "config/StationFiles.h"
 #include "platform/Files.h"
 
@@ -52,7 +53,7 @@ SimHardware::SimHardware(Clock& computerClock, DeviceNamespace& devices, SimHard
                  static_cast<std::int64_t>(std::llround(options.computerClockErrorSeconds * 1000))),
       sky_(trueClock_, options.sky),
       services_(devices) {
-  for (const ElementEntry& entry : ReadElementEntries(options.stationDir / "elements.dat")) {
+  for (const ElementEntry& entry : ReadElementEntries(options.stationDir / kElementsFile)) {
     sky_.AddSatellite(entry.name, entry.line1, entry.line2);
   }
   sim::TrueStation station =

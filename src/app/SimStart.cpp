@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "config/StationFileNames.h"
 #include "config/StationFiles.h"
 #include "platform/Files.h"
 #include "sim/Sky.h"
@@ -13,11 +14,11 @@ namespace halvik {
 std::optional<SystemTime> NextPassStart(const std::filesystem::path& stationDir) {
   std::vector<sim::TrueSatellite> satellites;
   double newestEpochSeconds = 0;
-  LineReader sats(stationDir / "sats.dat");
+  LineReader sats(stationDir / kSatellitesFile);
   while (auto line = sats.Next()) {
     if (line->empty() || (*line)[0] == ' ') continue;
     sim::TrueSatellite satellite;
-    if (sim::FindTrueSatellite(stationDir / "elements.dat", *line, satellite) !=
+    if (sim::FindTrueSatellite(stationDir / kElementsFile, *line, satellite) !=
         ElementSetResult::Ok) {
       continue;
     }

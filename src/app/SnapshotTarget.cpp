@@ -6,16 +6,12 @@
 #include <string_view>
 #include <system_error>
 
+#include "config/StationFileNames.h"
 #include "platform/Files.h"
 #include "platform/Text.h"
 
 namespace halvik {
 namespace {
-
-// The files a station directory lives by (the capture files carry satellite codes, never .png).
-constexpr std::array<std::string_view, 8> kStationFiles{"elements.dat", "sats.dat", "location.dat",
-                                                        "minel.dat",    "map.dat",  "pn.fil",
-                                                        "world.map",    "zoom.map"};
 
 constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "capture/ThreadPriority.h"
+#include "config/StationFileNames.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
@@ -100,7 +101,7 @@ bool CaptureEngine::Begin() {
 
 void CaptureEngine::LoadPnTable() {
   // A directory or FIFO in the table's place is no table (and must not hold this thread).
-  std::FILE* file = OpenRegularFile(context_.workingDirectory / "pn.fil");
+  std::FILE* file = OpenRegularFile(context_.workingDirectory / kPseudoNoiseFile);
   if (!file) {
     context_.messages.Show("Error Reading Pn.Dat");
     return;

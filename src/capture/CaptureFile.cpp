@@ -14,6 +14,7 @@
 #include <system_error>
 #include <vector>
 
+#include "config/StationFileNames.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
@@ -237,7 +238,7 @@ void CaptureFile::WriteHeaderBlock(const std::string& satelliteName) {
   block[0] = kBlockFlag;
   block[1] = kBlockFlag;
   block[2] = kHeaderNotFound;
-  LineReader reader(InDirectory("elements.dat"));
+  LineReader reader(InDirectory(kElementsFile));
   while (auto line = reader.Next()) {
     *line = WithoutTrailingSpaces(std::move(*line));
     if (!EqualsIgnoreCase(*line, satelliteName)) continue;

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <optional>
 
+#include "config/StationFileNames.h"
 #include "orbit/ElementSet.h"
 #include "orbit/PropagateListing.h"
 #include "platform/Files.h"
@@ -12,9 +13,6 @@
 namespace halvik {
 namespace {
 
-constexpr const char* kElementsFile = "elements.dat";
-constexpr const char* kOldElementsFile = "elements.dat.old";
-constexpr const char* kSatellitesFile = "sats.dat";
 constexpr std::size_t kMaxNameLength = kNameCapacity - 1;
 // Columns 3 to 7 of the first element line: the catalogue number.
 constexpr std::size_t kCatalogueColumn = 2;

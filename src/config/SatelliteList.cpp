@@ -1,5 +1,6 @@
 #include "config/SatelliteList.h"
 
+#include "config/StationFileNames.h"
 #include "orbit/ElementSet.h"
 #include "platform/Text.h"
 
@@ -26,7 +27,7 @@ void AddSatellite(ConfigContext& context, std::string_view name) {
       return;
     }
   }
-  const ParsedSatellite parsed = FindElementSet(context.dir / "elements.dat", name);
+  const ParsedSatellite parsed = FindElementSet(context.dir / kElementsFile, name);
   if (!parsed.ok()) {
     context.messages.Show(ElementSetMessage(parsed.code));
     return;

@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "config/StationFileNames.h"
 #include "orbit/ElementSet.h"
 #include "orbit/StationGeometry.h"
 #include "platform/Files.h"
@@ -13,16 +14,6 @@
 
 namespace halvik {
 namespace {
-
-constexpr const char* kLocationFile = "location.dat";
-constexpr const char* kMinimumElevationFile = "minel.dat";
-constexpr const char* kSatellitesFile = "sats.dat";
-constexpr const char* kElementsFile = "elements.dat";
-
-// Map images of the legacy screen layer: drawn for one station position, so they go when the
-// position is lost.
-constexpr const char* kWorldMapFile = "world.map";
-constexpr const char* kZoomMapFile = "zoom.map";
 
 // The longest name a slot can hold; a longer sats.dat line can never name a loaded slot.
 constexpr std::size_t kMaxNameLength = kNameCapacity - 1;

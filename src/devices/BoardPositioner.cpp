@@ -56,25 +56,25 @@ AntennaAngles CountsToAngles(int azimuthCount, int elevationCount, bool flip) {
   return {static_cast<float>(az), static_cast<float>(el)};
 }
 
-void BoardPositioner::PointAntenna(int azCount, int elCount, int park) {
+void BoardPositioner::PointAntenna(int azCount, int elCount, bool park) {
   int az = Clamp(azCount, AzimuthCountMin, AzimuthCountMax);
   int el = Clamp(elCount, ElevationCountMin, ElevationCountMax);
   tracker_.TrackerSendByte(TrackerCommand::SetAzimuth);
   tracker_.TrackerSendByte(static_cast<std::uint8_t>(az));
   tracker_.TrackerSendByte(TrackerCommand::SetElevation);
   tracker_.TrackerSendByte(static_cast<std::uint8_t>(el));
-  tracker_.TrackerSendByte(park != 0 ? TrackerCommand::MovePark : TrackerCommand::MoveTrack);
+  tracker_.TrackerSendByte(park ? TrackerCommand::MovePark : TrackerCommand::MoveTrack);
 }
 
 void BoardPositioner::Point(double azimuthDeg, double elevationDeg, PointMove move) {
   if (move == PointMove::FinalPark) {
     int az = static_cast<int>(AzimuthCountMin + kAzimuthSpan * (1.0 / 360.0) * azimuthDeg);
     int el = static_cast<int>(ElevationCountMin + kElevationSpan * (1.0 / 180.0) * elevationDeg);
-    PointAntenna(az, el, 1);
+    PointAntenna(az, el, true);
     return;
   }
   AntennaCounts counts = AngleToCounts(azimuthDeg, elevationDeg, false);
-  PointAntenna(counts.azimuth, counts.elevation, move == PointMove::Park ? 1 : 0);
+  PointAntenna(counts.azimuth, counts.elevation, move == PointMove::Park);
 }
 
 PositionReading BoardPositioner::ReadPosition() {

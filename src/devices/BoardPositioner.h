@@ -38,8 +38,8 @@ class BoardPositioner final : public Positioner {
   explicit BoardPositioner(Tracker& tracker) : tracker_(tracker) {}
 
   // Clamps both counts into the axis limits and sends the five-byte move, ending with
-  // MovePark when `park` is non-zero, else MoveTrack.
-  void PointAntenna(int azCount, int elCount, int park);
+  // MovePark when `park` is set, else MoveTrack.
+  void PointAntenna(int azCount, int elCount, bool park);
 
   // Forty register reads drop stale replies; ComputerControl; StopMotion.
   void Prepare() override { tracker_.TrackerFlush(); }

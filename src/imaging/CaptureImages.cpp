@@ -18,6 +18,7 @@
 #include "capture/BitFrame.h"
 #include "capture/CaptureFile.h"
 #include "capture/CaptureFileReader.h"
+#include "config/StationFileNames.h"
 #include "imaging/PngWriter.h"
 #include "imaging/ScanLines.h"
 #include "orbit/ElementSet.h"
@@ -75,7 +76,7 @@ nlohmann::json IsoOrNull(std::optional<std::int64_t> ms) {
 // The station's pseudo-noise table beside the capture, as the capture engine reads it.
 std::optional<std::array<std::uint16_t, kPnTableWords>> LoadPnTable(
     const std::filesystem::path& dir) {
-  File file(std::fopen((dir / "pn.fil").c_str(), "rb"));
+  File file(std::fopen((dir / kPseudoNoiseFile).c_str(), "rb"));
   if (!file) return std::nullopt;
   std::uint8_t bytes[kPnTableWords * 2] = {};
   std::size_t got = std::fread(bytes, 1, sizeof bytes, file.get());

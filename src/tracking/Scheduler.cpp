@@ -28,8 +28,8 @@ bool ClaimsAntenna(const SatelliteRecord& slot, std::int64_t now) {
   return slot.inPass.load() == 1 || ClassifyAos(slot, now) == AosTiming::Due;
 }
 
-void Scheduler::ScheduleAntenna(int reset) {
-  if (reset == 1) {
+void Scheduler::ScheduleAntenna(bool reset) {
+  if (reset) {
     state_.TrackingActive = 0;
     state_.SelectedSatellite = 0;
   }

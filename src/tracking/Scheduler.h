@@ -54,9 +54,9 @@ class Scheduler {
   Scheduler& operator=(const Scheduler&) = delete;
 
   // Chooses the satellite to follow and sends one antenna move (park, pre-positioning or
-  // tracking); none when the selected satellite's AOS is exactly at the lead time. `reset` 1
+  // tracking); none when the selected satellite's AOS is exactly at the lead time. `reset`
   // forgets any earlier selection (once, at the end of start-up).
-  void ScheduleAntenna(int reset);
+  void ScheduleAntenna(bool reset);
 
   // When the antenna has just been pointed at the selected satellite inside its pass, hands
   // the pass to the capture engine and, unless the pass is already over, runs `waitTurn` (one

@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "config/StationFileNames.h"
 #include "config/StationFiles.h"
 #include "devices/GpsMonitor.h"
 #include "platform/Files.h"
@@ -33,7 +34,7 @@ void StationLocation::CheckStationLocation(int& locationCheckCountdown) {
 
   context_.beeper.Beep();
   const std::string text = LocationText(latitude, longitude, altitude, MachineTimeZoneHours());
-  if (!WriteFileAtomically(context_.dir / "location.dat", text)) {
+  if (!WriteFileAtomically(context_.dir / kLocationFile, text)) {
     // The old file is still whole; the station is not reloaded, and the next check tries again.
     if (!writeFailureShown_) {
       writeFailureShown_ = true;

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "config/ElementUpdate.h"
+#include "config/StationFileNames.h"
 #include "config/StationFiles.h"
 #include "platform/BuildTime.h"
 #include "platform/Files.h"
@@ -58,7 +59,7 @@ TrackingLoop::TrackingLoop(TrackingContext& context)
   orbit_ = std::make_unique<OrbitPrediction>(
       PredictionContext{context.table, context.station, context.clock,
                         context.status.ClockCorrection, context.status.SchedulerEnabled,
-                        context.evaluation, [this] { scheduler_.ScheduleAntenna(0); }});
+                        context.evaluation, [this] { scheduler_.ScheduleAntenna(false); }});
   prediction_.PredictionStep = [this] { orbit_->predictor.PredictionStep(); };
   prediction_.EvaluatePass = [this](int slot) { orbit_->predictor.EvaluatePass(slot); };
 }
@@ -70,7 +71,7 @@ TrackingLoop::TrackingLoop(
       scheduler_(context, [this](int slot) { EvaluatePass(slot); }),
       location_(context, [this] { CheckMapFiles(); }) {
   prediction_ = makePrediction([this] {
-    if (context_.status.SchedulerEnabled.load() == 1) scheduler_.ScheduleAntenna(0);
+    if (context_.status.SchedulerEnabled.load() == 1) scheduler_.ScheduleAntenna(false);
   });
 }
 
@@ -112,7 +113,7 @@ bool TrackingLoop::StartUp() {
     ClockTick();
     PredictionStep();
   }
-  scheduler_.ScheduleAntenna(1);
+  scheduler_.ScheduleAntenna(true);
   context_.status.SchedulerEnabled = 1;
   context_.receiver.ReceiverTune(ReceiverIdleFrequency);
   countdowns_.GpsTimeCountdown = kGpsTimeAfterStartUpSeconds;
@@ -198,7 +199,7 @@ void TrackingLoop::ClockTick() {
 void CheckMapFiles(const std::filesystem::path& dir, Messages& messages) {
   // Once for the world map and once for the zoom map of the legacy screen layer.
   for (int check = 0; check < 2; ++check) {
-    std::FILE* map = OpenRegularFile(dir / "map.dat");
+    std::FILE* map = OpenRegularFile(dir / kMapFile);
     if (!map) messages.Show("Can't find file map.dat");
     if (map) std::fclose(map);
   }

@@ -112,8 +112,8 @@ TEST(Antenna, MovesSentToTheBoard) {
 
   // --- counts outside the axis limits are clamped, whatever produced them
   bench.received.clear();
-  bench.positioner.PointAntenna(300, -7, 0);
-  bench.positioner.PointAntenna(4, 252, 7);
+  bench.positioner.PointAntenna(300, -7, false);
+  bench.positioner.PointAntenna(4, 252, true);
   std::vector<std::uint8_t> expected = Move(251, 5, false);
   std::vector<std::uint8_t> second = Move(5, 251, true);
   expected.insert(expected.end(), second.begin(), second.end());
@@ -130,7 +130,7 @@ TEST(Antenna, MovesSentToTheBoard) {
 
   // --- a parameter byte may take the value of a command byte
   bench.received.clear();
-  bench.positioner.PointAntenna(CommandByte(MovePark), CommandByte(StopMotion), 0);
+  bench.positioner.PointAntenna(CommandByte(MovePark), CommandByte(StopMotion), false);
   EXPECT_EQ(bench.received, Move(CommandByte(MovePark), CommandByte(StopMotion), false));
 }
 

@@ -46,8 +46,8 @@ TEST(Wire, TrackerCommandBytesOnTheBoardsDataRegister) {
   BoardPositioner positioner(tracker);
 
   // --- a tracking move and a park: SetAzimuth, count, SetElevation, count, MoveTrack/MovePark
-  positioner.PointAntenna(73, 19, 0);
-  positioner.PointAntenna(128, 128, 1);
+  positioner.PointAntenna(73, 19, false);
+  positioner.PointAntenna(128, 128, true);
   EXPECT_EQ(registers.Written(0),
             (std::vector<std::uint8_t>{8, 73, 9, 19, 17, 8, 128, 9, 128, 16}));
 

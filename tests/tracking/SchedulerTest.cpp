@@ -122,32 +122,32 @@ TEST(SchedulerTest, LeadTimeOfSixtySeconds) {
   SchedulerRig s;
   s.Activate(0, "NOAA 15");
   s.Coming(0, 60, 100.0);
-  s.scheduler.ScheduleAntenna(1);
+  s.scheduler.ScheduleAntenna(true);
   ASSERT_EQ(s.moves().size(), 1u);
   ExpectMove(s.last(), Counts(100.0, kMinimumElevationDeg), false);
   EXPECT_EQ(s.scheduler.state().TrackingActive.load(), 1);
   EXPECT_EQ(s.scheduler.state().AntennaOnPass.load(), 0);
 
   s.Coming(0, 61, 100.0);
-  s.scheduler.ScheduleAntenna(0);
+  s.scheduler.ScheduleAntenna(false);
   EXPECT_EQ(s.moves().size(), 1u) << "AOS exactly 61 s ahead sends no move";
   EXPECT_EQ(s.scheduler.state().TrackingActive.load(), 1);
 
   s.Coming(0, 62, 100.0);
-  s.scheduler.ScheduleAntenna(0);
+  s.scheduler.ScheduleAntenna(false);
   ASSERT_EQ(s.moves().size(), 2u);
   ExpectMove(s.last(), kParkCounts, true);
   EXPECT_EQ(s.scheduler.state().TrackingActive.load(), 0);
 
   // Not selected, 61 s ahead is not due: parked again.
   s.Coming(0, 61, 100.0);
-  s.scheduler.ScheduleAntenna(0);
+  s.scheduler.ScheduleAntenna(false);
   ASSERT_EQ(s.moves().size(), 3u);
   ExpectMove(s.last(), kParkCounts, true);
 
   // --- the correction counts: 1.99 s ahead of the PC clock makes 61 into 60 ---
   s.rig.status.ClockCorrection = 1.99;
-  s.scheduler.ScheduleAntenna(0);
+  s.scheduler.ScheduleAntenna(false);
   ASSERT_EQ(s.moves().size(), 4u);
   ExpectMove(s.last(), Counts(100.0, kMinimumElevationDeg), false);
 }
@@ -158,26 +158,26 @@ TEST(SchedulerTest, FlipFollowsTheEvaluatedPass) {
   s.Activate(0, "NOAA 15");
   s.flip = true;
   s.Coming(0, 30, 300.0);
-  s.scheduler.ScheduleAntenna(1);
+  s.scheduler.ScheduleAntenna(true);
   EXPECT_EQ(s.rig.antennaState.FlipMode.load(), 1);
   // Waiting at the horizon, tipped over: 180 - 5 degrees of elevation.
   ExpectMove(s.last(), Counts(300.0, kMinimumElevationDeg, true), false);
   EXPECT_EQ(s.last().elevation, Counts(300.0, 175.0).elevation);
 
   s.Up(0, 350.0, 20.0);
-  s.scheduler.ScheduleAntenna(0);
+  s.scheduler.ScheduleAntenna(false);
   EXPECT_EQ(s.last().azimuth, 121);    // 170 degrees
   EXPECT_EQ(s.last().elevation, 224);  // 160 degrees
   EXPECT_FALSE(s.last().park);
   EXPECT_EQ(s.scheduler.state().AntennaOnPass.load(), 1);
   s.Up(0, 10.0, 30.0);
-  s.scheduler.ScheduleAntenna(0);
+  s.scheduler.ScheduleAntenna(false);
   ExpectMove(s.last(), Counts(190.0, 150.0), false);
   EXPECT_EQ(s.evaluations, 1) << "one evaluation per followed pass";
 
   // --- the park ends the flip ---
   s.Coming(0, 5000, 300.0);
-  s.scheduler.ScheduleAntenna(0);
+  s.scheduler.ScheduleAntenna(false);
   ExpectMove(s.last(), kParkCounts, true);
   EXPECT_EQ(s.rig.antennaState.FlipMode.load(), 0);
   EXPECT_EQ(s.rig.evaluation.PassEvaluated.load(), 0);
@@ -185,7 +185,7 @@ TEST(SchedulerTest, FlipFollowsTheEvaluatedPass) {
   // --- a pass that does not cross north is not flipped ---
   s.flip = false;
   s.Up(0, 100.0, 10.0);
-  s.scheduler.ScheduleAntenna(0);
+  s.scheduler.ScheduleAntenna(false);
   EXPECT_EQ(s.evaluations, 2);
   EXPECT_EQ(s.rig.antennaState.FlipMode.load(), 0);
   EXPECT_EQ(s.last().azimuth, 73);
@@ -199,17 +199,17 @@ TEST(SchedulerTest, LowerSlotsComeFirst) {
   s.Activate(3, "NOAA 12");
   s.Coming(1, 600, 90.0);
   s.Up(3, 200.0, 30.0);
-  s.scheduler.ScheduleAntenna(1);
+  s.scheduler.ScheduleAntenna(true);
   EXPECT_EQ(s.scheduler.state().SelectedSatellite.load(), 3);
   ExpectMove(s.last(), Counts(200.0, 30.0), false);
 
   s.Coming(1, 60, 90.0);
   const std::size_t before = s.moves().size();
-  s.scheduler.ScheduleAntenna(0);
+  s.scheduler.ScheduleAntenna(false);
   ASSERT_EQ(s.moves().size(), before + 1);
   ExpectMove(s.last(), kParkCounts, true);
   EXPECT_EQ(s.scheduler.state().AntennaOnPass.load(), 0);
-  s.scheduler.ScheduleAntenna(0);
+  s.scheduler.ScheduleAntenna(false);
   EXPECT_EQ(s.scheduler.state().SelectedSatellite.load(), 1);
   ExpectMove(s.last(), Counts(90.0, kMinimumElevationDeg), false);
 
@@ -219,17 +219,17 @@ TEST(SchedulerTest, LowerSlotsComeFirst) {
   r.Activate(3, "NOAA 12");
   r.Up(1, 90.0, 20.0);
   r.Coming(3, 10, 200.0);
-  r.scheduler.ScheduleAntenna(1);
+  r.scheduler.ScheduleAntenna(true);
   r.Up(3, 200.0, 3.0);
-  for (int i = 0; i < 5; ++i) r.scheduler.ScheduleAntenna(0);
+  for (int i = 0; i < 5; ++i) r.scheduler.ScheduleAntenna(false);
   for (const Move& move : r.moves()) ExpectMove(move, Counts(90.0, 20.0), false);
   EXPECT_EQ(r.scheduler.state().SelectedSatellite.load(), 1);
 
   // --- a deleted selection parks ---
   r.rig.table[1].active.store(0, std::memory_order_release);
-  r.scheduler.ScheduleAntenna(0);
+  r.scheduler.ScheduleAntenna(false);
   ExpectMove(r.last(), kParkCounts, true);
-  r.scheduler.ScheduleAntenna(0);
+  r.scheduler.ScheduleAntenna(false);
   EXPECT_EQ(r.scheduler.state().SelectedSatellite.load(), 3);
   ExpectMove(r.last(), Counts(200.0, 3.0), false);
 }
@@ -243,14 +243,14 @@ TEST(SchedulerTest, RecordsWithoutPredictedAos) {
   s.Point(0, 170.0, -10.0);
   s.Activate(2, "NOAA 12");
   s.Up(2, 200.0, 30.0);
-  for (int i = 0; i < 3; ++i) s.scheduler.ScheduleAntenna(i == 0 ? 1 : 0);
+  for (int i = 0; i < 3; ++i) s.scheduler.ScheduleAntenna(i == 0);
   EXPECT_EQ(s.scheduler.state().SelectedSatellite.load(), 2);
   for (const Move& move : s.moves()) ExpectMove(move, Counts(200.0, 30.0), false);
 
   // --- neither is a slot that has not been predicted yet (aosTime 0) ---
   SchedulerRig fresh;
   fresh.Activate(0, "NOAA 16");
-  fresh.scheduler.ScheduleAntenna(1);
+  fresh.scheduler.ScheduleAntenna(true);
   ExpectMove(fresh.last(), kParkCounts, true);
   EXPECT_EQ(fresh.scheduler.state().TrackingActive.load(), 0);
 
@@ -262,7 +262,7 @@ TEST(SchedulerTest, RecordsWithoutPredictedAos) {
   high.inPass = 1;
   high.losTime = -1;
   up.Point(0, 170.0, 30.0);
-  for (int i = 0; i < 4; ++i) up.scheduler.ScheduleAntenna(i == 0 ? 1 : 0);
+  for (int i = 0; i < 4; ++i) up.scheduler.ScheduleAntenna(i == 0);
   for (const Move& move : up.moves()) ExpectMove(move, Counts(170.0, 30.0), false);
   EXPECT_EQ(up.scheduler.state().AntennaOnPass.load(), 1);
   up.scheduler.ArmCapture([] { FAIL() << "no capture wait for a geosynchronous satellite"; });
@@ -275,13 +275,13 @@ TEST(SchedulerTest, ParkEndsASuspension) {
   s.Activate(0, "NOAA 15");
   s.Up(0, 100.0, 20.0);
   s.rig.handOff.CaptureSuspended = 1;
-  s.scheduler.ScheduleAntenna(1);
+  s.scheduler.ScheduleAntenna(true);
   EXPECT_EQ(s.rig.handOff.CaptureSuspended.load(), 1) << "following keeps the suspension";
   s.scheduler.ArmCapture([] { FAIL() << "no capture while suspended"; });
   EXPECT_EQ(s.rig.handOff.CaptureStartRequest.load(), 0);
 
   s.Coming(0, 3000, 100.0);
-  s.scheduler.ScheduleAntenna(0);
+  s.scheduler.ScheduleAntenna(false);
   ExpectMove(s.last(), kParkCounts, true);
   EXPECT_EQ(s.rig.handOff.CaptureSuspended.load(), 0);
 }
@@ -293,7 +293,7 @@ TEST(SchedulerTest, CaptureHandOff) {
   s.northbound = true;
   s.Up(2, 100.0, 20.0);
   s.rig.handOff.CaptureEndRequest = 1;  // left over from the last pass
-  s.scheduler.ScheduleAntenna(1);
+  s.scheduler.ScheduleAntenna(true);
   int turns = 0;
   s.scheduler.ArmCapture([&] {
     ++turns;
@@ -316,7 +316,7 @@ TEST(SchedulerTest, CaptureHandOff) {
   SchedulerRig idle;
   idle.Activate(0, "NOAA 15");
   idle.Coming(0, 30, 100.0);
-  idle.scheduler.ScheduleAntenna(1);
+  idle.scheduler.ScheduleAntenna(true);
   idle.scheduler.ArmCapture([] { FAIL() << "armed while pre-positioning"; });
   EXPECT_EQ(idle.rig.handOff.CaptureStartRequest.load(), 0);
   EXPECT_TRUE(idle.Tunings().empty());
@@ -325,7 +325,7 @@ TEST(SchedulerTest, CaptureHandOff) {
   SchedulerRig brief;
   SatelliteRecord& b = brief.Activate(0, "NOAA 12");
   brief.Up(0, 100.0, 20.0);
-  brief.scheduler.ScheduleAntenna(1);
+  brief.scheduler.ScheduleAntenna(true);
   b.aosPending = 1;  // both flags: no LOS found within a day
   brief.scheduler.ArmCapture([] { FAIL() << "no wait when aosPending is set"; });
   EXPECT_EQ(brief.rig.handOff.CaptureStartRequest.load(), 1);
@@ -336,7 +336,7 @@ TEST(SchedulerTest, CaptureHandOff) {
   SchedulerRig stopping;
   stopping.Activate(0, "NOAA 12");
   stopping.Up(0, 100.0, 20.0);
-  stopping.scheduler.ScheduleAntenna(1);
+  stopping.scheduler.ScheduleAntenna(true);
   int waited = 0;
   stopping.scheduler.ArmCapture([&] {
     if (++waited == 2) stopping.rig.stop = 1;
