@@ -29,6 +29,7 @@ bool IsPng(const std::filesystem::path& path) {
 
 std::string SnapshotTargetProblem(const std::filesystem::path& path) {
   const std::string name = path.filename().string();
+  // Capture files carry satellite codes, never .png, so only these need refusing by name.
   for (std::string_view station : kStationFiles) {
     if (EqualsIgnoreCase(name, station)) return path.string() + " is a station file";
   }
