@@ -3,15 +3,12 @@
 // is not started, in a sample station directory with one capture and one picture beside it. The
 // answer must be one HTTP response with a status this server gives, never an internal error,
 // and must come without the client having to wait out a time-out.
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include <fcntl.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <string>
 
@@ -19,6 +16,7 @@
 #include "app/BoardHardware.h"
 #include "app/SampleStation.h"
 #include "app/Station.h"
+#include "linuxhw/StreamSocket.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "platform/LinuxSystemInfo.h"
@@ -60,24 +58,23 @@ struct Served {
 
 Served* served = nullptr;
 
+// A loopback connection that takes longer is a finding.
+constexpr int kConnectWaitMs = 5000;
+
 // Everything the server sends until it closes the connection.
 std::string Exchange(int port, std::string_view request) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  fuzz::Require(fd >= 0, "no socket");
-  // Longer than the server's own read time-out: a server that waits for more than was sent
-  // shows as a reply that never came.
-  timeval timeout{2 * web::kWebTimeoutSeconds, 0};
-  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<std::uint16_t>(port));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    // Seen once in a long run and not since: the reason tells a full backlog, a port shortage
-    // and an interrupted wait apart.
-    std::fprintf(stderr, "connect: %s\n", std::strerror(errno));
+  std::string error;
+  UniqueFd socket = ConnectTcp(HostPort{"127.0.0.1", std::to_string(port)}, kConnectWaitMs, error);
+  if (!socket.valid()) {
+    std::fprintf(stderr, "connect: %s\n", error.c_str());
     fuzz::Require(false, "the server refused a connection");
   }
+  const int fd = socket.get();
+  // Blocking from here, with a bound: longer than the server's own read time-out, so a server
+  // that waits for more than was sent shows as a reply that never came.
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  timeval timeout{2 * web::kWebTimeoutSeconds, 0};
+  ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
   for (std::size_t sent = 0; sent < request.size();) {
     const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;  // libFuzzer's time-out alarm
@@ -99,7 +96,6 @@ std::string Exchange(int port, std::string_view request) {
     }
     reply.append(buffer, static_cast<std::size_t>(n));
   }
-  ::close(fd);
   return reply;
 }
 

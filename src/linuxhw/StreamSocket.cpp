@@ -8,8 +8,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstring>
 
 namespace halvik {
@@ -19,6 +21,21 @@ bool ValidPort(std::string_view port) {
   int value = 0;
   const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
   return ec == std::errc{} && end == port.data() + port.size() && value >= 1 && value <= 65535;
+}
+
+// Waits up to `boundMs` for a connect in progress to end. A signal (the station's SIGHUP reload,
+// say) ends a poll early; the wait goes on for what is left of the bound, so it never turns
+// into a failed connection.
+bool WaitWritable(int fd, int boundMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd p{fd, POLLOUT, 0};
+    const int n = ::poll(&p, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
+    if (n == 1) return true;
+    if (n == 0 || errno != EINTR) return false;
+  }
 }
 
 }  // namespace
@@ -85,8 +102,7 @@ UniqueFd ConnectTcp(const HostPort& address, int boundMs, std::string& error) {
         error = std::strerror(errno);
         continue;
       }
-      pollfd p{fd.get(), POLLOUT, 0};
-      if (::poll(&p, 1, boundMs) != 1) {
+      if (!WaitWritable(fd.get(), boundMs)) {
         error = "no answer";
         continue;
       }
