@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+
+#include "devices/Downlink.h"
+#include "dsp/Samples.h"
+
+namespace halvik {
+
+// How the chain is doing, for the receiver line, the web page and `halvik demod`'s summary.
+struct ReceiveQuality {
+  bool carrierLocked = false;
+  double ebn0Db = 0.0;           // estimate from the recovered symbols
+  double carrierOffsetHz = 0.0;  // carrier found, relative to the tuned (and Doppler-corrected) centre
+  bool frameSync = false;        // the frame layer holds lock
+  std::int64_t framesOut = 0;
+  std::int64_t framesWithSync = 0;
+};
+
+// The receive chain of the split-phase PM families (NOAA, SeaStar, FengYun): complex samples at
+// any rate from about 2.2 samples per chip up, to whole minor frames of 10-bit words, aligned on
+// their first sync word and in the right polarity. Frames in lock are handed over as the
+// Deframer hands them over (flywheel included). No I/O, no threads: the caller pushes blocks.
+class HrptReceiver {
+ public:
+  using FrameSink = std::function<void(std::span<const std::uint16_t> frame)>;
+
+  HrptReceiver(double sampleRate, SatelliteFamily family);
+  ~HrptReceiver();
+  HrptReceiver(const HrptReceiver&) = delete;
+  HrptReceiver& operator=(const HrptReceiver&) = delete;
+
+  // Another family (bit rate, frame length): a fresh acquisition.
+  void Reset(SatelliteFamily family);
+  // A known offset of the carrier from the centre, Hz (the pass's Doppler, predicted): mixed out
+  // before the carrier loop, which then tracks only the rest. May change between blocks.
+  void SetFrequencyCorrection(double hz);
+  // Any number of samples; every completed frame goes to `sink` before this returns.
+  void Push(std::span<const Sample> samples, const FrameSink& sink);
+  ReceiveQuality quality() const;
+
+ private:
+  struct Chain;
+  std::unique_ptr<Chain> chain_;
+};
+
+}  // namespace halvik
