@@ -1,5 +1,9 @@
 #include "web/CaptureNames.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <system_error>
 
 #include "capture/CaptureFile.h"
@@ -44,11 +48,29 @@ std::optional<std::filesystem::path> ServablePath(const std::filesystem::path& d
   std::error_code error;
   const std::filesystem::path home = std::filesystem::canonical(dir, error);
   if (error) return std::nullopt;
-  // A link is followed only to where it ends; that must still be a file of this directory.
-  const std::filesystem::path target = std::filesystem::canonical(home / name, error);
-  if (error || target.parent_path() != home) return std::nullopt;
-  if (!std::filesystem::is_regular_file(target, error) || error) return std::nullopt;
-  return target;
+  const std::filesystem::path file = home / name;
+  // Not through a link, even one that stays in the directory: it could name any station file.
+  if (std::filesystem::symlink_status(file, error).type() != std::filesystem::file_type::regular)
+    return std::nullopt;
+  return file;
+}
+
+ServedFile::~ServedFile() {
+  if (fd >= 0) close(fd);
+}
+
+std::shared_ptr<const ServedFile> OpenServable(const std::filesystem::path& dir,
+                                               std::string_view name) {
+  if (!IsServableName(name)) return nullptr;
+  // Opened first and judged by what was opened, so nothing can be swapped in between; a FIFO
+  // does not block the open, and a link is not followed.
+  const std::filesystem::path path = dir / name;
+  auto file = std::make_shared<ServedFile>();
+  file->fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+  struct stat info {};
+  if (file->fd < 0 || fstat(file->fd, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  file->size = static_cast<std::uint64_t>(info.st_size);
+  return file;
 }
 
 }  // namespace halvik::web

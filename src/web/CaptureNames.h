@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string_view>
 
@@ -15,9 +17,23 @@ bool IsCaptureFileName(std::string_view name);
 // NAME.chK.png, NAME.rgb.png, NAME.thumb.png and NAME.json beside it.
 bool IsServableName(std::string_view name);
 
-// The regular file `name` inside `dir`, when the name is servable and the file (after following
-// any symbolic link) lies in `dir` itself; nothing otherwise.
+// The regular file `name` inside `dir` (not a link), when the name is servable; nothing
+// otherwise.
 std::optional<std::filesystem::path> ServablePath(const std::filesystem::path& dir,
                                                   std::string_view name);
+
+// A servable file opened for reading: closed with its last holder.
+struct ServedFile {
+  ServedFile() = default;
+  ServedFile(const ServedFile&) = delete;
+  ServedFile& operator=(const ServedFile&) = delete;
+  ~ServedFile();
+  int fd = -1;
+  std::uint64_t size = 0;
+};
+// The regular file `name` inside `dir`, opened without following a link or waiting on a FIFO;
+// null when the name is not servable or the file is anything but a regular file.
+std::shared_ptr<const ServedFile> OpenServable(const std::filesystem::path& dir,
+                                               std::string_view name);
 
 }  // namespace halvik::web

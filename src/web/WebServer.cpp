@@ -1,16 +1,17 @@
 #include "web/WebServer.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <fstream>
 #include <vector>
 
 #include "platform/Text.h"
+#include "web/ByteRange.h"
 #include "web/CaptureNames.h"
+#include "web/HttpFront.h"
 #include "web/Metrics.h"
 #include "web/ReceiverLevel.h"
 #include "web/StationJson.h"
@@ -26,7 +27,6 @@ constexpr int kTimelineHours = 24;
 constexpr std::size_t kCapturesListed = 50;
 constexpr std::size_t kFileChunkBytes = 64 * 1024;
 constexpr int kKeepAliveRequests = 10;
-constexpr int kKeepAliveSeconds = 2;
 
 // The pass listing's loaders report a broken station file as a message box; here they only
 // make the listing shorter.
@@ -35,56 +35,59 @@ class SilentMessages final : public Messages {
   void Show(const std::string&) override {}
 };
 
-// A fixed pool of workers with a bounded wait list. When the list is full, the accepting
-// thread waits, so further clients wait in the kernel's listen backlog instead of piling up
-// open connections here.
-class BoundedQueue final : public httplib::TaskQueue {
+// The accepting thread hands each connection straight to the front, which never blocks.
+class InlineQueue final : public httplib::TaskQueue {
  public:
-  explicit BoundedQueue(const std::atomic<bool>& stopping) : stopping_(stopping) {
-    for (int i = 0; i < kWebWorkers; ++i) workers_.emplace_back([this] { Work(); });
+  void enqueue(std::function<void()> job) override { job(); }
+  void shutdown() override {}
+};
+
+FrontLimits WebLimits() {
+  FrontLimits limits;
+  limits.maxRequestLine = kWebMaxRequestLine;
+  limits.maxHead = kWebMaxHeadBytes;
+  limits.maxFields = kWebMaxHeaders;
+  limits.workers = kWebWorkers;
+  limits.connections = kWebConnections;
+  limits.requestTime = std::chrono::seconds(kWebTimeoutSeconds);
+  limits.writeTime = std::chrono::seconds(kWebTimeoutSeconds);
+  limits.requestsPerConnection = kKeepAliveRequests;
+  return limits;
+}
+
+}  // namespace
+
+// httplib's server with the front in place of its own reading of sockets: httplib still parses,
+// routes and writes each answer, from a head the front has read whole and within bounds.
+class FrontedServer final : public httplib::Server {
+ public:
+  FrontedServer()
+      : front_(WebLimits(), [this](httplib::Stream& stream, bool closeAfter, bool& clientCloses) {
+          // Ranges are honoured by the capture files alone (one range each); httplib's own
+          // handling would answer every range asked for, overlapping or not.
+          return process_request(stream, closeAfter, clientCloses,
+                                 [](httplib::Request& req) { req.ranges.clear(); });
+        }) {
+    new_task_queue = [] { return new InlineQueue; };
   }
-  void enqueue(std::function<void()> job) override {
-    std::unique_lock lock(mutex_);
-    // Polled, so that a stop is noticed while the list stays full.
-    while (jobs_.size() >= static_cast<std::size_t>(kWebWaiting) && !stopping_.load()) {
-      roomy_.wait_for(lock, std::chrono::milliseconds(100));
-    }
-    jobs_.push_back(std::move(job));
-    ready_.notify_one();
-  }
-  void shutdown() override {
-    {
-      std::lock_guard lock(mutex_);
-      shutdown_ = true;
-    }
-    ready_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-  }
+  void StopFront() { front_.Stop(); }
+  // httplib listens with a backlog of five: a burst of clients while the accepting thread waits
+  // for the processor would be turned away and kept waiting a second for their retry.
+  void WidenBacklog() { ::listen(svr_sock_, kWebConnections); }
 
  private:
-  void Work() {
-    for (;;) {
-      std::function<void()> job;
-      {
-        std::unique_lock lock(mutex_);
-        ready_.wait(lock, [this] { return shutdown_ || !jobs_.empty(); });
-        if (jobs_.empty()) return;  // shut down and nothing left
-        job = std::move(jobs_.front());
-        jobs_.pop_front();
-      }
-      roomy_.notify_one();
-      job();
-    }
+  bool process_and_close_socket(socket_t sock) override {
+    front_.Adopt(sock);
+    return true;
   }
-
-  const std::atomic<bool>& stopping_;
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::condition_variable roomy_;
-  std::deque<std::function<void()>> jobs_;
-  std::vector<std::thread> workers_;
-  bool shutdown_ = false;
+  HttpFront front_;
 };
+
+namespace {
+
+unsigned long long ULL(std::uint64_t value) {
+  return static_cast<unsigned long long>(value);
+}
 
 std::string Dump(const json& value) {
   // Satellite names come from a file an operator edits: bytes that are not UTF-8 are replaced
@@ -210,10 +213,6 @@ std::string WebServer::Snapshot() {
 void WebServer::Route() {
   httplib::Server& server = *server_;
   server.set_pre_routing_handler([](const httplib::Request& req, httplib::Response& res) {
-    if (req.headers.size() > static_cast<std::size_t>(kWebMaxHeaders)) {
-      SendError(res, 431, "Too many header fields");
-      return httplib::Server::HandlerResponse::Handled;
-    }
     if (req.method != "GET" && req.method != "HEAD") {
       res.set_header("Allow", "GET, HEAD");
       SendError(res, 405, "Read-only: only GET and HEAD");
@@ -258,33 +257,37 @@ void WebServer::Route() {
   });
   server.Get(R"(/captures/([^/]+))", [this](const httplib::Request& req, httplib::Response& res) {
     const std::string name = req.matches[1];
-    const std::optional<std::filesystem::path> path =
-        ServablePath(station_.environment().dir, name);
-    std::error_code error;
-    const std::uintmax_t size = path ? std::filesystem::file_size(*path, error) : 0;
-    if (!path || error) {
+    const std::shared_ptr<const ServedFile> file = OpenServable(station_.environment().dir, name);
+    if (!file) {
       SendError(res, 404, "Not found");
       return;
     }
-    auto file = std::make_shared<std::ifstream>(*path, std::ios::binary);
-    if (!*file) {
-      SendError(res, 404, "Not found");
+    const ByteRange range = ChooseRange(req.get_header_value("Range"), file->size);
+    if (range.kind == ByteRange::Unsatisfiable) {
+      res.set_header("Content-Range", Format("bytes */%llu", ULL(file->size)));
+      SendError(res, 416, "Range Not Satisfiable");
       return;
     }
+    if (range.kind == ByteRange::Part) {
+      res.status = 206;
+      res.set_header("Content-Range", Format("bytes %llu-%llu/%llu", ULL(range.first),
+                                             ULL(range.first + range.length - 1), ULL(file->size)));
+    }
+    res.set_header("Accept-Ranges", "bytes");
     if (std::string(ContentType(name)) == "application/octet-stream") {
       res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
     }
-    res.set_content_provider(
-        static_cast<std::size_t>(size), ContentType(name),
-        [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-          std::vector<char> chunk(std::min(length, kFileChunkBytes));
-          file->seekg(static_cast<std::streamoff>(offset));
-          file->read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-          const std::streamsize got = file->gcount();
-          // A file cut short under us ends the response early; the client sees it truncated.
-          if (got <= 0) return false;
-          return sink.write(chunk.data(), static_cast<std::size_t>(got));
-        });
+    res.set_content_provider(static_cast<std::size_t>(range.length), ContentType(name),
+                             [file, first = range.first](std::size_t offset, std::size_t length,
+                                                         httplib::DataSink& sink) {
+                               std::vector<char> chunk(std::min(length, kFileChunkBytes));
+                               const ssize_t got = pread(file->fd, chunk.data(), chunk.size(),
+                                                         static_cast<off_t>(first + offset));
+                               // A file cut short under us ends the response early; the client sees
+                               // it truncated.
+                               if (got <= 0) return false;
+                               return sink.write(chunk.data(), static_cast<std::size_t>(got));
+                             });
   });
   server.Get("/snapshot.png", [this](const httplib::Request&, httplib::Response& res) {
     if (!renderPng_) {
@@ -313,13 +316,10 @@ void WebServer::Route() {
 
 std::string WebServer::Start(const HttpAddress& address) {
   if (server_) return "already serving";
-  server_ = std::make_unique<httplib::Server>();
-  stopping_ = false;
-  server_->new_task_queue = [this] { return new BoundedQueue(stopping_); };
-  server_->set_read_timeout(kWebTimeoutSeconds, 0);
-  server_->set_write_timeout(kWebTimeoutSeconds, 0);
+  server_ = std::make_unique<FrontedServer>();
+  // What the answers announce; the front holds a connection to them.
   server_->set_keep_alive_max_count(kKeepAliveRequests);
-  server_->set_keep_alive_timeout(kKeepAliveSeconds);
+  server_->set_keep_alive_timeout(kWebTimeoutSeconds);
   server_->set_payload_max_length(kWebMaxBodyBytes);  // for any body read before routing
   Route();
   if (address.port == 0) {
@@ -333,15 +333,16 @@ std::string WebServer::Start(const HttpAddress& address) {
     server_.reset();
     return Format("cannot listen on %s port %d", address.host.c_str(), address.port);
   }
+  server_->WidenBacklog();
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   return {};
 }
 
 void WebServer::Stop() {
   if (!server_) return;
-  stopping_ = true;
   server_->stop();
   if (thread_.joinable()) thread_.join();
+  server_->StopFront();
   server_.reset();
 }
 

@@ -15,13 +15,10 @@
 #include "config/PassListing.h"
 #include "ui/StatusView.h"
 
-namespace httplib {
-class Server;
-}
-
 namespace halvik::web {
 
 class LevelRecordingReadout;
+class FrontedServer;
 
 // Host and port of `--http`: "ADDR:PORT", "[IPv6]:PORT", or ":PORT" / "PORT" for loopback.
 struct HttpAddress {
@@ -31,11 +28,13 @@ struct HttpAddress {
 std::optional<HttpAddress> ParseHttpAddress(std::string_view text);
 
 // Limits of the web interface: what one request and the server as a whole may hold.
-inline constexpr int kWebWorkers = 4;          // connections served at once
-inline constexpr int kWebWaiting = 16;         // accepted connections waiting for a worker
-inline constexpr int kWebMaxHeaders = 64;      // request header fields
-inline constexpr int kWebMaxBodyBytes = 1024;  // nothing here takes a body
-inline constexpr int kWebTimeoutSeconds = 5;   // each read and each write
+inline constexpr int kWebWorkers = 4;                    // answers made at once
+inline constexpr int kWebConnections = 128;              // open connections, waiting or answered
+inline constexpr std::size_t kWebMaxRequestLine = 4096;  // bytes, else 414
+inline constexpr std::size_t kWebMaxHeadBytes = 8192;    // request line and fields, else 431
+inline constexpr int kWebMaxHeaders = 64;                // request header fields, else 431
+inline constexpr int kWebMaxBodyBytes = 1024;            // nothing here takes a body
+inline constexpr int kWebTimeoutSeconds = 5;  // the whole request head; each write of an answer
 inline constexpr int kWebMaxPassHours = 168;
 
 // A read-only HTTP interface to a running station: the page, its state as JSON, the coming
@@ -56,7 +55,8 @@ class WebServer {
 
   // Binds the address and starts serving; an empty text on success, else what went wrong.
   std::string Start(const HttpAddress& address);
-  // Stops accepting, lets the connections in hand finish (bounded by the time-outs) and joins.
+  // Stops accepting, cuts the connections in hand and joins once the answers being made are
+  // made: no wait of the server's threads is without a bound.
   void Stop();
   int port() const { return port_; }
 
@@ -74,9 +74,8 @@ class WebServer {
   Station& station_;
   LevelRecordingReadout* polled_;
   PngRenderer renderPng_;
-  std::unique_ptr<httplib::Server> server_;
+  std::unique_ptr<FrontedServer> server_;
   std::thread thread_;
-  std::atomic<bool> stopping_{false};
   int port_ = 0;
 
   std::mutex listingMutex_;  // web threads only

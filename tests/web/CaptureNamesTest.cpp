@@ -59,8 +59,8 @@ TEST(CaptureNames, ServesRegularFilesOfTheDirectoryOnly) {
   EXPECT_EQ(ServablePath(station.path(), "We02JanA.N14"),
             std::filesystem::canonical(station.path() / "We02JanA.N14"));
   EXPECT_TRUE(ServablePath(station.path(), "We02JanA.N14.json"));
-  // A link that stays inside the directory is as good as the file it names.
-  EXPECT_TRUE(ServablePath(station.path(), "We02JanD.N14"));
+  // Not even a link that stays inside the directory: it could name any station file.
+  EXPECT_FALSE(ServablePath(station.path(), "We02JanD.N14"));
   EXPECT_FALSE(ServablePath(station.path(), "We02JanB.N14"));  // a directory
   EXPECT_FALSE(ServablePath(station.path(), "We02JanC.N14"));  // a link out
   EXPECT_FALSE(ServablePath(station.path(), "We02JanE.N14"));  // a dangling link

@@ -1,12 +1,8 @@
 // The web interface of a station on the simulated boards, asked during a pass with a real HTTP
 // client. One station run serves every check: its answers are gathered while the capture is
 // receiving and judged by the checks below.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QGuiApplication>
 #include <cmath>
@@ -23,6 +19,7 @@
 #include "orbit/PropagateListing.h"
 #include "platform/Files.h"
 #include "ui/qt/StatusPng.h"
+#include "web/RawClient.h"
 #include "web/WebServer.h"
 
 namespace halvik::web {
@@ -70,42 +67,6 @@ Answer Ask(httplib::Client& client, const std::string& path, const httplib::Head
     answer.type = res->get_header_value("Content-Type");
   }
   return answer;
-}
-
-// A connection to the server on loopback that has sent `request` as it is (whole or not); -1
-// when it cannot be made.
-int SendRaw(int port, const std::string& request) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return -1;
-  timeval timeout{10, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<std::uint16_t>(port));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    close(fd);
-    return -1;
-  }
-  std::size_t sent = 0;
-  while (sent < request.size()) {
-    const ssize_t n = send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
-    if (n <= 0) break;
-    sent += static_cast<std::size_t>(n);
-  }
-  return fd;
-}
-
-// Sends `request` as it is on a fresh connection and returns the status of the reply (0 when
-// the server closed without one).
-int RawStatus(int port, const std::string& request) {
-  const int fd = SendRaw(port, request);
-  if (fd < 0) return -1;
-  char buffer[64] = {};
-  const ssize_t got = recv(fd, buffer, sizeof buffer - 1, 0);
-  close(fd);
-  if (got >= 12 && std::string(buffer, 5) == "HTTP/") return std::atoi(buffer + 9);
-  return 0;
 }
 
 void Gather(Gathered& out) {
