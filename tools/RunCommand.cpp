@@ -61,10 +61,13 @@ extern "C" void OnReloadSignal(int) {
 }
 
 // Every signal the station answers, in one place. Those that end the station do so in order:
-// captures finished, lists saved, the antenna parked. SIGHUP reloads elements.dat.
+// captures finished, lists saved, the antenna parked. SIGHUP reloads elements.dat. SIGUSR1 and
+// SIGUSR2 have no use here and are ignored: by default either would end the station at once,
+// mid-capture, with nothing saved or parked.
 void InstallSignalHandlers() {
   for (int signal : {SIGINT, SIGTERM, SIGQUIT}) std::signal(signal, OnStopSignal);
   std::signal(SIGHUP, OnReloadSignal);
+  for (int signal : {SIGUSR1, SIGUSR2}) std::signal(signal, SIG_IGN);
 }
 
 // Exit status when a worker thread did not stop within its time at shut-down.
