@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 
 #include "config/StationFileNames.h"
@@ -55,6 +56,20 @@ bool StartsSet(const std::vector<std::string>& lines, std::size_t i) {
   return i + 1 < lines.size() && IsElementLine(lines[i], '1') && IsElementLine(lines[i + 1], '2');
 }
 
+// `text` as it may reach a terminal: bytes outside printable ASCII written as \xHH.
+std::string Printable(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x20 && byte < 0x7f && byte != '\\') {
+      out += c;
+    } else {
+      out += Format("\\x%02x", byte);
+    }
+  }
+  return out;
+}
+
 // A name line as the station's lookup compares it: trailing blanks removed.
 std::string NameOf(std::string_view line) {
   std::size_t end = line.find_last_not_of(' ');
@@ -106,6 +121,30 @@ FileItem* FindEntry(std::vector<FileItem>& items, std::string_view name) {
   return nullptr;
 }
 
+// The entries of elements.dat by name (ASCII case folded) and by catalogue number: the first of
+// each, as the station's lookup finds them. Indexes into the items, which only grow.
+struct EntryIndex {
+  std::map<std::string, std::size_t> byName;
+  std::map<std::string, std::size_t> byNumber;
+
+  static std::string Folded(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) c = (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    return folded;
+  }
+  void Add(const std::vector<FileItem>& items, std::size_t i) {
+    byName.emplace(Folded(NameOf(items[i].nameLine)), i);
+    byNumber.emplace(CatalogueNumber(items[i].line1), i);
+  }
+  // The entry of `name`, or else of the catalogue number of `line1`; npos when neither.
+  std::size_t Find(std::string_view name, const std::string& line1) const {
+    if (auto found = byName.find(Folded(name)); found != byName.end()) return found->second;
+    if (auto found = byNumber.find(CatalogueNumber(line1)); found != byNumber.end())
+      return found->second;
+    return std::string::npos;
+  }
+};
+
 std::string EpochText(double epochMinutes) {
   return FormatIsoUtc(epochMinutes * 60.0);
 }
@@ -131,9 +170,15 @@ ElementUpdateResult UpdateElementFile(const std::filesystem::path& dir,
   bool elementsFound = false;
   const std::string oldText = ReadWholeFile(dir / kElementsFile, elementsFound);
   std::vector<FileItem> items = ReadItems(SplitLines(oldText));
+  EntryIndex index;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (items[i].entry) index.Add(items, i);
+  }
 
   // --- the source's sets, each through the station's own parse ---
   std::vector<SourceSet> sets;
+  std::map<std::string, std::size_t> byNumber;  // index in `sets`
+  std::size_t repeated = 0;
   std::size_t strayLines = 0;
   const std::vector<std::string> lines = SplitLines(sourceText);
   for (std::size_t i = 0; i < lines.size(); ++i) {
@@ -142,14 +187,11 @@ ElementUpdateResult UpdateElementFile(const std::filesystem::path& dir,
     if (StartsSet(lines, i)) {
       // A set without a name line: known only by its catalogue number.
       std::string number = CatalogueNumber(lines[i]);
-      for (const FileItem& item : items) {
-        if (item.entry && CatalogueNumber(item.line1) == number) {
-          name = NameOf(item.nameLine);
-          break;
-        }
+      if (auto known = index.byNumber.find(number); known != index.byNumber.end()) {
+        name = NameOf(items[known->second].nameLine);
       }
       if (name.empty()) {
-        result.report.push_back("skipped catalogue number " + number +
+        result.report.push_back("skipped catalogue number " + Printable(number) +
                                 ": no name line, and elements.dat has no set of that number");
         ++i;
         continue;
@@ -163,16 +205,31 @@ ElementUpdateResult UpdateElementFile(const std::filesystem::path& dir,
     }
     i = first + 1;
     if (name.size() > kMaxNameLength) {
-      result.report.push_back("skipped " + name + ": name longer than 23 characters");
+      result.report.push_back("skipped " + Printable(name) + ": name longer than 23 characters");
       continue;
     }
     std::string error;
     std::optional<double> epoch = ParsedEpoch(name, lines[first], lines[first + 1], error);
     if (!epoch) {
-      result.report.push_back("skipped " + name + ": " + error);
+      result.report.push_back("skipped " + Printable(name) + ": " + error);
+      continue;
+    }
+    // One set per catalogue number, the newest: a source that repeats a satellite does not
+    // grow the file.
+    const std::string number = CatalogueNumber(lines[first]);
+    const auto [at, fresh] = byNumber.emplace(number, sets.size());
+    if (!fresh) {
+      ++repeated;
+      if (sets[at->second].epochMinutes < *epoch) {
+        sets[at->second] = {name, lines[first], lines[first + 1], *epoch};
+      }
       continue;
     }
     sets.push_back({name, lines[first], lines[first + 1], *epoch});
+  }
+  if (repeated > 0) {
+    result.report.push_back(
+        Format("%zu set(s) of a catalogue number given more than once: the newest kept", repeated));
   }
   if (strayLines > 0) {
     result.report.push_back(
@@ -183,13 +240,17 @@ ElementUpdateResult UpdateElementFile(const std::filesystem::path& dir,
   // --- the merge: newer epochs replace, new names are added, the rest stays ---
   std::size_t notNewer = 0;
   for (const SourceSet& set : sets) {
-    FileItem* entry = FindEntry(items, set.name);
-    if (!entry) {
+    // A satellite elements.dat knows under another name keeps that name: sats.dat uses it.
+    const std::size_t found = index.Find(set.name, set.line1);
+    if (found == std::string::npos) {
       items.push_back({set.name, set.line1, set.line2, true});
-      result.report.push_back("added " + set.name + " (epoch " + EpochText(set.epochMinutes) + ")");
+      index.Add(items, items.size() - 1);
+      result.report.push_back("added " + Printable(set.name) + " (epoch " +
+                              EpochText(set.epochMinutes) + ")");
       result.changed = true;
       continue;
     }
+    FileItem* entry = &items[found];
     std::string error;
     std::optional<double> current =
         ParsedEpoch(NameOf(entry->nameLine), entry->line1, entry->line2, error);
@@ -199,7 +260,7 @@ ElementUpdateResult UpdateElementFile(const std::filesystem::path& dir,
     }
     entry->line1 = set.line1;
     entry->line2 = set.line2;
-    result.report.push_back("updated " + NameOf(entry->nameLine) + ": epoch " +
+    result.report.push_back("updated " + Printable(NameOf(entry->nameLine)) + ": epoch " +
                             (current ? EpochText(*current) : "unreadable") + " -> " +
                             EpochText(set.epochMinutes));
     result.changed = true;
@@ -218,8 +279,15 @@ ElementUpdateResult UpdateElementFile(const std::filesystem::path& dir,
     FileItem* entry = FindEntry(items, *line);
     std::string error;
     if (!entry || !ParsedEpoch(*line, entry->line1, entry->line2, error)) {
-      return Refuse(result, "sats.dat lists " + *line + ", which would have no valid element set");
+      return Refuse(
+          result, "sats.dat lists " + Printable(*line) + ", which would have no valid element set");
     }
+  }
+  std::size_t entries = 0;
+  for (const FileItem& item : items) entries += item.entry;
+  if (entries > kMaxElementSets) {
+    return Refuse(result, Format("elements.dat would hold %zu element sets, more than %zu", entries,
+                                 kMaxElementSets));
   }
 
   if (!result.changed) {

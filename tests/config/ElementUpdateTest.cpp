@@ -10,6 +10,7 @@
 #include "config/ElementUpdate.h"
 #include "config/StationFixture.h"
 #include "orbit/ElementSet.h"
+#include "platform/Text.h"
 
 namespace halvik {
 namespace {
@@ -154,6 +155,59 @@ TEST(UpdateElements, ReadsTwoLineSetsFromAFile) {
             "NOAA 15\n" + kNoaa15Line1 + "\n" + kNoaa15Line2 + "\n" + testing::kHete2);
 
   EXPECT_FALSE(ReadElementSource((s.dir.path() / "absent.txt").string(), error));
+}
+
+// `line` (69 columns) with its check digit: the sum of its digits, minus signs counting one.
+std::string WithCheckDigit(std::string line) {
+  int sum = 0;
+  for (std::size_t i = 0; i < 68; ++i) {
+    if (line[i] >= '0' && line[i] <= '9') sum += line[i] - '0';
+    if (line[i] == '-') ++sum;
+  }
+  line[68] = static_cast<char>('0' + sum % 10);
+  return line;
+}
+
+// NOAA 15's 2007 set as catalogue number `number` (5 digits) at day `day` of 2007.
+std::string SetOf(const std::string& name, const std::string& number, int day) {
+  std::string line1 = kNoaa15Line1;
+  std::string line2 = kNoaa15Line2;
+  line1.replace(2, 5, number);
+  line2.replace(2, 5, number);
+  line1.replace(20, 3, Format("%03d", day));
+  return name + "\n" + WithCheckDigit(line1) + "\n" + WithCheckDigit(line2) + "\n";
+}
+
+TEST(UpdateElements, OneSetPerCatalogueNumberAndABoundedCount) {
+  StationUnderTest s;
+  s.dir.Write("elements.dat", testing::kNoaa15);
+  s.dir.Write("sats.dat", "NOAA 15\n \n \n \n \n \n");
+  // 300 sets of NOAA 15's number under as many names, in no order of epoch, and a name that
+  // would clear the terminal.
+  std::string flood;
+  for (int i = 0; i < 300; ++i) flood += SetOf(Format("COPY %d", i), "25338", 1 + (i * 7) % 300);
+  flood += SetOf("EVIL\x1b[2J\x07", "25339", 100);
+  ElementUpdateResult result = UpdateElementFile(s.dir.path(), flood);
+  EXPECT_FALSE(result.refused);
+  EXPECT_TRUE(Reports(result, "299 set(s) of a catalogue number given more than once"));
+  // The newest (day 300) replaces the set of the name sats.dat uses.
+  EXPECT_TRUE(Reports(result, "updated NOAA 15: epoch 2000-11-16"));
+  EXPECT_TRUE(Reports(result, "-> 2007-10-27"));
+  EXPECT_TRUE(Reports(result, "added EVIL\\x1b[2J\\x07 (epoch"));
+  for (const std::string& line : result.report) {
+    EXPECT_EQ(line.find_first_of("\x1b\x07"), std::string::npos) << line;
+  }
+  EXPECT_EQ(s.dir.Read("elements.dat"), "NOAA 15\n" + SetOf("", "25338", 300).substr(1) +
+                                            SetOf("EVIL\x1b[2J\x07", "25339", 100));
+
+  // More satellites than the file may hold: refused whole.
+  std::string many;
+  for (int i = 0; i < static_cast<int>(kMaxElementSets); ++i) {
+    many += SetOf(Format("SAT %d", i), Format("%05d", 30000 + i), 200);
+  }
+  ElementUpdateResult tooMany = UpdateElementFile(s.dir.path(), many);
+  EXPECT_TRUE(tooMany.refused);
+  EXPECT_TRUE(Reports(tooMany, "elements.dat would hold 20002 element sets, more than 20000"));
 }
 
 TEST(ReloadElementSets, TakesNewEpochsAndKeepsSetsThatWentMissing) {
