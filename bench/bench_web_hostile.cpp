@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "support/Daemon.h"
+#include "web/RawClient.h"
 
 namespace {
 
@@ -31,17 +32,9 @@ using halvik::testing::FreeLoopbackPort;
 
 using Clock = std::chrono::steady_clock;
 
+// A fresh connection to the station on loopback; -1 when it cannot be made.
 int Connect(int port) {
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<std::uint16_t>(port));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
+  return halvik::web::SendRaw(port, "");
 }
 
 // Sends all of `bytes`, waiting at most `seconds` in all; false when the peer stopped taking them.
