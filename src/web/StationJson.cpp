@@ -1,11 +1,10 @@
 #include "web/StationJson.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <system_error>
 
@@ -81,14 +80,16 @@ json SatellitesJson(const SatelliteTable& table, std::int64_t now, int& nextAosS
   return list;
 }
 
-json QualityRecord(const std::filesystem::path& file) {
-  std::error_code error;
-  const std::uintmax_t size = std::filesystem::file_size(file, error);
-  if (error) return nullptr;
-  if (size > kRecordSizeLimit) return json{{"error", "record too large"}};
-  std::ifstream in(file, std::ios::binary);
-  const json record = json::parse(std::istreambuf_iterator<char>(in),
-                                  std::istreambuf_iterator<char>(), nullptr, false);
+// The capture's quality record, NAME.json: read from what was opened, as the files served are,
+// so a FIFO swapped in under the name cannot hold the listing.
+json QualityRecord(const std::filesystem::path& dir, const std::string& name) {
+  const std::shared_ptr<const ServedFile> file = OpenServable(dir, name);
+  if (!file) return nullptr;
+  if (file->size > kRecordSizeLimit) return json{{"error", "record too large"}};
+  std::string text(static_cast<std::size_t>(file->size), '\0');
+  const ssize_t got = pread(file->fd, text.data(), text.size(), 0);
+  text.resize(got > 0 ? static_cast<std::size_t>(got) : 0);
+  const json record = json::parse(text, nullptr, false);
   if (record.is_discarded() || !record.is_object()) return json{{"error", "unreadable record"}};
   return record;
 }
@@ -247,7 +248,7 @@ json CapturesJson(const std::filesystem::path& dir, std::size_t limit) {
          {"images", std::move(images)},
          {"thumbnail",
           std::filesystem::is_regular_file(dir / thumb, error) ? json(thumb) : json(nullptr)},
-         {"record", QualityRecord(dir / (capture.name + ".json"))}});
+         {"record", QualityRecord(dir, capture.name + ".json")}});
   }
   return captures;
 }

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
@@ -164,6 +165,15 @@ TEST_F(HostileWeb, OnlyRegularFilesAreServedAndOnlyOnce) {
   std::ofstream(dir / "We02JanA.N14", std::ios::binary) << bytes;
   std::filesystem::create_symlink(dir / "elements.dat", dir / "We02JanL.N14");
   ASSERT_EQ(mkfifo((dir / "We02JanF.N14").c_str(), 0600), 0);
+
+  // The capture's record is a link, and another capture's a FIFO: neither is read.
+  std::ofstream(dir / "record.json") << R"({"lock_fraction": 0.5})";
+  std::filesystem::create_symlink(dir / "record.json", dir / "We02JanA.N14.json");
+  std::ofstream(dir / "We02JanB.N14") << "frames";
+  ASSERT_EQ(mkfifo((dir / "We02JanB.N14.json").c_str(), 0600), 0);
+  const std::string captures = BodyOf(Get("/captures.json"));
+  EXPECT_EQ(std::count(captures.begin(), captures.end(), '{'), 2) << captures;
+  EXPECT_EQ(captures.find("lock_fraction"), std::string::npos) << captures;
 
   EXPECT_EQ(BodyOf(Get("/captures/We02JanA.N14")), bytes);
   // A link inside the directory, and a FIFO that would block whoever opened it, are not files.
