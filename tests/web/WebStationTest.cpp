@@ -137,7 +137,7 @@ void Gather(Gathered& out) {
       ask(path);
     }
     out.framesBeforeAbuse = capture.FramesWritten;
-    // Clients that stop half-way through their request hold one worker each, no more.
+    // Clients that stop half-way through their request hold no worker.
     std::vector<int> stalled;
     for (int i = 0; i < kWebWorkers - 1; ++i) {
       stalled.push_back(SendRaw(port, "GET /status.json HTTP/1.1\r\nHost: x\r\n"));
