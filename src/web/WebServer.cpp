@@ -27,6 +27,23 @@ constexpr int kTimelineHours = 24;
 constexpr std::size_t kCapturesListed = 50;
 constexpr std::size_t kFileChunkBytes = 64 * 1024;
 constexpr int kKeepAliveRequests = 10;
+// Answers longer than this count as downloads (a capture, not a thumbnail or record).
+constexpr std::uint64_t kLargeAnswerBytes = 1 << 20;
+
+// One of the workers that large answers may hold, taken while one is free and given back when
+// the answer is done with.
+struct DownloadSlot {
+  explicit DownloadSlot(std::atomic<int>& count) : count_(count) {
+    held = count_.fetch_add(1) < kWebWorkers - 1;
+  }
+  ~DownloadSlot() { count_.fetch_sub(1); }
+  DownloadSlot(const DownloadSlot&) = delete;
+  DownloadSlot& operator=(const DownloadSlot&) = delete;
+  bool held = false;
+
+ private:
+  std::atomic<int>& count_;
+};
 
 // The pass listing's loaders report a broken station file as a message box; here they only
 // make the listing shorter.
@@ -273,13 +290,24 @@ void WebServer::Route() {
       res.set_header("Content-Range", Format("bytes %llu-%llu/%llu", ULL(range.first),
                                              ULL(range.first + range.length - 1), ULL(file->size)));
     }
+    // A large answer may take a worker as long as its client takes to read it: all but one
+    // worker at most, so the page's state is always answered.
+    std::shared_ptr<DownloadSlot> slot;
+    if (range.length > kLargeAnswerBytes) {
+      slot = std::make_shared<DownloadSlot>(downloads_);
+      if (!slot->held) {
+        res.set_header("Retry-After", "10");
+        SendError(res, 503, "Busy with other downloads: try again shortly");
+        return;
+      }
+    }
     res.set_header("Accept-Ranges", "bytes");
     if (std::string(ContentType(name)) == "application/octet-stream") {
       res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
     }
     res.set_content_provider(static_cast<std::size_t>(range.length), ContentType(name),
-                             [file, first = range.first](std::size_t offset, std::size_t length,
-                                                         httplib::DataSink& sink) {
+                             [file, slot, first = range.first](
+                                 std::size_t offset, std::size_t length, httplib::DataSink& sink) {
                                std::vector<char> chunk(std::min(length, kFileChunkBytes));
                                const ssize_t got = pread(file->fd, chunk.data(), chunk.size(),
                                                          static_cast<off_t>(first + offset));

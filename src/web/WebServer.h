@@ -82,6 +82,7 @@ class WebServer {
   std::map<int, CachedListing> listings_;
   std::mutex snapshotMutex_;  // web threads only: one picture at a time
   std::unique_ptr<QuickLookBuffer> snapshotQuickLook_;
+  std::atomic<int> downloads_{0};  // large answers being written
 };
 
 // The page served at "/".

@@ -196,6 +196,29 @@ TEST_F(HostileWeb, OnlyRegularFilesAreServedAndOnlyOnce) {
   // Nor does any other answer multiply.
   EXPECT_EQ(StatusOf(Get("/status.json", "Range: bytes=0-10,0-10,0-10\r\n")), 200);
 
+  // Clients that take a large capture and do not read it hold all workers but one; a further
+  // download waits its turn, and the state is answered beside them.
+  ASSERT_EQ(truncate((dir / "We02JanA.N14").c_str(), 16 << 20), 0);
+  std::vector<int> readers;
+  for (int i = 0; i < kWebWorkers - 1; ++i) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    const int small = 4096;
+    setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port_));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const std::string get = "GET /captures/We02JanA.N14 HTTP/1.1\r\nHost: x\r\n\r\n";
+    send(fd, get.data(), get.size(), MSG_NOSIGNAL);
+    char head[12];
+    ASSERT_EQ(recv(fd, head, sizeof head, MSG_WAITALL), 12);  // its answer has begun
+    readers.push_back(fd);
+  }
+  EXPECT_EQ(StatusOf(Get("/captures/We02JanA.N14")), 503);
+  EXPECT_EQ(StatusOf(Get("/status.json")), 200);
+  for (int fd : readers) close(fd);
+
   // Stopping with clients still connected returns.
   const int held = SendRaw(port_, "GET /captures/We02JanF.N14 HTTP/1.1\r\n");
   server_.Stop();
