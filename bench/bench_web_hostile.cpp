@@ -229,6 +229,36 @@ void BM_SlowClients(benchmark::State& state) {
 }
 BENCHMARK(BM_SlowClients)->Iterations(1)->Unit(benchmark::kSecond);
 
+// Clients that ask for a 64 MB capture and do not read it: the most of them beside which
+// /status.json still answers within 2 s.
+void BM_SlowReaders(benchmark::State& state) {
+  for (auto _ : state) {
+    Station station([](const std::filesystem::path& dir) {
+      std::ofstream(dir / "Mo01JanA.N15");
+      std::filesystem::resize_file(dir / "Mo01JanA.N15", 64u << 20);
+    });
+    int survived = 0;
+    for (int clients : {1, 2, 3, 4, 8, 16}) {
+      std::vector<int> readers;
+      for (int i = 0; i < clients; ++i) {
+        const int fd = Connect(station.port());
+        const int small = 4096;
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        SendAll(fd, "GET /captures/Mo01JanA.N15 HTTP/1.1\r\nHost: x\r\n\r\n", 2);
+        readers.push_back(fd);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      const int status = Status(station.port(), Station::Get("/status.json"), 2);
+      for (int fd : readers) close(fd);
+      if (status != 200) break;
+      survived = clients;
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    }
+    state.counters["slow_readers_survived"] = survived;
+  }
+}
+BENCHMARK(BM_SlowReaders)->Iterations(1)->Unit(benchmark::kSecond);
+
 // One 100 KB capture asked for with 700 overlapping ranges.
 void BM_SevenHundredRanges(benchmark::State& state) {
   for (auto _ : state) {
