@@ -203,58 +203,53 @@ void BM_HeaderFlood(benchmark::State& state) {
 }
 BENCHMARK(BM_HeaderFlood)->Iterations(1)->Unit(benchmark::kSecond);
 
-// Clients that trickle their request and never finish it: the most of them beside which
-// /status.json still answers within 2 s.
+// The most of `counts` clients, each opened by `open`, beside which /status.json still answers
+// within 2 s.
+int MostClientsBeside(const Station& station, std::initializer_list<int> counts,
+                      const std::function<int()>& open) {
+  int survived = 0;
+  for (int clients : counts) {
+    std::vector<int> held;
+    for (int i = 0; i < clients; ++i) held.push_back(open());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const int status = Status(station.port(), Station::Get("/status.json"), 2);
+    for (int fd : held)
+      if (fd >= 0) close(fd);
+    if (status != 200) break;
+    survived = clients;
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  }
+  return survived;
+}
+
+// Clients that trickle their request and never finish it.
 void BM_SlowClients(benchmark::State& state) {
   for (auto _ : state) {
     Station station;
-    int survived = 0;
-    for (int clients : {1, 2, 3, 4, 8, 16, 32, 64, 128, 256, 400}) {
-      std::vector<int> slow;
-      for (int i = 0; i < clients; ++i) {
-        const int fd = Connect(station.port());
-        if (fd >= 0) send(fd, "GET /status.json HTTP/1.1\r\nHo", 29, MSG_NOSIGNAL);
-        slow.push_back(fd);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      const int status = Status(station.port(), Station::Get("/status.json"), 2);
-      for (int fd : slow)
-        if (fd >= 0) close(fd);
-      if (status != 200) break;
-      survived = clients;
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    state.counters["slow_clients_survived"] = survived;
+    state.counters["slow_clients_survived"] =
+        MostClientsBeside(station, {1, 2, 3, 4, 8, 16, 32, 64, 128, 256, 400}, [&] {
+          const int fd = Connect(station.port());
+          if (fd >= 0) send(fd, "GET /status.json HTTP/1.1\r\nHo", 29, MSG_NOSIGNAL);
+          return fd;
+        });
   }
 }
 BENCHMARK(BM_SlowClients)->Iterations(1)->Unit(benchmark::kSecond);
 
-// Clients that ask for a 64 MB capture and do not read it: the most of them beside which
-// /status.json still answers within 2 s.
+// Clients that ask for a 64 MB capture and do not read it.
 void BM_SlowReaders(benchmark::State& state) {
   for (auto _ : state) {
     Station station([](const std::filesystem::path& dir) {
       std::ofstream(dir / "Mo01JanA.N15");
       std::filesystem::resize_file(dir / "Mo01JanA.N15", 64u << 20);
     });
-    int survived = 0;
-    for (int clients : {1, 2, 3, 4, 8, 16}) {
-      std::vector<int> readers;
-      for (int i = 0; i < clients; ++i) {
-        const int fd = Connect(station.port());
-        const int small = 4096;
-        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-        SendAll(fd, "GET /captures/Mo01JanA.N15 HTTP/1.1\r\nHost: x\r\n\r\n", 2);
-        readers.push_back(fd);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      const int status = Status(station.port(), Station::Get("/status.json"), 2);
-      for (int fd : readers) close(fd);
-      if (status != 200) break;
-      survived = clients;
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    }
-    state.counters["slow_readers_survived"] = survived;
+    state.counters["slow_readers_survived"] = MostClientsBeside(station, {1, 2, 3, 4, 8, 16}, [&] {
+      const int fd = Connect(station.port());
+      const int small = 4096;
+      setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+      SendAll(fd, "GET /captures/Mo01JanA.N15 HTTP/1.1\r\nHost: x\r\n\r\n", 2);
+      return fd;
+    });
   }
 }
 BENCHMARK(BM_SlowReaders)->Iterations(1)->Unit(benchmark::kSecond);
