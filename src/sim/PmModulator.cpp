@@ -107,29 +107,21 @@ void PmModulator::Modulate(std::span<const std::uint8_t> bits, std::vector<Sampl
   const std::complex<double> minus = std::conj(plus);
   const double endChip = static_cast<double>(s.firstChip) + static_cast<double>(s.chips.size());
 
-  // Each sample integrates the signal over its own interval, as an SDR's filter and converter
-  // do: a sample that straddles a chip edge carries both chips in proportion.
-  while (s.chipPosition + s.chipsPerSample <= endChip) {
-    const double start = s.chipPosition;
-    const double end = start + s.chipsPerSample;
-    const auto chip = static_cast<std::int64_t>(start);
-    const auto index = static_cast<std::size_t>(chip - s.firstChip);
-    std::complex<double> value = s.chips[index] > 0 ? plus : minus;
-    const double edge = static_cast<double>(chip + 1);
-    if (end > edge) {
-      const double first = (edge - start) / s.chipsPerSample;
-      const std::complex<double> next = s.chips[index + 1] > 0 ? plus : minus;
-      value = first * value + (1.0 - first) * next;
-    }
+  // An ideal sampler: each sample is the signal at its own instant, the chip it falls in (no
+  // front-end filter, so the theoretical error rate stays reachable).
+  while (s.chipPosition < endChip) {
+    const auto chip = static_cast<std::int64_t>(s.chipPosition);
+    const std::complex<double> value =
+        s.chips[static_cast<std::size_t>(chip - s.firstChip)] > 0 ? plus : minus;
     if (s.samplesToRefresh == 0) s.RefreshCarrier();
     --s.samplesToRefresh;
     Sample sample(value * s.carrier);
     s.carrier *= s.carrierStep;
     if (s.noiseSigma > 0) sample += s.noiseSigma * s.Gaussian();
     out.push_back(sample);
-    s.chipPosition = end;
+    s.chipPosition += s.chipsPerSample;
   }
-  // Keep the chip the next sample starts in, and what follows it.
+  // Keep the chip the next sample falls in, and what follows it.
   const auto keepFrom =
       std::min(static_cast<std::size_t>(static_cast<std::int64_t>(s.chipPosition) - s.firstChip),
                s.chips.size());
