@@ -31,6 +31,9 @@ constexpr double kTimingGain = 0.0005;
 // Width of the transition window, in chips: the samples next to the boundary carry the timing,
 // the others only noise.
 constexpr double kTransitionWindow = 0.5;
+// Samples (of a sample interval) around a chip boundary estimate over which a sample is shared
+// between the two chips; measured best among 0 to 0.5 at 8 and 10 dB.
+constexpr double kBoundarySpread = 0.05;
 constexpr double kMaxClockError = 0.01;  // of the nominal chip length
 constexpr float kChipSmoothing = 1.0f / 256.0f;
 // Bit phase: the other pairing must show this much more mid-bit transition energy to win.
@@ -161,7 +164,12 @@ void PmDemodulator::RecoverChips(std::vector<float>& softBits) {
   };
   while (point_ < end) {
     const auto index = static_cast<std::size_t>(std::ceil(point_));
-    const float sum = prefix_[index];
+    // A boundary within kBoundarySpread of a sample instant cannot say for sure which chip the
+    // sample belongs to: it is shared between them, which costs less than a wrong guess.
+    const auto nearest = static_cast<std::size_t>(point_ + 0.5);
+    const double before = std::clamp(
+        (point_ - static_cast<double>(nearest)) / (2.0 * kBoundarySpread) + 0.5, 0.0, 1.0);
+    const float sum = prefix_[nearest] + static_cast<float>(before) * quadrature_[nearest];
     const float chip = sum - lastBoundary_;
     const auto count = static_cast<int>(index - lastBoundaryIndex_);
     lastBoundary_ = sum;

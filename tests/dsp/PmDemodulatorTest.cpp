@@ -84,9 +84,6 @@ TEST(PmDemodulator, BitErrorRateFollowsTheory) {
     const double ber = static_cast<double>(count.errors) / static_cast<double>(count.bits);
     EXPECT_GT(ber, 0.85 * TheoryBer(point.ebn0Db, point.index));
     EXPECT_LT(ber, TheoryBer(point.ebn0Db - 1.0, point.index));
-    std::printf("Eb/N0 %.1f: ber %.3g theory %.3g, est %.2f dB, offset %.1f Hz\n", point.ebn0Db,
-                ber, TheoryBer(point.ebn0Db, point.index), demodulator.ebn0Db(),
-                demodulator.carrierOffsetHz());
     // The estimate from the soft bits and the carrier: within 1 dB of what was sent.
     EXPECT_NEAR(demodulator.ebn0Db(), point.ebn0Db, 1.0);
     EXPECT_TRUE(demodulator.carrierLocked());
