@@ -357,77 +357,83 @@ std::string SigmfMetadata(const SigmfDescription& description, std::int64_t samp
   return meta.dump(2) + "\n";
 }
 
-SigmfWriter::~SigmfWriter() {
+bool PartFile::Open(const std::filesystem::path& name, std::string& error) {
   Abandon();
+  name_ = name;
+  part_ = name;
+  part_ += ".part";
+  error_.clear();
+  fd_ = ::open(part_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd_ < 0) error = Quoted(part_) + ": " + SystemError();
+  return fd_ >= 0;
+}
+
+bool PartFile::Write(std::span<const std::uint8_t> bytes) {
+  if (fd_ < 0 || !error_.empty()) return false;
+  if (!WriteWhole(fd_, bytes.data(), bytes.size())) error_ = Quoted(part_) + ": " + SystemError();
+  return error_.empty();
+}
+
+bool PartFile::Commit(std::string& error) {
+  if (fd_ < 0) {
+    error = "nothing open to write";
+    return false;
+  }
+  if (error_.empty() && ::fsync(fd_) != 0) error_ = Quoted(part_) + ": " + SystemError();
+  if (::close(fd_) != 0 && error_.empty()) error_ = Quoted(part_) + ": " + SystemError();
+  fd_ = -1;
+  if (error_.empty() && ::rename(part_.c_str(), name_.c_str()) != 0) {
+    error_ = Quoted(name_) + ": " + SystemError();
+  }
+  if (error_.empty()) return true;
+  error = error_;
+  ::unlink(part_.c_str());
+  return false;
+}
+
+void PartFile::Abandon() {
+  if (fd_ < 0) return;
+  ::close(fd_);
+  fd_ = -1;
+  ::unlink(part_.c_str());
 }
 
 bool SigmfWriter::Open(const std::filesystem::path& base, const SigmfDescription& description,
                        std::string& error) {
-  Abandon();
   base_ = base;
   description_ = description;
-  temporary_ = base;
-  temporary_ += std::string(kDataExtension) + ".part";
-  fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  if (fd_ < 0) {
-    error = Quoted(temporary_) + ": " + SystemError();
-    return false;
-  }
   samples_ = 0;
-  writeError_.clear();
-  return true;
+  std::filesystem::path data = base;
+  data += kDataExtension;
+  return data_.Open(data, error);
 }
 
 bool SigmfWriter::Write(std::span<const Sample> samples) {
-  if (fd_ < 0) return false;
+  if (!data_.open()) return false;
   ToFormat(description_.format, samples, buffer_);
   return WriteBytes(buffer_);
 }
 
 bool SigmfWriter::WriteBytes(std::span<const std::uint8_t> bytes) {
-  if (fd_ < 0 || !writeError_.empty()) return false;
   const std::size_t bytesPerSample = BytesPerSample(description_.format);
   const std::size_t whole = bytes.size() / bytesPerSample * bytesPerSample;
-  if (!WriteWhole(fd_, bytes.data(), whole)) {
-    writeError_ = Quoted(temporary_) + ": " + SystemError();
-    return false;
-  }
+  if (!data_.Write(bytes.first(whole))) return false;
   samples_ += static_cast<std::int64_t>(whole / bytesPerSample);
   return true;
 }
 
 bool SigmfWriter::Finish(std::string& error) {
-  if (fd_ < 0) {
-    error = "no recording open";
-    return false;
-  }
   std::filesystem::path data = base_;
   data += kDataExtension;
   std::filesystem::path meta = base_;
   meta += kMetaExtension;
-  const bool closed = ::close(fd_) == 0;
-  fd_ = -1;
-  if (writeError_.empty() && !closed) writeError_ = Quoted(temporary_) + ": " + SystemError();
-  if (writeError_.empty() && ::rename(temporary_.c_str(), data.c_str()) != 0) {
-    writeError_ = Quoted(data) + ": " + SystemError();
-  }
-  if (writeError_.empty() && !WriteFileAtomically(meta, SigmfMetadata(description_, samples_))) {
-    writeError_ = Quoted(meta) + ": cannot be written";
+  if (!data_.Commit(error)) return false;
+  if (!WriteFileAtomically(meta, SigmfMetadata(description_, samples_))) {
+    error = Quoted(meta) + ": cannot be written";
     ::unlink(data.c_str());
-  }
-  if (!writeError_.empty()) {
-    error = writeError_;
-    ::unlink(temporary_.c_str());
     return false;
   }
   return true;
-}
-
-void SigmfWriter::Abandon() {
-  if (fd_ < 0) return;
-  ::close(fd_);
-  fd_ = -1;
-  ::unlink(temporary_.c_str());
 }
 
 }  // namespace halvik

@@ -76,6 +76,30 @@ class RecordingSource final : public SampleSource {
   std::string error_;
 };
 
+// A file written under NAME.part and renamed to NAME only when it is whole, so a crash, a full
+// disk or a failed run never leaves a short file that passes for a complete one. Dropped (the
+// part removed) unless committed.
+class PartFile {
+ public:
+  PartFile() = default;
+  ~PartFile() { Abandon(); }
+  PartFile(const PartFile&) = delete;
+  PartFile& operator=(const PartFile&) = delete;
+
+  bool Open(const std::filesystem::path& name, std::string& error);
+  bool Write(std::span<const std::uint8_t> bytes);
+  // Closes and renames; false and why (the part removed) when anything failed on the way.
+  bool Commit(std::string& error);
+  void Abandon();
+  bool open() const { return fd_ >= 0; }
+
+ private:
+  std::filesystem::path name_;
+  std::filesystem::path part_;
+  int fd_ = -1;
+  std::string error_;
+};
+
 // What a SigMF recording's metadata says about it.
 struct SigmfDescription {
   SampleFormat format = SampleFormat::Cs16;
@@ -92,7 +116,6 @@ struct SigmfDescription {
 class SigmfWriter {
  public:
   SigmfWriter() = default;
-  ~SigmfWriter();
   SigmfWriter(const SigmfWriter&) = delete;
   SigmfWriter& operator=(const SigmfWriter&) = delete;
 
@@ -105,18 +128,16 @@ class SigmfWriter {
   bool WriteBytes(std::span<const std::uint8_t> bytes);
   bool Finish(std::string& error);
   // Throws away what was written.
-  void Abandon();
+  void Abandon() { data_.Abandon(); }
 
-  bool open() const { return fd_ >= 0; }
+  bool open() const { return data_.open(); }
   std::int64_t samples() const { return samples_; }
 
  private:
   std::filesystem::path base_;
-  std::filesystem::path temporary_;
   SigmfDescription description_;
-  int fd_ = -1;
+  PartFile data_;
   std::int64_t samples_ = 0;
-  std::string writeError_;
   std::vector<std::uint8_t> buffer_;
 };
 
