@@ -9,8 +9,6 @@
 #include <cmath>
 #include <cstring>
 
-#include "platform/Messages.h"
-
 namespace halvik {
 
 namespace rtltcp {
@@ -42,7 +40,9 @@ bool FitsCommand(double hz) {
 }  // namespace
 
 RtlTcpSource::RtlTcpSource(RtlTcpSettings settings, Clock& clock, Messages& messages)
-    : settings_(std::move(settings)), clock_(clock), messages_(messages), reconnect_(clock) {}
+    : settings_(std::move(settings)),
+      outage_("rtl_tcp " + settings_.address.host + ":" + settings_.address.port, clock, messages) {
+}
 
 void RtlTcpSource::AppendSettings(std::vector<std::uint8_t>& out) const {
   rtltcp::AppendCommand(rtltcp::kSetSampleRate,
@@ -95,45 +95,21 @@ bool RtlTcpSource::Connect(std::string& reason) {
 
 void RtlTcpSource::Drop(const std::string& reason) {
   fd_.Reset();
-  error_ = "rtl_tcp " + settings_.address.host + ":" + settings_.address.port +
-           (everConnected_ ? " lost (" : " not available (") + reason + ")";
-  if (everConnected_ && !lostAtMs_) {
-    lostAtMs_ = clock_.MonotonicMs();
-    // Half a sample came; its other half never will.
-    if (carried_ > 0) dropped_.fetch_add(1, std::memory_order_relaxed);
-  }
+  // Half a sample came; its other half never will.
+  if (outage_.Lost(reason) && carried_ > 0) dropped_.fetch_add(1, std::memory_order_relaxed);
   carried_ = 0;
-  reconnect_.Failed();
-  if (!inOutage_) {
-    inOutage_ = true;
-    messages_.Show("SDR " + error_ + ": retrying every " +
-                   std::to_string(Reconnect::kLongestPauseMs / 1000) + " s at most");
-  }
 }
 
 SampleRead RtlTcpSource::Read(std::span<Sample> out, std::size_t& count) {
   count = 0;
   if (!fd_.valid()) {
-    if (!reconnect_.Due()) {
-      // Waits on the clock toward the next attempt, never past the read's bound.
-      clock_.SleepMs(100);
-      return SampleRead::NoData;
-    }
+    if (!outage_.Due()) return SampleRead::NoData;
     std::string reason;
     if (!Connect(reason)) {
       Drop(reason);
       return SampleRead::NoData;
     }
-    reconnect_.Succeeded();
-    everConnected_ = true;
-    inOutage_ = false;
-    error_.clear();
-    if (lostAtMs_) {
-      const double awayMs = static_cast<double>(clock_.MonotonicMs() - *lostAtMs_);
-      dropped_.fetch_add(std::llround(awayMs * settings_.sampleRate / 1000.0),
-                         std::memory_order_relaxed);
-      lostAtMs_.reset();
-    }
+    dropped_.fetch_add(outage_.Opened(settings_.sampleRate), std::memory_order_relaxed);
   }
   bytes_.resize(out.size() * 2);
   pollfd p{fd_.get(), POLLIN, 0};

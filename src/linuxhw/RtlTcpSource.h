@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "dsp/SampleSource.h"
-#include "linuxhw/Reconnect.h"
+#include "linuxhw/SampleOutage.h"
 #include "linuxhw/StreamSocket.h"
 
 namespace halvik {
@@ -58,7 +58,7 @@ class RtlTcpSource final : public SampleSource {
   bool Tune(double hz) override;
   bool SetGain(std::optional<double> db) override;
   std::int64_t dropped() const override { return dropped_.load(std::memory_order_relaxed); }
-  std::string error() const override { return error_; }
+  std::string error() const override { return outage_.error(); }
 
   bool connected() const { return fd_.valid(); }
   // The tuner the server named in its greeting (0 before the first).
@@ -71,18 +71,12 @@ class RtlTcpSource final : public SampleSource {
   void AppendSettings(std::vector<std::uint8_t>& out) const;
 
   RtlTcpSettings settings_;
-  Clock& clock_;
-  Messages& messages_;
-  Reconnect reconnect_;
+  SampleOutage outage_;
   UniqueFd fd_;
   rtltcp::Header header_;
-  bool everConnected_ = false;
-  bool inOutage_ = false;
-  std::optional<std::int64_t> lostAtMs_;  // when samples stopped coming, for the gap
   std::vector<std::uint8_t> bytes_;
   std::size_t carried_ = 0;  // the I byte of a sample whose Q has not come yet
   std::atomic<std::int64_t> dropped_{0};
-  std::string error_;
 };
 
 }  // namespace halvik

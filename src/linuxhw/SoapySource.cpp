@@ -7,14 +7,11 @@
 #include <cmath>
 #include <stdexcept>
 
-#include "platform/Messages.h"
-
 namespace halvik {
 
 namespace {
 // Microseconds a read waits for the device, so the caller can look at its stop flag.
 constexpr long kReadWaitUs = 100000;
-constexpr std::int64_t kLongestWaitMs = 100;
 }  // namespace
 
 // The open device and its stream, closed in the order SoapySDR wants.
@@ -35,9 +32,7 @@ struct SoapySource::Device {
 
 SoapySource::SoapySource(SoapySettings settings, Clock& clock, Messages& messages)
     : settings_(std::move(settings)),
-      clock_(clock),
-      messages_(messages),
-      reconnect_(clock),
+      outage_("soapy " + settings_.args, clock, messages),
       rate_(settings_.sampleRate) {}
 
 SoapySource::~SoapySource() = default;
@@ -82,38 +77,20 @@ void SoapySource::Drop(const std::string& reason) {
   device_.reset();
   nextTimeNs_.reset();
   overflowPending_ = false;
-  error_ =
-      "soapy " + settings_.args + (everOpened_ ? " lost (" : " not available (") + reason + ")";
-  if (everOpened_ && !lostAtMs_) lostAtMs_ = clock_.MonotonicMs();
-  reconnect_.Failed();
-  if (!inOutage_) {
-    inOutage_ = true;
-    messages_.Show("SDR " + error_ + ": retrying every " +
-                   std::to_string(Reconnect::kLongestPauseMs / 1000) + " s at most");
-  }
+  outage_.Lost(reason);
 }
 
 SampleRead SoapySource::Read(std::span<Sample> out, std::size_t& count) {
   count = 0;
   if (!device_) {
-    if (!reconnect_.Due()) {
-      clock_.SleepMs(kLongestWaitMs);
-      return SampleRead::NoData;
-    }
+    if (!outage_.Due()) return SampleRead::NoData;
     std::string reason;
     if (!Open(reason)) {
       Drop(reason);
       return SampleRead::NoData;
     }
-    reconnect_.Succeeded();
-    everOpened_ = true;
-    inOutage_ = false;
     error_.clear();
-    if (lostAtMs_) {
-      const double awayMs = static_cast<double>(clock_.MonotonicMs() - *lostAtMs_);
-      NoteGap(std::llround(awayMs * sampleRate() / 1000.0));
-      lostAtMs_.reset();
-    }
+    NoteGap(outage_.Opened(sampleRate()));
   }
   if (out.empty()) return SampleRead::NoData;
   void* buffers[] = {out.data()};

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "dsp/SampleSource.h"
-#include "linuxhw/Reconnect.h"
+#include "linuxhw/SampleOutage.h"
 
 namespace halvik {
 
@@ -39,7 +39,7 @@ class SoapySource final : public SampleSource {
   bool Tune(double hz) override;
   bool SetGain(std::optional<double> db) override;
   std::int64_t dropped() const override { return dropped_.load(std::memory_order_relaxed); }
-  std::string error() const override { return error_; }
+  std::string error() const override { return error_.empty() ? outage_.error() : error_; }
 
   bool open() const { return device_ != nullptr; }
   // The centre the device reports it is tuned to, Hz (0 before it is open and tuned).
@@ -52,19 +52,14 @@ class SoapySource final : public SampleSource {
   void NoteGap(std::int64_t samples);
 
   SoapySettings settings_;
-  Clock& clock_;
-  Messages& messages_;
-  Reconnect reconnect_;
+  SampleOutage outage_;
   std::unique_ptr<Device> device_;
-  bool everOpened_ = false;
-  bool inOutage_ = false;
   bool overflowPending_ = false;
-  std::optional<std::int64_t> lostAtMs_;
   std::optional<long long> nextTimeNs_;  // the timestamp the next sample should carry
   std::atomic<double> rate_;
   std::atomic<double> tunedHz_{0};
   std::atomic<std::int64_t> dropped_{0};
-  std::string error_;
+  std::string error_;  // a setting the open device refused
 };
 
 }  // namespace halvik
