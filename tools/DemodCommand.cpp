@@ -90,8 +90,9 @@ void AddDemodCommand(CLI::App& app, int& exitCode) {
       return;
     }
     if (source->info().trailingBytes > 0) {
-      std::cerr << "halvik demod: " << source->info().dataPath.string() << ": the last "
-                << source->info().trailingBytes << " bytes are less than a sample: dropped\n";
+      std::cerr << "halvik demod: " << source->info().dataPath.string()
+                << ": a partial sample at the end (" << source->info().trailingBytes << " of "
+                << BytesPerSample(source->info().format) << " bytes) dropped\n";
     }
     SatelliteFamily family = SatelliteFamily::Noaa;
     for (const FamilyFacts& facts : kFamilies) {
