@@ -6,7 +6,6 @@
 #include <liquid/liquid.h>
 #include <volk/volk.h>
 
-#include <bit>
 #include <cmath>
 #include <complex>
 #include <cstdint>
@@ -56,25 +55,6 @@ double TheoryEbN0(double ber) {
   return (low + high) / 2;
 }
 
-// Bit errors of `soft` against `sent`, after the loops settle.
-void CountErrors(const std::vector<std::uint8_t>& sent, const std::vector<float>& soft,
-                 std::int64_t& bits, std::int64_t& errors) {
-  constexpr std::size_t kSettle = 20000;
-  std::uint64_t wanted = 0;
-  for (std::size_t i = 0; i < 64; ++i) wanted = (wanted << 1) | (soft[kSettle + i] > 0 ? 1u : 0u);
-  std::uint64_t window = 0;
-  for (std::size_t i = 0; i < sent.size(); ++i) {
-    window = (window << 1) | sent[i];
-    if (i < 63 || std::popcount(window ^ wanted) > 12) continue;
-    const std::size_t offset = i - 63 - kSettle;
-    for (std::size_t k = kSettle; k + 64 < soft.size() && k + offset < sent.size(); ++k) {
-      errors += (soft[k] > 0 ? 1 : 0) != sent[k + offset];
-      ++bits;
-    }
-    return;
-  }
-}
-
 // Argument: Eb/N0 in dB. Several million bits a point: at 11 and 12 dB the errors are few, and
 // the loss there is only as good as their count.
 void BM_BitErrorLoss(benchmark::State& state) {
@@ -99,7 +79,10 @@ void BM_BitErrorLoss(benchmark::State& state) {
       demodulator.Push(samples, soft);
       sent.insert(sent.end(), chunk.begin(), chunk.end());
     }
-    CountErrors(sent, soft, bits, errors);
+    if (const auto count = halvik::CountSentBitErrors(sent, soft, 20000)) {
+      bits += count->bits;
+      errors += count->errors;
+    }
     state.counters["ebn0_estimate_dB"] = demodulator.ebn0Db();
   }
   const double ber = bits > 0 ? static_cast<double>(errors) / static_cast<double>(bits) : 1.0;
