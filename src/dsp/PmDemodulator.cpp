@@ -106,7 +106,8 @@ void PmDemodulator::StartTracking(double carrierHz) {
   unlockedBlocks_ = 0;
   quadrature_.clear();
   prefix_.assign(1, 0.0f);
-  point_ = 0;
+  // The first boundary a chip in: the timing window reaches back a quarter of a chip from it.
+  point_ = nominalChipSamples_;
   chipSamples_ = nominalChipSamples_;
   boundaries_ = 0;
   lastBoundary_ = transition_ = previousChip_ = chipMagnitude_ = 0;
@@ -136,7 +137,8 @@ void PmDemodulator::TrackCarrier(std::span<const Sample> samples) {
       prefix_.push_back(running);
     }
     const double error = std::atan2(sumQ, sumI);
-    phasor_ *= std::polar(1.0f, static_cast<float>(-gainPhase_ * error));
+    // The rotator renormalizes only within long calls: these short ones need it done here.
+    phasor_ *= std::polar(1.0f, static_cast<float>(-gainPhase_ * error)) / std::abs(phasor_);
     loopRadPerSample_ += gainFrequency_ * error / static_cast<double>(kLoopBlock);
 
     const double n = static_cast<double>(count);

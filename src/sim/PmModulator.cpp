@@ -1,5 +1,6 @@
 #include "sim/PmModulator.h"
 
+#include <bit>
 #include <cmath>
 #include <numbers>
 
@@ -136,6 +137,30 @@ void AppendWordBits(std::span<const std::uint16_t> words, int bitsPerWord,
       bits.push_back(static_cast<std::uint8_t>((word >> bit) & 1u));
     }
   }
+}
+
+std::optional<BitErrorCount> CountSentBitErrors(std::span<const std::uint8_t> sent,
+                                                std::span<const float> soft, std::size_t settle) {
+  constexpr std::size_t kWindow = 64;
+  constexpr int kMatchErrors = 12;
+  if (soft.size() < settle + 2 * kWindow) return std::nullopt;
+  std::uint64_t wanted = 0;
+  for (std::size_t i = 0; i < kWindow; ++i) {
+    wanted = (wanted << 1) | (soft[settle + i] > 0 ? 1u : 0u);
+  }
+  std::uint64_t window = 0;
+  for (std::size_t i = 0; i < sent.size(); ++i) {
+    window = (window << 1) | (sent[i] & 1u);
+    if (i + 1 < kWindow || std::popcount(window ^ wanted) > kMatchErrors) continue;
+    const std::size_t first = i + 1 - kWindow;  // sent index of decision `settle`
+    BitErrorCount count;
+    for (std::size_t k = 0; settle + k + kWindow < soft.size() && first + k < sent.size(); ++k) {
+      count.errors += (soft[settle + k] > 0 ? 1 : 0) != sent[first + k];
+      ++count.bits;
+    }
+    return count;
+  }
+  return std::nullopt;
 }
 
 }  // namespace halvik

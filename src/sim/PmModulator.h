@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -50,5 +51,16 @@ class PmModulator {
 // The bits of 10-bit words, most significant first, appended one a byte.
 void AppendWordBits(std::span<const std::uint16_t> words, int bitsPerWord,
                     std::vector<std::uint8_t>& bits);
+
+// Bit errors of a demodulator's decisions (soft bit > 0: a one) against the bits sent. The
+// decisions from `settle` on are first found in the sent stream (their first 64 bits within 12
+// errors); the last 64 are left out, still inside the demodulator's filters. Nothing when the
+// decisions match the sent stream nowhere.
+struct BitErrorCount {
+  std::int64_t bits = 0;
+  std::int64_t errors = 0;
+};
+std::optional<BitErrorCount> CountSentBitErrors(std::span<const std::uint8_t> sent,
+                                                std::span<const float> soft, std::size_t settle);
 
 }  // namespace halvik

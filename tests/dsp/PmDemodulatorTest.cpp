@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -19,35 +18,6 @@ std::vector<std::uint8_t> RandomBits(std::size_t count, unsigned seed) {
   std::vector<std::uint8_t> bits(count);
   for (auto& bit : bits) bit = static_cast<std::uint8_t>(random() & 1u);
   return bits;
-}
-
-// Bit errors of the decided bits against the sent ones, after finding where the first decided
-// bits lie in the sent stream (the chip and bit timing settle first, so the first ones are
-// skipped). -1 when the decided bits match the sent stream nowhere.
-struct Count {
-  std::int64_t bits = 0;
-  std::int64_t errors = -1;
-};
-Count CountErrors(const std::vector<std::uint8_t>& sent, const std::vector<float>& soft) {
-  constexpr std::size_t kSettle = 4000;
-  constexpr std::size_t kTail = 64;  // still inside the filters at the end
-  Count count;
-  if (soft.size() < kSettle + 2 * kTail) return count;
-  std::uint64_t wanted = 0;
-  for (std::size_t i = 0; i < 64; ++i) wanted = (wanted << 1) | (soft[kSettle + i] > 0 ? 1u : 0u);
-  std::uint64_t window = 0;
-  for (std::size_t i = 0; i < sent.size(); ++i) {
-    window = (window << 1) | sent[i];
-    if (i < 63 || std::popcount(window ^ wanted) > 12) continue;
-    const std::size_t offset = i - 63 - kSettle;  // sent index of soft bit 0
-    count.errors = 0;
-    for (std::size_t k = kSettle; k + kTail < soft.size() && k + offset < sent.size(); ++k) {
-      count.errors += (soft[k] > 0 ? 1 : 0) != sent[k + offset];
-      ++count.bits;
-    }
-    return count;
-  }
-  return count;
 }
 
 double TheoryBer(double ebn0Db, double index) {
@@ -79,9 +49,11 @@ TEST(PmDemodulator, BitErrorRateFollowsTheory) {
     std::vector<float> soft;
     demodulator.Push(samples, soft);
 
-    const Count count = CountErrors(bits, soft);
-    ASSERT_GT(count.bits, 150000);
-    const double ber = static_cast<double>(count.errors) / static_cast<double>(count.bits);
+    // The chip and bit timing settle over the first few thousand bits.
+    const std::optional<BitErrorCount> count = CountSentBitErrors(bits, soft, 4000);
+    ASSERT_TRUE(count);
+    ASSERT_GT(count->bits, 150000);
+    const double ber = static_cast<double>(count->errors) / static_cast<double>(count->bits);
     EXPECT_GT(ber, 0.85 * TheoryBer(point.ebn0Db, point.index));
     EXPECT_LT(ber, TheoryBer(point.ebn0Db - 1.0, point.index));
     // The estimate from the soft bits and the carrier: within 1 dB of what was sent.
