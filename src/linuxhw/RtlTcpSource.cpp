@@ -51,6 +51,9 @@ void RtlTcpSource::AppendSettings(std::vector<std::uint8_t>& out) const {
     rtltcp::AppendCommand(rtltcp::kSetFrequency,
                           static_cast<std::uint32_t>(std::llround(*settings_.frequencyHz)), out);
   }
+  // The server keeps its settings from one client to the next: the chip's digital AGC, which
+  // moves the level in steps under the demodulator's own, is turned off whatever came before.
+  rtltcp::AppendCommand(rtltcp::kSetAgc, 0, out);
   rtltcp::AppendCommand(rtltcp::kSetGainMode, settings_.gainDb ? 1 : 0, out);
   if (settings_.gainDb) {
     rtltcp::AppendCommand(rtltcp::kSetGain,
