@@ -1,10 +1,14 @@
 #include "dsp/Recording.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <future>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -92,6 +96,50 @@ TEST(RecordingTest, PartialSampleAtTheEndIsDroppedAndSaid) {
   EXPECT_FLOAT_EQ(out[9].imag(), 0x1010 / 32768.0f);
   EXPECT_EQ(source->Read(out, count), SampleRead::End);
   EXPECT_EQ(count, 0u);
+}
+
+// A live replay from a FIFO: a sample split between two writes is joined, not lost or shifted,
+// and the writer closing is the end.
+TEST(RecordingTest, FifoReplayJoinsSplitSamplesAndEndsWithItsWriter) {
+  TempDir dir;
+  const auto path = dir.path() / "live.cs16";
+  mkfifo(path.c_str(), 0600);
+  std::string error;
+  auto source = RecordingSource::Open(
+      {.path = path, .format = SampleFormat::Cs16, .sampleRate = 1e6, .endlessAllowed = true},
+      error);
+  ASSERT_NE(source, nullptr) << error;
+  std::promise<void> firstRead;
+  std::thread writer([&] {
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    // Three samples (I = 1, 2, 3 codes; Q = -1) and the first half of a fourth.
+    const std::uint8_t first[] = {1, 0, 0xFF, 0xFF, 2, 0, 0xFF, 0xFF, 3, 0, 0xFF, 0xFF, 4, 0};
+    EXPECT_EQ(::write(fd, first, sizeof first), ssize_t(sizeof first));
+    firstRead.get_future().wait_for(std::chrono::seconds(5));
+    const std::uint8_t rest[] = {0xFF, 0xFF};
+    EXPECT_EQ(::write(fd, rest, sizeof rest), ssize_t(sizeof rest));
+    ::close(fd);
+  });
+  std::vector<Sample> out(16);
+  std::vector<Sample> got;
+  bool signalled = false;
+  for (int i = 0; i < 200; ++i) {
+    std::size_t count = 0;
+    const SampleRead read = source->Read(out, count);
+    if (read == SampleRead::End && got.size() == 4) break;
+    got.insert(got.end(), out.begin(), out.begin() + static_cast<long>(count));
+    if (got.size() == 3 && !signalled) {
+      signalled = true;
+      firstRead.set_value();
+    }
+  }
+  if (!signalled) firstRead.set_value();
+  writer.join();
+  ASSERT_EQ(got.size(), 4u);
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_FLOAT_EQ(got[k].real(), (k + 1) / 32768.0f) << k;
+    EXPECT_FLOAT_EQ(got[k].imag(), -1 / 32768.0f) << k;
+  }
 }
 
 TEST(RecordingTest, SigmfWrittenIsReadBackWithItsMetadata) {
