@@ -11,6 +11,7 @@ void AddCommands(CLI::App& app, int& exitCode) {
   AddUpdateElementsCommand(app, exitCode);
   AddServeFramesCommand(app, exitCode);
   AddNmeaLogCommand(app, exitCode);
+  AddDemodCommand(app, exitCode);
   AddRunOptions(app, exitCode);
 }
 

@@ -16,6 +16,7 @@ void AddInitStationCommand(CLI::App& app, int& exitCode);
 void AddUpdateElementsCommand(CLI::App& app, int& exitCode);
 void AddServeFramesCommand(CLI::App& app, int& exitCode);
 void AddNmeaLogCommand(CLI::App& app, int& exitCode);
+void AddDemodCommand(CLI::App& app, int& exitCode);
 // Without a subcommand: run the station.
 void AddRunOptions(CLI::App& app, int& exitCode);
 

@@ -1,0 +1,84 @@
+#include "dsp/OfflineDemodulation.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "dsp/HrptReceiver.h"
+
+namespace halvik {
+
+namespace {
+// Samples per read: a few tens of milliseconds at the usual rates.
+constexpr std::size_t kBlockSamples = 1 << 16;
+}  // namespace
+
+bool DemodulateRecording(RecordingSource& source, SatelliteFamily family,
+                         const std::filesystem::path& out, DemodulationSummary& summary,
+                         std::string& error, const std::function<void(double)>& progress) {
+  summary = {};
+  HrptReceiver receiver(source.sampleRate(), family);
+  PartFile file;
+  std::vector<std::uint8_t> bytes;
+  double ebn0Sum = 0;
+  bool failed = false;
+  const HrptReceiver::FrameSink sink = [&](std::span<const std::uint16_t> frame) {
+    if (failed) return;
+    // The file is made with the first frame: noise leaves nothing behind.
+    if (!file.open() && !file.Open(out, error)) {
+      failed = true;
+      return;
+    }
+    bytes.resize(frame.size() * 2);
+    for (std::size_t i = 0; i < frame.size(); ++i) {
+      bytes[2 * i] = static_cast<std::uint8_t>(frame[i]);
+      bytes[2 * i + 1] = static_cast<std::uint8_t>(frame[i] >> 8);
+    }
+    const ReceiveQuality quality = receiver.quality();
+    if (summary.frames == 0) summary.carrierOffsetHz = quality.carrierOffsetHz;
+    ebn0Sum += quality.ebn0Db;
+    ++summary.frames;
+    if (!file.Write(bytes)) {
+      file.Commit(error);  // the write error, and the part removed
+      failed = true;
+    }
+  };
+
+  std::vector<Sample> block(kBlockSamples);
+  const double total = source.info().samples ? static_cast<double>(*source.info().samples) : 0;
+  for (;;) {
+    std::size_t count = 0;
+    const SampleRead read = source.Read(block, count);
+    if (read == SampleRead::End) break;
+    if (read == SampleRead::Failed) {
+      error = source.error();
+      return false;
+    }
+    receiver.Push(std::span(block).first(count), sink);
+    summary.samples += static_cast<std::int64_t>(count);
+    if (failed) return false;
+    if (progress && total > 0) progress(static_cast<double>(summary.samples) / total);
+  }
+  summary.framesWithSync = receiver.quality().framesWithSync;
+  if (summary.frames > 0) summary.meanEbn0Db = ebn0Sum / static_cast<double>(summary.frames);
+  if (!file.open()) return true;
+  if (!file.Commit(error)) return false;
+  summary.written = true;
+  return true;
+}
+
+std::string SummaryLine(const DemodulationSummary& summary, const std::filesystem::path& out) {
+  if (summary.frames == 0) {
+    return "0 frames in " + std::to_string(summary.samples) +
+           " samples: no signal found, nothing written";
+  }
+  char text[200];
+  std::snprintf(text, sizeof text,
+                "%lld frames, %lld with sync, mean Eb/N0 %.1f dB, carrier found %+.0f Hz from the "
+                "centre",
+                static_cast<long long>(summary.frames),
+                static_cast<long long>(summary.framesWithSync), summary.meanEbn0Db,
+                summary.carrierOffsetHz);
+  return std::string(text) + (summary.written ? ", written to " + out.string() : std::string());
+}
+
+}  // namespace halvik
