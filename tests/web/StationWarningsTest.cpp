@@ -5,14 +5,11 @@
 
 #include <string>
 
-#include "app/BoardHardware.h"
 #include "app/Headless.h"
-#include "app/SimHardware.h"
 #include "app/Station.h"
 #include "orbit/ElementSet.h"
 #include "platform/Clock.h"
-#include "platform/Messages.h"
-#include "support/PlatformFakes.h"
+#include "support/SimStationParts.h"
 #include "support/TempDir.h"
 #include "web/Metrics.h"
 #include "web/StationJson.h"
@@ -37,16 +34,8 @@ TEST(StationWarnings, RefusedGpsTimeAndOldElementSets) {
   const auto now = static_cast<std::int64_t>(kGoesEpoch) + 5 * 86400;
   TempDir dir;
   ManualClock clock(SystemTime{now - 2, 0});
-  RecordingMessages messages;
-  CountingBeeper beeper;
-  testing::RoomySystemInfo systemInfo;
-  testing::RecordingSpawner spawner;
-  DeviceNamespace devices;
-  SimHardwareOptions options;
-  options.stationDir = dir.path();
-  SimHardware hardware(clock, devices, options);
-  BoardHardware boards(dir.path(), hardware.services(), devices, clock, messages, beeper);
-  Station station({dir.path(), clock, messages, beeper, systemInfo, spawner, boards});
+  testing::SimStationParts parts(dir.path(), clock);
+  Station station(parts.environment);
   ASSERT_EQ(ParseElementSet("NOAA 12", kNoaa12[0], kNoaa12[1], station.table[0]),
             ElementSetResult::Ok);
   ASSERT_EQ(ParseElementSet("GOES \"12\"", kGoes12[0], kGoes12[1], station.table[3]),
