@@ -37,13 +37,26 @@ std::string StatusLine(Station& station, std::int64_t stationSecond) {
     const SatelliteRecord& record = station.table[static_cast<std::size_t>(slot)];
     if (scheduler->TrackingActive && record.IsActive()) followed = record.name.Get();
   }
-  // The GPS clock correction, what the station adds to the computer's clock.
-  return Format("%s clk %.2f s rx %.3f MHz %s %s | %s | %s | captures %lld",
-                FormatIsoUtc(static_cast<double>(stationSecond)).c_str(),
-                station.tracking.ClockCorrection.load(), station.receiver.ReceiverFrequency(),
-                station.receiver.ReceiverLocked() ? "locked" : "no-lock", antenna.c_str(),
-                capture.c_str(), followed.c_str(),
-                static_cast<long long>(station.captureStatus.CapturesFinished.load()));
+  // The GPS clock correction, what the station adds to the computer's clock (the last good one
+  // while a GPS time is refused).
+  const char* refused = station.tracking.GpsTimeRefused.load() != 0 ? " gps-time-refused" : "";
+  // Element sets past their useful age, on the station clock.
+  std::string elements;
+  for (const SatelliteRecord& slot : station.table) {
+    if (!slot.IsActive()) continue;
+    const double age = ElementAgeDays(static_cast<double>(stationSecond), slot.epochMinutes);
+    if (!(age > kStaleElementAgeDays)) continue;
+    elements +=
+        (elements.empty() ? " | old elements: " : ", ") + slot.name.Get() + Format(" %.0f d", age);
+  }
+  if (station.tracking.NothingPredictable.load() != 0) elements += " | nothing predictable";
+  return Format(
+      "%s clk %.2f s%s rx %.3f MHz %s %s | %s | %s | captures %lld%s",
+      FormatIsoUtc(static_cast<double>(stationSecond)).c_str(),
+      station.tracking.ClockCorrection.load(), refused, station.receiver.ReceiverFrequency(),
+      station.receiver.ReceiverLocked() ? "locked" : "no-lock", antenna.c_str(), capture.c_str(),
+      followed.c_str(), static_cast<long long>(station.captureStatus.CapturesFinished.load()),
+      elements.c_str());
 }
 
 void RunHeadless(Station& station, StatusView& view, Canvas& canvas,

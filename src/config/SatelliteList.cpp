@@ -1,5 +1,7 @@
 #include "config/SatelliteList.h"
 
+#include <string>
+
 #include "config/StationFileNames.h"
 #include "orbit/ElementSet.h"
 #include "platform/Text.h"
@@ -32,7 +34,10 @@ void AddSatellite(ConfigContext& context, std::string_view name) {
     context.messages.Show(ElementSetMessage(parsed.code));
     return;
   }
-  freeSlot->update.PostLoad(parsed.name, parsed.elements);
+  // What the slot holds now (the active flag first), so that the install can tell whether it
+  // still does.
+  const std::string replacing = freeSlot->IsActive() ? freeSlot->name.Get() : std::string();
+  freeSlot->update.PostLoad(parsed.name, parsed.elements, replacing);
 }
 
 void DeleteSatellite(ConfigContext& context, std::string_view name) {

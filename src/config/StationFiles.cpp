@@ -66,24 +66,72 @@ bool NeedsSaving(const ListAsRead& asRead, const std::string& heldNow) {
   return false;
 }
 
+// A file's lines exactly as they are, line ends (LF, CRs before it) removed; nothing when it
+// cannot be opened or is larger than any station list.
+std::vector<std::string> RawLines(const std::filesystem::path& path) {
+  constexpr std::size_t kLargest = 1 << 20;
+  std::vector<std::string> lines;
+  std::FILE* file = OpenRegularFile(path);
+  if (!file) return lines;
+  std::string content(kLargest + 1, '\0');
+  content.resize(std::fread(content.data(), 1, content.size(), file));
+  std::fclose(file);
+  if (content.size() > kLargest) return lines;
+  std::size_t start = 0;
+  while (start < content.size()) {
+    std::size_t end = content.find('\n', start);
+    const bool lastWithoutEnd = end == std::string::npos;
+    if (lastWithoutEnd) end = content.size();
+    std::string line = content.substr(start, end - start);
+    if (!lastWithoutEnd) {
+      while (!line.empty() && line.back() == '\r') line.pop_back();
+    }
+    lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  return lines;
+}
+
 std::string CantWrite(const char* file) {
   return std::string("Can't write file ") + file;
 }
 
-// The four lines of location.dat as text; lines past the end of the file are absent.
+// Why a line read from a station file holds no value of the station's; nothing for a sound
+// line. A line cut at the reader's limit is not read as a shorter value, and one with control
+// bytes (a binary file, a disk block of zeros) is no number the operator wrote.
+std::optional<std::string> LineDamage(const LineReader& reader, const std::string& line) {
+  if (reader.TooLong(line)) return Format("is longer than %zu characters", kMaxLineLength);
+  for (const char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if ((byte < 0x20 && c != '\t' && c != '\r') || byte == 0x7F) {
+      return std::string("holds bytes that are not text");
+    }
+  }
+  return std::nullopt;
+}
+
+// The four lines of location.dat as text; lines past the end of the file are absent. A damaged
+// line reads as an empty one (its value is 0) and is named in `damage`, one message per line.
 struct LocationLines {
   bool found = false;
   std::optional<std::string> line[4];
+  std::vector<std::string> damage;
 };
 
 LocationLines ReadLocationLines(const std::filesystem::path& dir) {
   LocationLines out;
   LineReader reader(dir / kLocationFile);
   if (!reader.ok()) return out;
+  int number = 0;
   for (auto& line : out.line) {
+    ++number;
     line = reader.Next();
-    // An over-long line holds no value of the station's; the file is as good as missing.
-    if (line && reader.TooLong(*line)) return LocationLines{};
+    if (!line) continue;
+    if (std::optional<std::string> why = LineDamage(reader, *line)) {
+      out.damage.push_back(Format("%s line %d %s: its value reads as 0; the file is left as it is",
+                                  kLocationFile, number, why->c_str()));
+      line = std::string();
+    }
   }
   out.found = true;
   return out;
@@ -101,6 +149,9 @@ bool LoadStation(ConfigContext& context) {
     std::filesystem::remove(context.dir / kZoomMapFile, ignored);
     return false;
   }
+  // A damaged file is no missing one: the station keeps what it could read, says which line it
+  // could not, and neither deletes nor rewrites anything because of it.
+  for (const std::string& message : lines.damage) context.messages.Show(message);
   SetStation(context.station, lines.line[0].value_or(""), lines.line[1].value_or(""),
              lines.line[2].value_or(""));
   return true;
@@ -113,29 +164,42 @@ void ReloadStation(ConfigContext& context) {
 
 namespace {
 
-// minel.dat's value in degrees; nothing when the file cannot be opened.
-std::optional<double> MinimumElevationIn(const std::filesystem::path& dir) {
+// minel.dat's value in degrees (nothing when the file cannot be opened) and, for a damaged
+// line, why it holds no value.
+struct MinimumElevationRead {
+  std::optional<double> degrees;
+  std::optional<std::string> damage;
+};
+
+MinimumElevationRead MinimumElevationIn(const std::filesystem::path& dir) {
   LineReader reader(dir / kMinimumElevationFile);
-  if (!reader.ok()) return std::nullopt;
+  if (!reader.ok()) return {};
   // An empty file (a zero-length leftover) has no value at all and gets the default, like any
   // value outside the range; a line without a number reads as 0.
   std::optional<std::string> line = reader.Next();
   double degrees = line ? ParseDouble(*line) : kDefaultMinimumElevationDeg;
-  if (line && reader.TooLong(*line)) degrees = kDefaultMinimumElevationDeg;
-  return InMinimumElevationRange(degrees) ? degrees : kDefaultMinimumElevationDeg;
+  std::optional<std::string> damage = line ? LineDamage(reader, *line) : std::nullopt;
+  if (damage) degrees = kDefaultMinimumElevationDeg;
+  return {InMinimumElevationRange(degrees) ? degrees : kDefaultMinimumElevationDeg, damage};
 }
 
 }  // namespace
 
 bool LoadMinimumElevation(ConfigContext& context) {
-  std::optional<double> degrees = MinimumElevationIn(context.dir);
-  if (!degrees) context.messages.Show("Can't find file minel.dat");
-  context.station.minimumElevation = Radians(degrees.value_or(kDefaultMinimumElevationDeg));
-  return degrees.has_value();
+  const MinimumElevationRead read = MinimumElevationIn(context.dir);
+  if (!read.degrees) context.messages.Show("Can't find file minel.dat");
+  if (read.damage) {
+    context.messages.Show(
+        Format("%s line 1 %s: the minimum elevation is 5 degrees; the file is left as it is",
+               kMinimumElevationFile, read.damage->c_str()));
+  }
+  context.station.minimumElevation = Radians(read.degrees.value_or(kDefaultMinimumElevationDeg));
+  // A damaged file counts as not read, so shut-down leaves it as it is.
+  return read.degrees.has_value() && !read.damage;
 }
 
 double ReadMinimumElevationDeg(const std::filesystem::path& dir) {
-  return MinimumElevationIn(dir).value_or(kDefaultMinimumElevationDeg);
+  return MinimumElevationIn(dir).degrees.value_or(kDefaultMinimumElevationDeg);
 }
 
 bool SaveMinimumElevation(ConfigContext& context) {
@@ -145,11 +209,25 @@ bool SaveMinimumElevation(ConfigContext& context) {
   return false;
 }
 
-bool LoadSatellites(ConfigContext& context) {
+bool LoadSatellites(ConfigContext& context, std::vector<KeptLine>* unloaded) {
   const std::filesystem::path elements = context.dir / kElementsFile;
+  auto keep = [&](int slot, std::size_t line, const std::string& text, ElementSetResult code) {
+    if (unloaded) unloaded->push_back({slot, line, text, ElementSetMessage(code)});
+  };
   if (!LineReader(elements).ok()) {
     DeactivateAll(context.table);
     context.messages.Show(ElementSetMessage(ElementSetResult::FileMissing));
+    // Every name stays unloaded: each keeps its place among the blank lines.
+    LineReader sats(context.dir / kSatellitesFile);
+    std::size_t number = 0;
+    for (int slot = 0; slot < kSlotCount; ++number) {
+      std::optional<std::string> line = sats.Next();
+      if (!line || line->empty() || line->front() == ' ') {
+        ++slot;
+      } else {
+        keep(slot, number, *line, ElementSetResult::FileMissing);
+      }
+    }
     return false;
   }
   LineReader sats(context.dir / kSatellitesFile);
@@ -161,7 +239,7 @@ bool LoadSatellites(ConfigContext& context) {
   bool allLoaded = true;
   DeactivateAll(context.table);
   int slot = 0;
-  while (slot < kSlotCount) {
+  for (std::size_t number = 0; slot < kSlotCount; ++number) {
     std::optional<std::string> line = sats.Next();
     // End of file, a leading blank, or an empty line (an editor that strips trailing blanks
     // turns the one-blank marker into one): the slot stays empty.
@@ -174,6 +252,7 @@ bool LoadSatellites(ConfigContext& context) {
       // next slot. No slot can hold so long a name and no element-file entry answers to one: it
       // fails as a name not found.
       context.messages.Show(ElementSetMessage(ElementSetResult::SatelliteNotFound));
+      keep(slot, number, *line, ElementSetResult::SatelliteNotFound);
       allLoaded = false;
       continue;
     }
@@ -183,6 +262,7 @@ bool LoadSatellites(ConfigContext& context) {
       ++slot;
     } else {
       context.messages.Show(ElementSetMessage(code));
+      keep(slot, number, *line, code);
       allLoaded = false;
     }
   }
@@ -197,17 +277,72 @@ bool SaveSatellites(ConfigContext& context) {
   return false;
 }
 
-ListAsRead SatellitesAsRead(const ConfigContext& context, bool loaded) {
-  return {ListReadOf(context.dir / kSatellitesFile, loaded), SatellitesText(context.table)};
+ListAsRead SatellitesAsRead(const ConfigContext& context, bool loaded, std::vector<KeptLine> kept) {
+  const std::filesystem::path path = context.dir / kSatellitesFile;
+  // The kept lines byte for byte: the reader cuts a line at its limit, the file does not.
+  const std::vector<std::string> raw = RawLines(path);
+  for (KeptLine& line : kept) {
+    if (line.line < raw.size()) line.text = raw[line.line];
+  }
+  return {ListReadOf(path, loaded), SatellitesText(context.table), LineReader(path).ok(),
+          std::move(kept)};
 }
 
 ListAsRead MinimumElevationAsRead(const ConfigContext& context, bool loaded) {
-  return {ListReadOf(context.dir / kMinimumElevationFile, loaded),
-          MinimumElevationText(context.station)};
+  const std::filesystem::path path = context.dir / kMinimumElevationFile;
+  return {
+      ListReadOf(path, loaded), MinimumElevationText(context.station), LineReader(path).ok(), {}};
 }
 
+namespace {
+
+// sats.dat as the table would write it with the lines that did not load back in their places.
+std::string SatellitesTextKeeping(const SatelliteTable& table, const std::vector<KeptLine>& kept) {
+  std::vector<std::string> lines;
+  auto next = kept.begin();
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    for (; next != kept.end() && next->beforeSlot <= slot; ++next) lines.push_back(next->text);
+    const SatelliteRecord& record = table[static_cast<std::size_t>(slot)];
+    lines.push_back(record.IsActive() ? record.name.Get() : std::string(" "));
+  }
+  for (; next != kept.end(); ++next) lines.push_back(next->text);
+  // Blank lines past the sixth only mark slots that end of file leaves empty anyway.
+  while (lines.size() > static_cast<std::size_t>(kSlotCount) && lines.back() == " ") {
+    lines.pop_back();
+  }
+  std::string text;
+  for (const std::string& line : lines) text += line + "\n";
+  return text;
+}
+
+}  // namespace
+
 void SaveSatellitesAtShutDown(ConfigContext& context, const ListAsRead& asRead) {
-  if (NeedsSaving(asRead, SatellitesText(context.table))) SaveSatellites(context);
+  const std::string heldNow = SatellitesText(context.table);
+  if (asRead.read != ListRead::Failed) {
+    if (NeedsSaving(asRead, heldNow)) SaveSatellites(context);
+    return;
+  }
+  if (heldNow == asRead.text) return;  // not changed during the run: left byte for byte
+  if (!asRead.linesRead) {
+    context.messages.Show(
+        "sats.dat could not be read at start-up: the changes made to the list are not saved");
+    return;
+  }
+  const std::filesystem::path path = context.dir / kSatellitesFile;
+  if (!WriteFileAtomically(path, SatellitesTextKeeping(context.table, asRead.kept))) {
+    context.messages.Show(CantWrite(kSatellitesFile));
+    return;
+  }
+  if (asRead.kept.empty()) return;
+  std::string message =
+      "sats.dat saved with the changes made to the list; kept as they were, not loaded at "
+      "start-up: ";
+  for (std::size_t i = 0; i < asRead.kept.size(); ++i) {
+    if (i > 0) message += ", ";
+    message += asRead.kept[i].text + " (" + asRead.kept[i].reason + ")";
+  }
+  context.messages.Show(message);
 }
 
 void SaveMinimumElevationAtShutDown(ConfigContext& context, const ListAsRead& asRead) {

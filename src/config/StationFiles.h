@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "orbit/SatelliteTable.h"
 #include "orbit/StationConfig.h"
@@ -52,10 +53,22 @@ double ReadMinimumElevationDeg(const std::filesystem::path& dir);
 // intact, when the file cannot be written.
 bool SaveMinimumElevation(ConfigContext& context);
 
+// A line of sats.dat that named no satellite the station could load, kept to be written back as
+// it was: it takes no slot (the names after it moved up), so it goes back before the line of
+// the slot that followed it.
+struct KeptLine {
+  int beforeSlot = 0;
+  std::size_t line = 0;  // its line number in sats.dat, from 0
+  std::string text;      // the line as read, line end removed
+  std::string reason;    // the message its load showed
+};
+
 // Fills the table from sats.dat and elements.dat. Line i names slot i; a line beginning with a
 // blank (or an empty line) keeps its slot empty; a name that fails to load is reported and the
 // names after it move up one slot. True when both files were read and every name loaded.
-bool LoadSatellites(ConfigContext& context);
+// `unloaded` receives the lines that named no loadable satellite (every name when elements.dat
+// is missing).
+bool LoadSatellites(ConfigContext& context, std::vector<KeptLine>* unloaded = nullptr);
 
 // Writes sats.dat from the table: each active slot's name, a single blank for an empty slot.
 // False, with a message and the old file intact, when the file cannot be written.
@@ -67,17 +80,23 @@ enum class ListRead { Read, Absent, Failed };
 struct ListAsRead {
   ListRead read = ListRead::Failed;
   std::string text;
+  bool linesRead = false;      // the file's lines are known (it could be opened)
+  std::vector<KeptLine> kept;  // sats.dat: the lines that did not load, as they are in the file
 };
 // After LoadSatellites or LoadMinimumElevation returned `loaded`: Read when it did; Absent when
 // the name holds nothing at all (not even a dangling link); Failed otherwise.
-ListAsRead SatellitesAsRead(const ConfigContext& context, bool loaded);
+ListAsRead SatellitesAsRead(const ConfigContext& context, bool loaded,
+                            std::vector<KeptLine> kept = {});
 ListAsRead MinimumElevationAsRead(const ConfigContext& context, bool loaded);
 
 // Shut-down's saves. A list is written only when no line of the operator's can be lost by it:
-// it was absent (the station's values create it), or it was read whole and the station now
-// holds something else. A list whose read or load failed (elements.dat missing or unreadable,
-// the list itself unreadable, a name not found) is left byte for byte as it is, so a bad start
-// never erases it; edits made during such a run are not saved.
+// it was absent (the station's values create it), it was read whole and the station now holds
+// something else, or its load failed and the operator changed the list during the run. In the
+// last case sats.dat gets the table with every line that did not load back in its place, as it
+// was, and one message names those lines and why they did not load; a list that was not
+// changed, or whose lines could not be read at all, is left byte for byte. minel.dat holds one
+// value, which the Minimum Elevation command writes at once: one that could not be read is left
+// as it is until the operator sets a new value.
 void SaveSatellitesAtShutDown(ConfigContext& context, const ListAsRead& asRead);
 void SaveMinimumElevationAtShutDown(ConfigContext& context, const ListAsRead& asRead);
 

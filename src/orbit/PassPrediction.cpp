@@ -72,6 +72,20 @@ double ElementAgeDays(double utcSeconds, double epochMinutes) {
   return utcSeconds / kSecondsPerDay - epochMinutes / kMinutesPerDay;
 }
 
+bool WithinPredictionHorizon(double utcSeconds, double epochMinutes) {
+  return std::fabs(Tsince(utcSeconds, epochMinutes)) <= kPredictionHorizonMinutes;
+}
+
+bool NothingPredictable(const SatelliteTable& table, double utcSeconds) {
+  bool anyActive = false;
+  for (const SatelliteRecord& slot : table) {
+    if (!slot.IsActive()) continue;
+    anyActive = true;
+    if (WithinPredictionHorizon(utcSeconds, slot.epochMinutes)) return false;
+  }
+  return anyActive;
+}
+
 std::optional<double> OldestElementAgeDays(const SatelliteTable& table, double utcSeconds) {
   std::optional<double> oldest;
   for (const SatelliteRecord& slot : table) {
@@ -246,7 +260,9 @@ void PassPredictor::FindLos(double start, int slot) {
 void PassPredictor::PredictionStep() {
   // Between two steps the other threads' changes of the table come in, so that within a step
   // the slot holds one satellite throughout.
-  InstallSlotUpdates(context_.table);
+  for (const std::string& refused : InstallSlotUpdates(context_.table)) {
+    if (context_.showMessage) context_.showMessage(refused);
+  }
   const int index = nextSlot_;
   nextSlot_ = (nextSlot_ + 1) % kSlotCount;
   SatelliteRecord& slot = context_.table[static_cast<std::size_t>(index)];

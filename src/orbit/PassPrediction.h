@@ -59,6 +59,20 @@ std::int32_t WholeDegrees(double radians);
 
 // Age of an element set in days at a UTC time (seconds since 1970).
 double ElementAgeDays(double utcSeconds, double epochMinutes);
+// An element set older than this draws a warning. SGP4's error for a low orbit grows by a few
+// km a day from the epoch, mostly along the track: after two weeks it is some tens of km, the
+// pass times are off by several seconds and the predicted direction drifts off the narrow beam
+// of a small dish at L-band while the satellite is high; past that the sets must be renewed.
+inline constexpr double kStaleElementAgeDays = 14.0;
+// Whether an element set predicts anything at a UTC time: within kPredictionHorizonMinutes of
+// its epoch.
+bool WithinPredictionHorizon(double utcSeconds, double epochMinutes);
+// The text that says no listed satellite can be predicted.
+inline constexpr const char* kNothingPredictableMessage =
+    "No listed satellite can be predicted: every element set is more than ten years from the "
+    "station clock";
+// True when at least one slot is active and none of them is within the prediction horizon.
+bool NothingPredictable(const SatelliteTable& table, double utcSeconds);
 // The largest age among the active slots; nothing when no slot is active.
 std::optional<double> OldestElementAgeDays(const SatelliteTable& table, double utcSeconds);
 
@@ -137,6 +151,8 @@ struct PredictionContext {
   const Shared<std::int32_t>& schedulerEnabled;
   PassEvaluation& pass;
   std::function<void()> scheduleAntenna;  // the satellite selection; empty: nothing to hand over
+  // Shows a list command's refusal that only the install could find; empty: not shown.
+  std::function<void(const std::string&)> showMessage;
 };
 
 // The tracking thread's pass prediction: one slot per PredictionStep, in slot order.

@@ -3,8 +3,10 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/Shared.h"
 
@@ -46,6 +48,7 @@ void CopyElements(const From& from, To& to) {
 }
 
 struct SatelliteRecord;
+struct SlotLoad;
 
 // A change of one slot asked for by another thread (the user-interface commands) and installed
 // by the tracking thread between two prediction steps, so that the tracking thread is the only
@@ -56,9 +59,13 @@ struct SatelliteRecord;
 class SlotUpdate {
  public:
   // One asking thread: the slot is to hold the satellite `name` with `elements`, or to be
-  // emptied.
-  void PostLoad(std::string_view name, const ElementSet& elements) { Post(1, name, elements); }
-  void PostEmpty() { Post(0, {}, {}); }
+  // emptied. `replacing` is the satellite the asker saw installed in the slot (empty when it saw
+  // the slot empty): a slot that holds another one by the time of the install (the start-up
+  // filled it from sats.dat) is not taken, and the satellite goes to a free slot instead.
+  void PostLoad(std::string_view name, const ElementSet& elements, std::string_view replacing) {
+    Post(1, name, elements, replacing);
+  }
+  void PostEmpty() { Post(0, {}, {}, {}); }
   // Any thread: the slot's pass is to be searched afresh (a new station or minimum elevation).
   void PostPassReset() { passReset_.store(1, std::memory_order_release); }
 
@@ -68,14 +75,17 @@ class SlotUpdate {
   std::string PendingName() const;
 
  private:
-  friend void InstallSlotUpdates(SatelliteRecord& slot);
-  void Post(std::int32_t load, std::string_view name, const ElementSet& elements);
+  friend std::optional<SlotLoad> TakeSlotUpdate(SatelliteRecord& slot);
+  void Post(std::int32_t load, std::string_view name, const ElementSet& elements,
+            std::string_view replacing);
+  static std::string Read(const std::array<std::atomic<char>, kNameCapacity>& text);
 
   std::atomic<std::uint32_t> sequence_{0};   // written by the asking thread
   std::atomic<std::uint32_t> installed_{0};  // the sequence last installed
   std::atomic<std::int32_t> passReset_{0};
   std::atomic<std::int32_t> load_{0};  // 1: load the satellite below; 0: empty the slot
   std::array<std::atomic<char>, kNameCapacity> name_{};
+  std::array<std::atomic<char>, kNameCapacity> replacing_{};
   std::array<std::atomic<double>, sizeof(ElementSet) / sizeof(double)> elements_{};
 };
 
@@ -129,8 +139,21 @@ struct SatelliteRecord {
 
 using SatelliteTable = std::array<SatelliteRecord, kSlotCount>;
 
-// The tracking thread, between two steps: installs every slot's pending request.
-void InstallSlotUpdates(SatelliteRecord& slot);
-void InstallSlotUpdates(SatelliteTable& table);
+// A load request as the tracking thread takes it from a slot.
+struct SlotLoad {
+  std::string name;
+  ElementSet elements;
+  std::string replacing;  // what the asker saw installed in the slot; empty: nothing
+};
+
+// The tracking thread: takes the slot's pending request; an emptying (and a pass reset) is done
+// at once, a load is handed back to be installed.
+std::optional<SlotLoad> TakeSlotUpdate(SatelliteRecord& slot);
+// The tracking thread, between two steps: installs every slot's pending request. A load whose
+// slot meanwhile holds another satellite than its asker saw goes to the lowest slot that is
+// empty with nothing pending. Returns the messages of the loads that found no place: "No space
+// available to ADD Satellite", or "Duplicate Satelite Names Not Permitted" when the satellite
+// is listed in another slot by then.
+std::vector<std::string> InstallSlotUpdates(SatelliteTable& table);
 
 }  // namespace halvik

@@ -28,7 +28,7 @@ GpsHealthAction NextGpsHealthAction(TrackingCountdowns& countdowns, bool linkFai
   return GpsHealthAction::Poll;
 }
 
-double ClockCorrectionFrom(double gpsTime, SystemTime pcClock) {
+std::optional<double> UsableClockCorrection(double gpsTime, SystemTime pcClock) {
   // The difference is taken to the PC clock's own resolution, a millisecond, before the
   // hundredths are cut: in binary, 0.4 s behind is a hair short of -0.4 and would be cut to
   // -0.14 instead of -0.15.
@@ -40,10 +40,14 @@ double ClockCorrectionFrom(double gpsTime, SystemTime pcClock) {
   // computer without a working real-time clock boots at 1970.
   const bool plausible = gpsTime >= static_cast<double>(kBuildUnixSeconds);
   const double largest = plausible ? kLargestClockCorrection : kLargestUnbuiltClockCorrection;
-  if (!(std::fabs(difference) < largest)) return 0.0;  // no usable GPS time
+  if (!(std::fabs(difference) < largest)) return std::nullopt;  // no usable GPS time
   const long long ms = std::llround(difference * 1000.0);
   const long long hundredths = (ms + 250) / 10;  // integer division cuts toward zero
   return static_cast<double>(hundredths) / 100.0;
+}
+
+double ClockCorrectionFrom(double gpsTime, SystemTime pcClock) {
+  return UsableClockCorrection(gpsTime, pcClock).value_or(0.0);
 }
 
 // The orbit model's pass prediction, handing over to this loop's scheduler.
@@ -59,7 +63,8 @@ TrackingLoop::TrackingLoop(TrackingContext& context)
   orbit_ = std::make_unique<OrbitPrediction>(
       PredictionContext{context.table, context.station, context.clock,
                         context.status.ClockCorrection, context.status.SchedulerEnabled,
-                        context.evaluation, [this] { scheduler_.ScheduleAntenna(false); }});
+                        context.evaluation, [this] { scheduler_.ScheduleAntenna(false); },
+                        [this](const std::string& message) { context_.messages.Show(message); }});
   prediction_.PredictionStep = [this] { orbit_->predictor.PredictionStep(); };
   prediction_.EvaluatePass = [this](int slot) { orbit_->predictor.EvaluatePass(slot); };
 }
@@ -104,7 +109,9 @@ bool TrackingLoop::StartUp() {
     ReloadStation(config);
     CheckMapFiles();
   }
-  satellitesAsRead_ = SatellitesAsRead(config, LoadSatellites(config));
+  std::vector<KeptLine> unloaded;
+  const bool loaded = LoadSatellites(config, &unloaded);
+  satellitesAsRead_ = SatellitesAsRead(config, loaded, std::move(unloaded));
   CheckMapFiles();
 
   context_.positioner.TakeControl();
@@ -119,6 +126,7 @@ bool TrackingLoop::StartUp() {
   countdowns_.GpsTimeCountdown = kGpsTimeAfterStartUpSeconds;
   countdowns_.LocationCheckCountdown = kLocationCheckAfterStartUpSeconds;
   context_.gps.GpsReadPosition();
+  CheckPredictable();
   context_.status.TrackingReady = 1;
   return !context_.StopRequested();
 }
@@ -134,6 +142,7 @@ bool TrackingLoop::Iteration() {
   }
   ClockTick();
   PredictionStep();
+  CheckPredictable();
   GpsSteps();
   scheduler_.ArmCapture([this] { WaitTurn(); });
   return !context_.StopRequested();
@@ -161,14 +170,30 @@ void TrackingLoop::GpsSteps() {
   if (Expired(countdowns_.GpsTimeCountdown)) {
     countdowns_.GpsTimeCountdown = kGpsTimePeriodSeconds;
     context_.gps.GpsReadTime();
-    // A failed request keeps the last correction.
+    // A failed request keeps the last correction, and so does a refused time: the last good
+    // correction still holds, and the refusal is shown beside it.
     if (gps.GpsTimeValid.load() == 1) {
-      context_.status.ClockCorrection = ClockCorrectionFrom(gps.GpsTime, context_.clock.Now());
+      const std::optional<double> correction =
+          UsableClockCorrection(gps.GpsTime, context_.clock.Now());
+      if (correction) context_.status.ClockCorrection = *correction;
+      context_.status.GpsTimeRefused = correction ? 0 : 1;
     }
   }
   if (Expired(countdowns_.LocationCheckCountdown)) {
     location_.CheckStationLocation(countdowns_.LocationCheckCountdown);
   }
+}
+
+void TrackingLoop::CheckPredictable() {
+  const double now = static_cast<double>(
+      CorrectedSeconds(context_.clock.Now().seconds, context_.status.ClockCorrection));
+  const bool nothing = NothingPredictable(context_.table, now);
+  // Said once each time the station comes to predict nothing (sets far from a clock that
+  // booted at 1970, or a station that started without a simulated start time).
+  if (nothing && context_.status.NothingPredictable.load() == 0) {
+    context_.messages.Show(kNothingPredictableMessage);
+  }
+  context_.status.NothingPredictable = nothing ? 1 : 0;
 }
 
 void TrackingLoop::WaitTurn() {
@@ -182,7 +207,9 @@ void TrackingLoop::ShutDown() {
   ConfigContext config{context_.dir, context_.table, context_.station, context_.messages};
   context_.positioner.Stop();
   // A list command given after the last prediction step still reaches sats.dat.
-  InstallSlotUpdates(context_.table);
+  for (const std::string& refused : InstallSlotUpdates(context_.table)) {
+    context_.messages.Show(refused);
+  }
   SaveSatellitesAtShutDown(config, satellitesAsRead_);
   SaveMinimumElevationAtShutDown(config, minimumElevationAsRead_);
   context_.antenna.FinalPark();

@@ -51,7 +51,9 @@ inline constexpr double kLargestClockCorrection = 1e12;
 inline constexpr double kLargestUnbuiltClockCorrection = 86400.0;
 
 // GPS time minus the PC clock (seconds plus milliseconds), plus a quarter second, cut toward
-// zero to whole hundredths of a second; 0 when the GPS time is not usable (see above).
+// zero to whole hundredths of a second; nothing when the GPS time is refused (see above).
+std::optional<double> UsableClockCorrection(double gpsTime, SystemTime pcClock);
+// The same, 0 for a refused time.
 double ClockCorrectionFrom(double gpsTime, SystemTime pcClock);
 
 // The legacy screen layer's two map-file checks: map.dat in `dir` is opened twice, and each
@@ -105,6 +107,7 @@ class TrackingLoop {
   void EvaluatePass(int slot);
   void GpsSteps();
   void WaitTurn();
+  void CheckPredictable();
 
   TrackingContext& context_;
   Scheduler scheduler_;

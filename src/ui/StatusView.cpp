@@ -162,8 +162,11 @@ void StatusView::Paint(Canvas& canvas) {
     Line(canvas, 10, 440, GpsLine(gps));
     if (gps.GpsTimeValid.load() != 0 && gps.GpsTime.load() > 0) {
       // The clock error is computer time minus GPS time. (0.0 - x keeps a zero from
-      // printing as -0.00.)
-      Line(canvas, 320, 440, Format("System Clock Error: %.2f sec    ", 0.0 - clockCorrection));
+      // printing as -0.00.) After a refused GPS time the error is the last good one.
+      const char* form = sources_.tracking.GpsTimeRefused.load() != 0
+                             ? "GPS Time Refused  Error %.2f sec  "
+                             : "System Clock Error: %.2f sec    ";
+      Line(canvas, 320, 440, Format(form, 0.0 - clockCorrection));
     }
   }
 

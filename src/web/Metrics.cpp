@@ -28,6 +28,16 @@ class Exposition {
   std::string text_;
 };
 
+// A label value as the exposition format escapes it: backslash, double quote and line feed.
+std::string LabelValue(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\\' || c == '"') out += '\\';
+    out += c == '\n' ? std::string("\\n") : std::string(1, c);
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string MetricsText(Station& station, const LevelRecordingReadout* polled,
@@ -81,6 +91,10 @@ std::string MetricsText(Station& station, const LevelRecordingReadout* polled,
   }
   out.One("halvik_clock_correction_seconds", "gauge", "GPS time minus computer time.",
           station.tracking.ClockCorrection.load());
+  out.One("halvik_gps_time_refused", "gauge",
+          "1 while the last GPS time was refused (before the build and more than a day off); the "
+          "clock correction keeps its last good value.",
+          station.tracking.GpsTimeRefused.load() != 0 ? 1 : 0);
   out.One("halvik_antenna_powered", "gauge", "1 while the positioner reports power.",
           antenna.AntennaPower.load() > 50 ? 1 : 0);
   out.One("halvik_antenna_azimuth_degrees", "gauge", "Antenna azimuth read back.",
@@ -93,6 +107,19 @@ std::string MetricsText(Station& station, const LevelRecordingReadout* polled,
           gps.GpsPresent.load() != 0 && gps.GpsHealth.load() == kGpsDoingFixes ? 1 : 0);
   out.One("halvik_gps_health_code", "gauge", "GPS receiver health code (255: no reply yet).",
           gps.GpsHealth.load());
+  out.Family("halvik_element_age_seconds", "gauge",
+             "Age of each listed satellite's element set on the station clock.");
+  const double now = static_cast<double>(
+      CorrectedSeconds(env.clock.Now().seconds, station.tracking.ClockCorrection));
+  for (const SatelliteRecord& slot : station.table) {
+    if (!slot.IsActive()) continue;
+    const std::string labels = "{satellite=\"" + LabelValue(slot.name.Get()) + "\"}";
+    out.Sample("halvik_element_age_seconds",
+               ElementAgeDays(now, slot.epochMinutes) * kSecondsPerDay, labels.c_str());
+  }
+  out.One("halvik_nothing_predictable", "gauge",
+          "1 while satellites are listed and no element set of theirs predicts anything.",
+          station.tracking.NothingPredictable.load() != 0 ? 1 : 0);
   out.One("halvik_process_cpu_seconds_total", "counter", "CPU time used by the station process.",
           ProcessCpuSeconds());
   if (const std::optional<std::uint64_t> resident = ProcessResidentBytes()) {

@@ -46,7 +46,7 @@ th { font-weight: 600; color: #555; font-size: 12px; }
 <section><h2>Disk</h2><div id="disk" class="big">-</div><div class="dim">free in the station directory</div></section>
 <section class="wide"><h2>Satellites</h2><table><thead><tr><th>Slot</th><th>Satellite</th>
 <th>Lat</th><th>Lon</th><th>Az</th><th>El</th><th>Next</th><th>At (UTC)</th><th>In</th></tr></thead>
-<tbody id="sats"></tbody></table></section>
+<tbody id="sats"></tbody></table><div id="satwarn" class="bad"></div></section>
 <section class="wide"><h2>Next 24 hours</h2><div id="timeline"></div>
 <div class="legend dim"><span style="background:#16a34a"></span>followed
 <span style="background:#d1d5db"></span>skipped by the priority rule</div></section>
@@ -68,7 +68,9 @@ let nowUtc = Date.now() / 1000;
 function showStatus(s) {
   nowUtc = Date.parse(s.time_utc) / 1000;
   put("utc", s.time_utc.replace("T", " ").replace("Z", " UTC"));
-  put("clock", "clock correction " + fixed(s.clock_correction_s, 2) + " s");
+  put("clock", "clock correction " + fixed(s.clock_correction_s, 2) + " s" +
+      (s.gps.time_refused ? " (GPS time refused)" : ""));
+  $("clock").className = s.gps.time_refused ? "bad" : "";
   const r = s.receiver;
   put("receiver", fixed(r.frequency_mhz, 3) + " MHz", "big " + (r.locked ? "ok" : ""));
   put("receiver2", (r.locked ? "locked" : "no lock") + ", level " + fixed(r.level_v, 2) + " V");
@@ -95,6 +97,11 @@ function showStatus(s) {
     for (const v of cells) row.appendChild(el("td", String(v)));
     body.appendChild(row);
   }
+  const old = s.satellites.filter(t => t.elements_stale)
+    .map(t => t.name + " (" + Math.round(t.element_age_s / 86400) + " days)");
+  put("satwarn", s.nothing_predictable
+    ? "No listed satellite can be predicted: every element set is more than ten years from the station clock"
+    : (old.length ? "Element sets older than " + s.element_age_limit_days + " days: " + old.join(", ") : ""));
   put("updated", "updated " + new Date().toLocaleTimeString());
 }
 

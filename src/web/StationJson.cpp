@@ -62,6 +62,10 @@ json SatellitesJson(const SatelliteTable& table, std::int64_t now, int& nextAosS
                {"geosynchronous", s.geosynchronous != 0},
                {"in_pass", s.inPass != 0},
                {"next_event", nullptr}};
+    // The set's age on the station clock, and whether it is past its useful age.
+    const double ageDays = ElementAgeDays(static_cast<double>(now), s.epochMinutes);
+    entry["element_age_s"] = ageDays * kSecondsPerDay;
+    entry["elements_stale"] = ageDays > kStaleElementAgeDays;
     // The LOS form wins when both are set, as on the panel.
     std::int64_t event = 0;
     if (s.geosynchronous == 0 && s.inPass != 0) {
@@ -150,6 +154,7 @@ json StatusJson(Station& station, const LevelRecordingReadout* polled) {
         {"health_code", static_cast<int>(gps.GpsHealth.load())},
         {"status", Trimmed(GpsStatusText(gps.GpsHealth))},
         {"time_valid", gps.GpsTimeValid != 0},
+        {"time_refused", station.tracking.GpsTimeRefused != 0},
         {"latitude_deg", fix ? json(latitude) : json(nullptr)},
         {"longitude_deg", fix ? json(longitude) : json(nullptr)},
         {"altitude_ft", fix ? json(static_cast<double>(gps.GpsAltitude)) : json(nullptr)}}},
@@ -171,6 +176,8 @@ json StatusJson(Station& station, const LevelRecordingReadout* polled) {
       {"next_aos_slot", nextAosSlot == kNoSlot ? json(nullptr) : json(nextAosSlot)},
       {"in_pass_slot", inPassSlot == kNoSlot ? json(nullptr) : json(inPassSlot)},
       {"satellites", std::move(satellites)},
+      {"element_age_limit_days", kStaleElementAgeDays},
+      {"nothing_predictable", station.tracking.NothingPredictable != 0},
       {"disk_free_bytes", freeBytes ? json(*freeBytes) : json(nullptr)},
   };
   return status;

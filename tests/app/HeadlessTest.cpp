@@ -17,6 +17,7 @@
 #include "platform/Messages.h"
 #include "support/NullCanvas.h"
 #include "support/PlatformFakes.h"
+#include "support/SimStationParts.h"
 #include "support/TempDir.h"
 
 namespace halvik {
@@ -41,17 +42,8 @@ std::vector<std::string> StatusLines(std::int64_t everySeconds, std::int64_t sec
   TempDir dir;
   EXPECT_EQ(InitStation(dir.path()), "");
   ManualClock clock(SystemTime::FromMilliseconds(static_cast<std::int64_t>(kStart * 1000)));
-  RecordingMessages messages;
-  CountingBeeper beeper;
-  testing::RoomySystemInfo systemInfo;
-  testing::RecordingSpawner spawner;
-  DeviceNamespace devices;
-  SimHardwareOptions options;
-  options.stationDir = dir.path();
-  SimHardware hardware(clock, devices, options);
-  BoardHardware boards(dir.path(), hardware.services(), devices, clock, messages, beeper);
-  StationEnvironment env{dir.path(), clock, messages, beeper, systemInfo, spawner, boards};
-  Station station(env);
+  testing::SimStationParts parts(dir.path(), clock);
+  Station station(parts.environment);
   QuietReceiver readout;
   StatusView view(StatusSourcesOf(station, readout));
   testing::NullCanvas canvas;

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "config/SatelliteList.h"
 #include "config/StationFixture.h"
+#include "orbit/ElementSet.h"
 #include "orbit/StationGeometry.h"
 
 namespace halvik {
@@ -495,22 +497,163 @@ TEST(StationFiles, ADirectoryFifoOrOverLongLineInAFilesPlaceIsNoFile) {
     }
   }
 
-  // An over-long line is never read as a shorter value: location.dat with one is as good as
-  // missing (the station does not move to its first 79 digits), minel.dat gets the default.
   StationUnderTest s;
-  s.dir.Write("location.dat", "40.0\n" + std::string(100000, '1') + "\n100\n5\n");
-  s.dir.Write("minel.dat", "1" + std::string(200, '0') + "\n");
-  LoadMinimumElevation(s.context);
-  LoadStation(s.context);
-  EXPECT_THAT(s.messages.Shown(), ElementsAre("Can't find file location.dat"));
-  EXPECT_FALSE(ReadLocation(s.dir.path()).found);
-  EXPECT_DOUBLE_EQ(s.station.minimumElevation, kDefaultMinimumElevationDeg * kRadiansPerDegree);
-
   // A sats.dat name starting with NUL names no satellite (it would load as an empty name).
-  s.messages.Clear();
   s.LoadList(std::string("\0NOAA 14\nNOAA 15\r\r\n", 19));
   EXPECT_EQ(s.Name(0), "NOAA 15");
   EXPECT_FALSE(s.Active(1));
+}
+
+TEST(StationFiles, ADamagedLineIsNamedAndTheReadableValuesKept) {
+  // An over-long or binary line is never read as a value, nor taken for a missing file: its own
+  // message, the other lines' values, and the files and map images left as they are.
+  const std::string longLine(100000, '1');
+  const std::string binary("1\0\x01\xff", 4);
+  struct Case {
+    std::string location;
+    std::string minel;
+    double latitude, longitude, height, minimumDeg;
+    std::vector<std::string> messages;
+  };
+  const std::vector<Case> cases = {
+      {"40.0\n" + longLine + "\n100\n5\n",
+       "10.0\n",
+       40.0,
+       0.0,
+       100.0,
+       10.0,
+       {"location.dat line 2 is longer than 79 characters: its value reads as 0; the file is "
+        "left as it is"}},
+      {"40.0\n-75.0\n" + binary + "\n5\n",
+       "1" + std::string(200, '0') + "\n",
+       40.0,
+       -75.0,
+       0.0,
+       5.0,
+       {"minel.dat line 1 is longer than 79 characters: the minimum elevation is 5 degrees; the "
+        "file is left as it is",
+        "location.dat line 3 holds bytes that are not text: its value reads as 0; the file is "
+        "left as it is"}},
+      {"40.0\n-75.0\n100\n5\n",
+       binary + "\n",
+       40.0,
+       -75.0,
+       100.0,
+       5.0,
+       {"minel.dat line 1 holds bytes that are not text: the minimum elevation is 5 degrees; the "
+        "file is left as it is"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.messages.back());
+    StationUnderTest s;
+    s.dir.Write("location.dat", c.location);
+    s.dir.Write("minel.dat", c.minel);
+    s.dir.Write("world.map", "w");
+    const ListAsRead minel = MinimumElevationAsRead(s.context, LoadMinimumElevation(s.context));
+    EXPECT_TRUE(LoadStation(s.context));
+    EXPECT_EQ(s.messages.Shown(), c.messages);
+    EXPECT_NEAR(s.station.latitude * kDisplayDegreesPerRadian, c.latitude, 1e-9);
+    EXPECT_NEAR(s.station.longitude * kDisplayDegreesPerRadian, c.longitude, 1e-9);
+    StationConfig expected;
+    SetStation(expected, "0", "0", std::to_string(c.height));
+    EXPECT_DOUBLE_EQ(s.station.height, expected.height);
+    EXPECT_NEAR(s.station.minimumElevation * kDisplayDegreesPerRadian, c.minimumDeg, 1e-9);
+    EXPECT_TRUE(ReadLocation(s.dir.path()).found);
+    SaveMinimumElevationAtShutDown(s.context, minel);
+    EXPECT_EQ(s.dir.Read("location.dat"), c.location);
+    EXPECT_EQ(s.dir.Read("minel.dat"), c.minel);
+    EXPECT_TRUE(std::filesystem::exists(s.dir.path() / "world.map"));
+  }
+}
+
+TEST(SatellitesFile, ShutDownSavesTheEditsAndKeepsTheLinesThatDidNotLoad) {
+  const std::string notFound = ElementSetMessage(ElementSetResult::SatelliteNotFound);
+  const std::string noElements = ElementSetMessage(ElementSetResult::FileMissing);
+  const std::string longName(100, 'X');
+  const std::string saved =
+      "sats.dat saved with the changes made to the list; kept as they were, not loaded at "
+      "start-up: ";
+  struct Case {
+    const char* what;
+    bool elementsAtStart;
+    std::string satsDat;
+    std::vector<std::string> add, remove;
+    std::string written;  // empty: the file is left byte for byte
+    std::string message;  // empty: none at shut-down
+  };
+  const std::vector<Case> cases = {
+      {"a name not found, one added",
+       true,
+       "NOAA 14\nNOAA 99\nNOAA 16\n \n \n \n",
+       {"NOAA 15"},
+       {},
+       "NOAA 14\nNOAA 99\nNOAA 16\nNOAA 15\n \n \n",
+       saved + "NOAA 99 (" + notFound + ")"},
+      {"a name not found, one deleted",
+       true,
+       "NOAA 14\nNOAA 99\r\nNOAA 16\n",
+       {},
+       {"noaa 14"},
+       " \nNOAA 99\nNOAA 16\n \n \n \n",
+       saved + "NOAA 99 (" + notFound + ")"},
+      {"deleted and added (a replacement)",
+       true,
+       longName + "\nNOAA 14\n",
+       {"NOAA 12"},
+       {"NOAA 14"},
+       longName + "\nNOAA 12\n \n \n \n \n",
+       saved + longName + " (" + notFound + ")"},
+      {"elements.dat missing, then updated",
+       false,
+       "NOAA 14\n \nNOAA 16\n",
+       {"NOAA 15"},
+       {},
+       "NOAA 14\nNOAA 15\nNOAA 16\n \n \n \n",
+       saved + "NOAA 14 (" + noElements + "), NOAA 16 (" + noElements + ")"},
+      {"nothing changed", true, "NOAA 99\r\nNOAA 14", {}, {}, "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StationUnderTest s;
+    if (!c.elementsAtStart) std::filesystem::remove(s.dir.path() / "elements.dat");
+    s.dir.Write("sats.dat", c.satsDat);
+    std::vector<KeptLine> unloaded;
+    const bool loaded = LoadSatellites(s.context, &unloaded);
+    const ListAsRead asRead = SatellitesAsRead(s.context, loaded, unloaded);
+    s.dir.Write("elements.dat", testing::kAllElements);
+    std::vector<std::string> before;  // the table as the run left it
+    for (const std::string& name : c.remove) DeleteSatellite(s.context, name);
+    for (const std::string& name : c.add) AddSatellite(s.context, name);
+    s.Install();
+    for (int i = 0; i < kSlotCount; ++i) before.push_back(s.Active(i) ? s.Name(i) : "-");
+    s.messages.Clear();
+    SaveSatellitesAtShutDown(s.context, asRead);
+    EXPECT_EQ(s.dir.Read("sats.dat"), c.written.empty() ? c.satsDat : c.written);
+    EXPECT_EQ(s.messages.Shown(),
+              c.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.message});
+    // Read again (the kept names failing as before), the file gives the table the run ended
+    // with.
+    std::filesystem::remove(s.dir.path() / "elements.dat");
+    s.dir.Write("elements.dat", testing::kAllElements);
+    LoadSatellites(s.context);
+    std::vector<std::string> after;
+    for (int i = 0; i < kSlotCount; ++i) after.push_back(s.Active(i) ? s.Name(i) : "-");
+    if (c.elementsAtStart) {
+      EXPECT_EQ(after, before);
+    }
+  }
+
+  // A sats.dat that could not be read at all is left alone, and the lost edits are named.
+  StationUnderTest s;
+  std::filesystem::create_directory(s.dir.path() / "sats.dat");
+  const ListAsRead asRead = SatellitesAsRead(s.context, LoadSatellites(s.context));
+  AddSatellite(s.context, "NOAA 15");
+  s.Install();
+  s.messages.Clear();
+  SaveSatellitesAtShutDown(s.context, asRead);
+  EXPECT_THAT(s.messages.Shown(), ElementsAre("sats.dat could not be read at start-up: the "
+                                              "changes made to the list are not saved"));
+  EXPECT_TRUE(std::filesystem::is_directory(s.dir.path() / "sats.dat"));
 }
 
 TEST(SatellitesFile, SaveWritesOneLinePerSlot) {

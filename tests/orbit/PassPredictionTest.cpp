@@ -24,8 +24,8 @@ struct Fixture {
   Shared<std::int32_t> schedulerEnabled{0};
   PassEvaluation pass;
   int scheduled = 0;
-  PassPredictor predictor{PredictionContext{table, station, clock, clockCorrection,
-                                            schedulerEnabled, pass, [this] { ++scheduled; }}};
+  PassPredictor predictor{PredictionContext{
+      table, station, clock, clockCorrection, schedulerEnabled, pass, [this] { ++scheduled; }, {}}};
 
   Fixture(const char* lat = "52.5", const char* lon = "13.4", double minimumDeg = 0.0) {
     SetStation(station, lat, lon, "200");
@@ -418,10 +418,23 @@ TEST(PredictionStep, NoPassDecadesFromTheEpoch) {
     ASSERT_EQ(slot.aosTime, 0);
     ASSERT_EQ(slot.losTime, 0);
   }
+  // What the station says of it: nothing listed can be predicted.
+  const auto seconds = [&f] { return static_cast<double>(f.clock.Now().seconds); };
+  EXPECT_TRUE(NothingPredictable(f.table, seconds()));
   // Near the epoch again, the next step finds the pass state.
   f.At(slot, 0);
   f.StepSlot(0);
   EXPECT_EQ(slot.aosPending + slot.inPass, 1);
+  EXPECT_FALSE(NothingPredictable(f.table, seconds()));
+  // One slot that predicts is enough; an empty table is no warning of this kind.
+  SatelliteTable none;
+  EXPECT_FALSE(NothingPredictable(none, 0.0));
+  // The horizon is ten years either side of the epoch, the bound included.
+  const double epoch = slot.epochMinutes;
+  for (const auto& [days, within] : std::vector<std::pair<double, bool>>{
+           {0.0, true}, {3652.5, true}, {-3652.5, true}, {3652.6, false}, {-3652.6, false}}) {
+    EXPECT_EQ(WithinPredictionHorizon(epoch * 60.0 + days * 86400.0, epoch), within) << days;
+  }
 }
 
 TEST(PredictionStep, ElevationExactlyAtTheMinimumStartsNoSearch) {
@@ -557,7 +570,7 @@ TEST(PredictionStep, InstallsReplacementsBetweenSteps) {
   second.bstar = 0;
   Fixture f("52.5", "13.4", 0.0);
   SatelliteRecord& slot = f.table[2];
-  slot.update.PostLoad("FIRST", first);
+  slot.update.PostLoad("FIRST", first, "");
   f.clock.Set(SystemTime::FromMilliseconds(
       static_cast<std::int64_t>(std::llround(second.epochMinutes * 60000.0))));
   f.StepSlot(2);
@@ -567,7 +580,7 @@ TEST(PredictionStep, InstallsReplacementsBetweenSteps) {
   const std::int64_t firstAos = slot.aosTime;
 
   // --- Asked for, not installed: the slot still holds the first satellite whole.
-  slot.update.PostLoad("SECOND", second);
+  slot.update.PostLoad("SECOND", second, "FIRST");
   EXPECT_TRUE(slot.update.Pending());
   EXPECT_EQ(slot.WillHoldName(), "SECOND");
   EXPECT_EQ(slot.name.Get(), "FIRST");

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "config/SatelliteList.h"
 #include "orbit/ElementSet.h"
 #include "platform/BuildTime.h"
 #include "platform/Messages.h"
@@ -358,6 +359,61 @@ TEST(TrackingLoopTest, StopDuringAPass) {
   EXPECT_EQ(rig.dir.Read("minel.dat"), "10.000000\n");
 }
 
+TEST(TrackingLoopTest, ListCommandsBeforeTheListIsLoaded) {
+  // Commands given while the tracking thread starts, before it loads sats.dat, saw an empty
+  // table: the listed satellites keep their slots, an Add goes to the lowest free one, and one
+  // that is listed by then (or finds no room) is refused with the command's own message.
+  struct Case {
+    std::string satsDat;
+    std::vector<std::string> add;
+    std::string written;
+    std::vector<std::string> messages;
+  };
+  const std::string duplicate = "Duplicate Satelite Names Not Permitted";
+  const std::vector<Case> cases = {
+      // NOAA 15 asked for slot 0, GOES 12 for slot 1, still free after the load.
+      {"NOAA 12\n \nNOAA 16\n \n \n \n",
+       {"NOAA 15", "GOES 12"},
+       "NOAA 12\nGOES 12\nNOAA 16\nNOAA 15\n \n \n",
+       {}},
+      {"NOAA 12\n \n \n \n \n \n",
+       {"noaa 16", "noaa 12"},
+       "NOAA 12\nNOAA 16\n \n \n \n \n",
+       {duplicate}},
+      {"NOAA 12\nNOAA 12\nNOAA 12\nNOAA 12\nNOAA 12\nNOAA 16\n",
+       {"NOAA 15"},
+       "NOAA 12\nNOAA 12\nNOAA 12\nNOAA 12\nNOAA 12\nNOAA 16\n",
+       {"No space available to ADD Satellite"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.satsDat);
+    TrackingRig rig(c.satsDat);
+    ConfigContext config{rig.dir.path(), rig.table, rig.station, rig.messages};
+    for (const std::string& name : c.add) AddSatellite(config, name);
+    rig.stop = 1;
+    TrackingLoop loop(rig.context);
+    EXPECT_EQ(loop.Run(), 0);
+    EXPECT_EQ(rig.dir.Read("sats.dat"), c.written);
+    EXPECT_EQ(rig.messages.Shown(), c.messages);
+  }
+}
+
+TEST(TrackingLoopTest, SaysOnceWhenNothingCanBePredicted) {
+  // NOAA 12's set is of November 2000; eleven years on it predicts nothing.
+  TrackingRig rig;
+  rig.clock.Set(SystemTime{kStart + 11LL * 365 * 86400, 0});
+  ScriptedSky sky(rig);
+  TrackingLoop loop(rig.context, sky.Seam());
+  ASSERT_TRUE(loop.StartUp());
+  EXPECT_EQ(rig.status.NothingPredictable.load(), 1);
+  for (int i = 0; i < 200; ++i) ASSERT_TRUE(loop.Iteration());
+  EXPECT_EQ(rig.messages.Shown(), std::vector<std::string>{kNothingPredictableMessage});
+  // Nothing listed is not this warning.
+  rig.table[0].Empty();  // the scripted sky installs no requests: as the tracking thread does
+  ASSERT_TRUE(loop.Iteration());
+  EXPECT_EQ(rig.status.NothingPredictable.load(), 0);
+}
+
 TEST(TrackingLoopTest, ClockCorrectionFromGps) {
   // --- GPS 1.234 s ahead: the first time poll, a second after the start-up ---
   TrackingRig ahead;
@@ -372,12 +428,25 @@ TEST(TrackingLoopTest, ClockCorrectionFromGps) {
   ASSERT_EQ(timePolls.size(), 1u);
   EXPECT_EQ(timePolls[0].seconds, kStart + 1);
   EXPECT_DOUBLE_EQ(ahead.status.ClockCorrection.load(), 1.48);
+  EXPECT_EQ(ahead.status.GpsTimeRefused.load(), 0);
   // Every 15 s after that.
   ASSERT_TRUE(RunUntil(ahead, aheadLoop, 32));
   timePolls = ahead.gpsRequests.Times(0x21);
   ASSERT_EQ(timePolls.size(), 3u);
   EXPECT_EQ(timePolls[1].seconds, kStart + 16);
   EXPECT_EQ(timePolls[2].seconds, kStart + 31);
+
+  // --- a GPS time before the build and two days off is refused: the last good correction
+  //     holds and the refusal shows; the next good time clears it ---
+  ahead.ChangeGps([](sim::SimGpsOptions& gps) { gps.clockErrorSeconds = 2 * 86400.0; });
+  ASSERT_TRUE(RunUntil(ahead, aheadLoop, 47));
+  EXPECT_EQ(ahead.gpsState.GpsTimeValid.load(), 1);
+  EXPECT_DOUBLE_EQ(ahead.status.ClockCorrection.load(), 1.48);
+  EXPECT_EQ(ahead.status.GpsTimeRefused.load(), 1);
+  ahead.ChangeGps([](sim::SimGpsOptions& gps) { gps.clockErrorSeconds = 0.5; });
+  ASSERT_TRUE(RunUntil(ahead, aheadLoop, 62));
+  EXPECT_DOUBLE_EQ(ahead.status.ClockCorrection.load(), 0.75);
+  EXPECT_EQ(ahead.status.GpsTimeRefused.load(), 0);
 
   // --- 0.4 s behind ---
   TrackingRig behind;

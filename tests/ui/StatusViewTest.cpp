@@ -261,6 +261,13 @@ TEST(StatusView, GpsAndClockErrorLinesOnlyOnNewSeconds) {
   rig->clock.Advance(1000);
   rig->view.Paint(canvas);
   EXPECT_EQ(canvas.TextAt(320, 440).text, "System Clock Error: 0.37 sec    ");
+
+  // --- a refused GPS time: the last good error, marked as such ---
+  rig->tracking.GpsTimeRefused = 1;
+  canvas.Clear();
+  rig->clock.Advance(1000);
+  rig->view.Paint(canvas);
+  EXPECT_EQ(canvas.TextAt(320, 440).text, "GPS Time Refused  Error 0.37 sec  ");
 }
 
 TEST(StatusView, CorrectedSecond) {
