@@ -2,7 +2,7 @@
 
 #include <hamlib/rig.h>
 
-#include <cstdlib>
+#include "linuxhw/StreamSocket.h"
 
 namespace halvik {
 
@@ -22,6 +22,24 @@ void QuietHamlib() {
 std::recursive_mutex& HamlibLock() {
   static std::recursive_mutex lock;
   return lock;
+}
+
+std::optional<std::string> HamlibNetworkPort(const std::string& port, const char* defaultPort,
+                                             std::string& error) {
+  const std::optional<HostPort> address =
+      ParseHostPort(port.empty() ? "localhost" : port, defaultPort);
+  if (!address) {
+    error = "wants HOST:PORT";
+    return std::nullopt;
+  }
+  const UniqueFd probe = ConnectTcp(*address, kHamlibConnectWaitMs, error);
+  if (!probe.valid()) return std::nullopt;
+  std::string numeric = PeerHostPort(probe.get());
+  if (numeric.empty()) {
+    error = "no address";
+    return std::nullopt;
+  }
+  return numeric;
 }
 
 }  // namespace halvik

@@ -194,6 +194,7 @@ void TrackingLoop::ClockTick() {
   lastSecond_ = second;
   LowerCountdowns(countdowns_);
   context_.antenna.ReadAntennaPosition();
+  context_.receiver.ReceiverRefresh();
 }
 
 void CheckMapFiles(const std::filesystem::path& dir, Messages& messages) {
