@@ -51,22 +51,20 @@ bool HamlibRig::Open() {
     std::lock_guard lock(HamlibLock());
     rig_ = rig_init(model_);
   }
-  int status = rig_ ? RIG_OK : -RIG_ENIMPL;
-  std::string path = port_;
-  if (rig_ && rig_->caps->port_type == RIG_PORT_NETWORK) {
-    std::string error;
-    const std::optional<std::string> answering = HamlibNetworkPort(port_, "4532", error);
-    if (!answering) {
-      Lost(error, "cannot be opened");
-      return false;
-    }
-    path = *answering;
-    const std::string wait = std::to_string(kHamlibReplyWaitMs);
-    status = rig_set_conf(rig_, rig_token_lookup(rig_, "timeout"), wait.c_str());
-    if (status == RIG_OK) status = rig_set_conf(rig_, rig_token_lookup(rig_, "retry"), "0");
+  if (!rig_) {
+    Lost(HamlibErrorText(-RIG_ENIMPL), "cannot be opened");
+    return false;
   }
-  if (status == RIG_OK && !path.empty()) {
-    status = rig_set_conf(rig_, rig_token_lookup(rig_, "rig_pathname"), path.c_str());
+  std::string error;
+  const std::optional<HamlibSettings> settings = HamlibPortSettings(
+      rig_->caps->port_type == RIG_PORT_NETWORK, port_, "rig_pathname", "4532", error);
+  if (!settings) {
+    Lost(error, "cannot be opened");
+    return false;
+  }
+  int status = RIG_OK;
+  for (const auto& [token, value] : *settings) {
+    if (status == RIG_OK) status = rig_set_conf(rig_, rig_token_lookup(rig_, token), value.c_str());
   }
   if (status == RIG_OK) status = rig_open(rig_);
   if (status != RIG_OK) {

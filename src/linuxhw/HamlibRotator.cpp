@@ -26,22 +26,20 @@ bool HamlibRotator::Open() {
     std::lock_guard lock(HamlibLock());
     rot_ = rot_init(model_);
   }
-  int status = rot_ ? RIG_OK : -RIG_ENIMPL;
-  std::string path = port_;
-  if (rot_ && rot_->caps->port_type == RIG_PORT_NETWORK) {
-    std::string error;
-    const std::optional<std::string> answering = HamlibNetworkPort(port_, "4533", error);
-    if (!answering) {
-      Lost(error, "cannot be opened");
-      return false;
-    }
-    path = *answering;
-    const std::string wait = std::to_string(kHamlibReplyWaitMs);
-    status = rot_set_conf(rot_, rot_token_lookup(rot_, "timeout"), wait.c_str());
-    if (status == RIG_OK) status = rot_set_conf(rot_, rot_token_lookup(rot_, "retry"), "0");
+  if (!rot_) {
+    Lost(HamlibErrorText(-RIG_ENIMPL), "cannot be opened");
+    return false;
   }
-  if (status == RIG_OK && !path.empty()) {
-    status = rot_set_conf(rot_, rot_token_lookup(rot_, "rot_pathname"), path.c_str());
+  std::string error;
+  const std::optional<HamlibSettings> settings = HamlibPortSettings(
+      rot_->caps->port_type == RIG_PORT_NETWORK, port_, "rot_pathname", "4533", error);
+  if (!settings) {
+    Lost(error, "cannot be opened");
+    return false;
+  }
+  int status = RIG_OK;
+  for (const auto& [token, value] : *settings) {
+    if (status == RIG_OK) status = rot_set_conf(rot_, rot_token_lookup(rot_, token), value.c_str());
   }
   if (status == RIG_OK) status = rot_open(rot_);
   if (status != RIG_OK) {

@@ -24,8 +24,13 @@ std::recursive_mutex& HamlibLock() {
   return lock;
 }
 
-std::optional<std::string> HamlibNetworkPort(const std::string& port, const char* defaultPort,
-                                             std::string& error) {
+std::optional<HamlibSettings> HamlibPortSettings(bool network, const std::string& port,
+                                                 const char* pathToken, const char* defaultPort,
+                                                 std::string& error) {
+  if (!network) {
+    if (port.empty()) return HamlibSettings{};
+    return HamlibSettings{{pathToken, port}};
+  }
   const std::optional<HostPort> address =
       ParseHostPort(port.empty() ? "localhost" : port, defaultPort);
   if (!address) {
@@ -39,7 +44,8 @@ std::optional<std::string> HamlibNetworkPort(const std::string& port, const char
     error = "no address";
     return std::nullopt;
   }
-  return numeric;
+  return HamlibSettings{
+      {pathToken, numeric}, {"timeout", std::to_string(kHamlibReplyWaitMs)}, {"retry", "0"}};
 }
 
 }  // namespace halvik

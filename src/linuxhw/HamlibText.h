@@ -3,6 +3,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace halvik {
 
@@ -24,11 +26,15 @@ std::recursive_mutex& HamlibLock();
 inline constexpr int kHamlibConnectWaitMs = 250;
 inline constexpr int kHamlibReplyWaitMs = 300;
 
-// The port to open for a device reached over the network (rotctld, rigctld): `port` is HOST:PORT
-// (`defaultPort` when empty); the host is looked up and connected to within kHamlibConnectWaitMs,
-// and the numeric address that answered is what Hamlib is given, so that Hamlib neither looks
-// the name up nor connects without a bound. Nothing when it does not answer; `error` says why.
-std::optional<std::string> HamlibNetworkPort(const std::string& port, const char* defaultPort,
-                                             std::string& error);
+// The port settings (Hamlib token, value) a device is opened with: `port` as its path (token
+// `pathToken`, none when empty). A device reached over the network (rotctld, rigctld) is given
+// HOST:PORT (`defaultPort` when empty) looked up and connected to within kHamlibConnectWaitMs,
+// as the numeric address that answered, so that Hamlib neither looks the name up nor connects
+// without a bound, and a reply wait of kHamlibReplyWaitMs without retries. Nothing when it does
+// not answer; `error` says why.
+using HamlibSettings = std::vector<std::pair<const char*, std::string>>;
+std::optional<HamlibSettings> HamlibPortSettings(bool network, const std::string& port,
+                                                 const char* pathToken, const char* defaultPort,
+                                                 std::string& error);
 
 }  // namespace halvik

@@ -2,8 +2,6 @@
 // rotctld/rigctld started on loopback ports and reached with the network model 2.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <chrono>
 #include <string>
 
@@ -150,13 +148,13 @@ TEST(Hamlib, DummyRigTunesAndReportsThroughRigctld) {
   // --- rigctld stops (SIGSTOP): the owner's refresh gives up after its reply wait with one
   // message; the status, which never talks to the rig, shows no signal. Tuning meanwhile is
   // planned, and reaches the rig once rigctld goes on and the pause has passed.
-  ASSERT_EQ(::kill(rigctld.pid(), SIGSTOP), 0);
+  ASSERT_TRUE(rigctld.Pause());
   rig.ReceiverRefresh();
   ASSERT_EQ(messages.Shown().size(), 1u);
   EXPECT_NE(messages.Shown()[0].find("stopped answering"), std::string::npos);
   EXPECT_EQ(rig.ReceiverReadStatus(), 0.0f);
   rig.ReceiverTune(1698);
-  ASSERT_EQ(::kill(rigctld.pid(), SIGCONT), 0);
+  ASSERT_TRUE(rigctld.Resume());
   clock.Advance(Reconnect::kFirstPauseMs);
   rig.ReceiverRefresh();
   EXPECT_NEAR(rig.ReceiverFrequency(), 1698.0, kOneHzInMhz);

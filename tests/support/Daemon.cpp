@@ -12,7 +12,10 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <string>
 #include <thread>
 
 extern char** environ;
@@ -127,6 +130,32 @@ bool Daemon::Start(const std::vector<std::string>& argv) {
   if (posix_spawnp(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return false;
   pid_ = pid;
   return true;
+}
+
+bool Daemon::Pause() {
+  if (pid_ <= 0 || kill(pid_, SIGSTOP) != 0) return false;
+  const std::filesystem::path tasks = "/proc/" + std::to_string(pid_) + "/task";
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < end) {
+    bool allStopped = true;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+      // "PID (NAME) STATE ...": the state follows the last parenthesis.
+      std::ifstream in(task.path() / "stat");
+      const std::string stat((std::istreambuf_iterator<char>(in)), {});
+      const std::size_t close = stat.rfind(')');
+      if (close == std::string::npos || close + 2 >= stat.size() || stat[close + 2] != 'T') {
+        allStopped = false;
+      }
+    }
+    if (!error && allStopped) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+bool Daemon::Resume() {
+  return pid_ > 0 && kill(pid_, SIGCONT) == 0;
 }
 
 void Daemon::Stop() {

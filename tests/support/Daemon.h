@@ -53,6 +53,11 @@ class Daemon {
 
   bool Start(const std::vector<std::string>& argv);
   void Stop();
+  // SIGSTOP, and the wait until every thread of it has stopped (the signal is delivered to each
+  // thread when it next runs, so one could still answer a request sent right after the kill);
+  // SIGCONT to go on.
+  bool Pause();
+  bool Resume();
   bool running() const { return pid_ > 0; }
   pid_t pid() const { return pid_; }
 
