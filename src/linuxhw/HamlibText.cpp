@@ -1,6 +1,8 @@
 #include "linuxhw/HamlibText.h"
 
 #include <hamlib/rig.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 #include "linuxhw/StreamSocket.h"
 
@@ -39,6 +41,18 @@ std::optional<HamlibSettings> HamlibPortSettings(bool network, const std::string
   }
   const UniqueFd probe = ConnectTcp(*address, kHamlibConnectWaitMs, error);
   if (!probe.valid()) return std::nullopt;
+  // The kernel completes a connection for a daemon that is stopped or hung, and fills its accept
+  // queue with them; Hamlib's own connect, which has no time limit, would then wait for a place
+  // in it. So the daemon must also answer: "_" (its information) gets some reply, even an error
+  // report, from rotctld and rigctld alike.
+  pollfd reply{probe.get(), POLLIN, 0};
+  char byte = 0;
+  if (::send(probe.get(), "_\n", 2, MSG_NOSIGNAL) != 2 ||
+      ::poll(&reply, 1, kHamlibReplyWaitMs) != 1 ||
+      ::recv(probe.get(), &byte, 1, MSG_DONTWAIT) != 1) {
+    error = "no answer";
+    return std::nullopt;
+  }
   std::string numeric = PeerHostPort(probe.get());
   if (numeric.empty()) {
     error = "no address";

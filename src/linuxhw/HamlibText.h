@@ -28,10 +28,10 @@ inline constexpr int kHamlibReplyWaitMs = 300;
 
 // The port settings (Hamlib token, value) a device is opened with: `port` as its path (token
 // `pathToken`, none when empty). A device reached over the network (rotctld, rigctld) is given
-// HOST:PORT (`defaultPort` when empty) looked up and connected to within kHamlibConnectWaitMs,
-// as the numeric address that answered, so that Hamlib neither looks the name up nor connects
-// without a bound, and a reply wait of kHamlibReplyWaitMs without retries. Nothing when it does
-// not answer; `error` says why.
+// HOST:PORT (`defaultPort` when empty) looked up and connected to within kHamlibConnectWaitMs
+// and answering a request within kHamlibReplyWaitMs, as the numeric address that answered, so that
+// Hamlib neither looks the name up nor connects without a bound, and a reply wait of
+// kHamlibReplyWaitMs without retries. Nothing when it does not answer; `error` says why.
 using HamlibSettings = std::vector<std::pair<const char*, std::string>>;
 std::optional<HamlibSettings> HamlibPortSettings(bool network, const std::string& port,
                                                  const char* pathToken, const char* defaultPort,

@@ -33,8 +33,8 @@ bool ValidPort(std::string_view port) {
 bool WaitWritable(int fd, int boundMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{fd, POLLOUT, 0};
     const int n = ::poll(&p, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
     if (n == 1) return true;
@@ -169,8 +169,8 @@ UniqueFd ConnectTcp(const HostPort& address, int boundMs, std::string& error) {
         error = std::strerror(errno);
         continue;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (!WaitWritable(fd.get(), static_cast<int>(std::max<std::int64_t>(left.count(), 0)))) {
         error = "no answer";
         continue;
