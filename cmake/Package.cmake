@@ -5,6 +5,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/share/systemd/halvik@.service
               ${PROJECT_SOURCE_DIR}/share/systemd/halvik-elements@.service
               ${PROJECT_SOURCE_DIR}/share/systemd/halvik-elements@.timer
         DESTINATION lib/systemd/system)
+install(FILES ${PROJECT_SOURCE_DIR}/share/sysusers.d/halvik.conf DESTINATION lib/sysusers.d)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/share/station/ DESTINATION share/halvik/station
         USE_SOURCE_PERMISSIONS)
 
@@ -20,5 +21,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The status view draws text, also headless.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
+# The services run as a system user that the package creates (systemd-sysusers, from systemd).
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/cmake/deb/postinst)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/packages)
 include(CPack)

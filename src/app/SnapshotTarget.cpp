@@ -16,13 +16,11 @@ namespace {
 constexpr unsigned char kPngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n'};
 
 bool IsPng(const std::filesystem::path& path) {
-  std::FILE* file = OpenRegularFile(path);
+  const UniqueFile file = OpenRegularFile(path);
   if (!file) return false;
   unsigned char head[sizeof kPngSignature] = {};
-  const bool png = std::fread(head, 1, sizeof head, file) == sizeof head &&
-                   std::memcmp(head, kPngSignature, sizeof head) == 0;
-  std::fclose(file);
-  return png;
+  return std::fread(head, 1, sizeof head, file.get()) == sizeof head &&
+         std::memcmp(head, kPngSignature, sizeof head) == 0;
 }
 
 }  // namespace

@@ -101,14 +101,13 @@ bool CaptureEngine::Begin() {
 
 void CaptureEngine::LoadPnTable() {
   // A directory or FIFO in the table's place is no table (and must not hold this thread).
-  std::FILE* file = OpenRegularFile(context_.workingDirectory / kPseudoNoiseFile);
+  const UniqueFile file = OpenRegularFile(context_.workingDirectory / kPseudoNoiseFile);
   if (!file) {
     context_.messages.Show("Error Reading Pn.Dat");
     return;
   }
   std::uint8_t bytes[kPnTableWords * 2] = {};
-  std::size_t got = std::fread(bytes, 1, sizeof bytes, file);
-  std::fclose(file);
+  std::size_t got = std::fread(bytes, 1, sizeof bytes, file.get());
   // A short table: the words not in the file are 0.
   pnTable_.fill(0);
   for (std::size_t i = 0; i + 1 < got; i += 2) {

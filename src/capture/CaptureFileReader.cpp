@@ -12,10 +12,6 @@
 namespace halvik {
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 bool IsHeaderCharacter(std::uint16_t word) {
   // A byte sign-extended to 16 bits, never the 0 that ends a line.
   return (word >= 0x0001 && word <= 0x007F) || word >= 0xFF80;
@@ -171,7 +167,7 @@ std::int32_t BlockWordsForName(std::string_view fileName) {
 }
 
 CaptureReadResult ReadCaptureFile(const std::filesystem::path& path, std::int32_t blockWords) {
-  std::unique_ptr<std::FILE, FileCloser> file(OpenRegularFile(path));
+  const UniqueFile file = OpenRegularFile(path);
   if (!file) {
     CaptureReadResult result;
     result.error = "cannot open the file";

@@ -14,6 +14,8 @@ namespace {
 constexpr std::size_t kMaxSourceBytes = 16u << 20;
 constexpr long kConnectTimeoutSeconds = 30;
 constexpr long kTransferTimeoutSeconds = 300;
+// A mirror or two, and the move from http to https: a longer chain is a loop or a trap.
+constexpr long kMaxRedirects = 5;
 
 bool IsUrl(const std::string& source) {
   for (std::string_view scheme : {"http://", "https://"}) {
@@ -29,8 +31,42 @@ extern "C" std::size_t AppendBody(char* data, std::size_t size, std::size_t coun
   auto* body = static_cast<std::string*>(out);
   const std::size_t bytes = size * count;
   if (body->size() + bytes > kMaxSourceBytes) return 0;  // ends the transfer with an error
-  body->append(data, bytes);
+  // No exception may unwind through libcurl's C frames: one that would ends the transfer.
+  try {
+    body->append(data, bytes);
+  } catch (...) {
+    return 0;
+  }
   return bytes;
+}
+
+// Sets every option of a transfer, or says which one libcurl refused (an old libcurl without
+// the protocol limits, say: the transfer is not made without them).
+bool SetOptions(CURL* curl, const std::string& url, char* message, std::string* body,
+                std::string& error) {
+  CURLcode code = CURLE_OK;
+  const char* option = "";
+  auto set = [&](const char* name, CURLoption what, auto value) {
+    if (code != CURLE_OK) return;
+    code = curl_easy_setopt(curl, what, value);
+    option = name;
+  };
+  set("URL", CURLOPT_URL, url.c_str());
+  set("PROTOCOLS_STR", CURLOPT_PROTOCOLS_STR, "http,https");
+  set("REDIR_PROTOCOLS_STR", CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  set("FOLLOWLOCATION", CURLOPT_FOLLOWLOCATION, 1L);
+  set("MAXREDIRS", CURLOPT_MAXREDIRS, kMaxRedirects);
+  set("FAILONERROR", CURLOPT_FAILONERROR, 1L);
+  set("NOSIGNAL", CURLOPT_NOSIGNAL, 1L);
+  set("CONNECTTIMEOUT", CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
+  set("TIMEOUT", CURLOPT_TIMEOUT, kTransferTimeoutSeconds);
+  set("USERAGENT", CURLOPT_USERAGENT, "halvik update-elements");
+  set("ERRORBUFFER", CURLOPT_ERRORBUFFER, message);
+  set("WRITEFUNCTION", CURLOPT_WRITEFUNCTION, AppendBody);
+  set("WRITEDATA", CURLOPT_WRITEDATA, static_cast<void*>(body));
+  if (code == CURLE_OK) return true;
+  error = url + ": option " + option + ": " + curl_easy_strerror(code);
+  return false;
 }
 
 std::optional<std::string> Fetch(const std::string& url, std::string& error) {
@@ -41,18 +77,10 @@ std::optional<std::string> Fetch(const std::string& url, std::string& error) {
   }
   std::string body;
   char message[CURL_ERROR_SIZE] = {};
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_FAILONERROR, 1L);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
-  curl_easy_setopt(curl, CURLOPT_TIMEOUT, kTransferTimeoutSeconds);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, "halvik update-elements");
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, message);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, AppendBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  if (!SetOptions(curl, url, message, &body, error)) {
+    curl_easy_cleanup(curl);
+    return std::nullopt;
+  }
   CURLcode code = curl_easy_perform(curl);
   curl_easy_cleanup(curl);
   if (code != CURLE_OK) {

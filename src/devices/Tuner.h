@@ -8,9 +8,11 @@ inline constexpr int ReceiverIdleFrequency = 1691;
 // The highest signal level the status view shows, volts: levels are on a 0..10 V scale.
 inline constexpr float kSignalLevelFullScale = 9.999f;
 
-// The receiver as the station drives it: tuning on the tracking thread, status on the
-// user-interface thread (backends keep the two apart on their line). Frequencies are given as
-// the downlink table holds them, in whole MHz (1702 stands for the 1702.5 MHz downlink).
+// The receiver as the station drives it: tuning and ReceiverRefresh on the tracking thread,
+// status on the user-interface thread (backends keep the two apart on their line; one whose
+// exchanges can stall reads on the tracking thread and only publishes to the status). Frequencies
+// are given as the downlink table holds them, in whole MHz (1702 stands for the 1702.5 MHz
+// downlink).
 class Tuner {
  public:
   virtual ~Tuner() = default;
@@ -19,6 +21,9 @@ class Tuner {
   virtual void ReceiverInit() = 0;
   // Tunes one of the known downlinks (or the idle frequency); any other value does nothing.
   virtual void ReceiverTune(int mhz) = 0;
+  // Once a second on the tracking thread: reads what the status publishes, for a receiver whose
+  // status exchange must not hold the user-interface thread.
+  virtual void ReceiverRefresh() {}
   // Asks for the signal level (volts, 0..10, returned) and the lock (kept for ReceiverLocked).
   virtual float ReceiverReadStatus() = 0;
   // 1 when the last status query found lock. Any thread.

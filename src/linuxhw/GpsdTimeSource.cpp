@@ -1,8 +1,12 @@
 #include "linuxhw/GpsdTimeSource.h"
 
 #include <gps.h>
+#include <sys/socket.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstring>
+#include <string>
 
 #include "devices/GpsState.h"
 #include "platform/Units.h"
@@ -16,7 +20,16 @@ std::optional<std::optional<HostPort>> ParseGpsdOption(std::string_view text) {
   return address;
 }
 
+namespace {
+
+// What gpsd is asked for once connected: its reports in JSON, as they come.
+constexpr std::string_view kWatch = "?WATCH={\"enable\":true,\"json\":true};\n";
+
+}  // namespace
+
 struct GpsdTimeSource::Session {
+  UniqueFd fd;
+  std::string input;  // received, not yet a whole line
   gps_data_t data{};
 };
 
@@ -29,41 +42,56 @@ GpsdTimeSource::~GpsdTimeSource() {
 
 void GpsdTimeSource::Connect() {
   if (!reconnect_.Due()) return;
-  // libgps connects blocking; a host that is down would hold the tracking thread for the
-  // system's whole connect time-out, so a bounded probe asks first.
   std::string error;
-  const bool answers = ConnectTcp(*address_, kGpsdConnectWaitMs, error).valid();
   auto session = std::make_unique<Session>();
-  if (answers && gps_open(address_->host.c_str(), address_->port.c_str(), &session->data) == 0) {
-    if (gps_stream(&session->data, WATCH_ENABLE | WATCH_JSON, nullptr) == 0) {
-      session_ = std::move(session);
-      ++connections_;
-      reconnect_.Succeeded();
-      return;
-    }
-    gps_close(&session->data);
+  session->fd = ConnectTcp(*address_, kGpsdConnectWaitMs, error);
+  // The request fits any socket buffer of a new connection: it goes out whole or not at all.
+  if (session->fd.valid() && ::send(session->fd.get(), kWatch.data(), kWatch.size(),
+                                    MSG_NOSIGNAL) == static_cast<ssize_t>(kWatch.size())) {
+    gps_clear_fix(&session->data.fix);
+    session_ = std::move(session);
+    ++connections_;
+    reconnect_.Succeeded();
+    return;
   }
   reconnect_.Failed();
 }
 
 void GpsdTimeSource::Disconnect() {
   if (!session_) return;
-  gps_close(&session_->data);
   session_.reset();
   mode_ = MODE_NOT_SEEN;
   reportTime_ = -1.0;
   havePosition_ = haveFix_ = false;
 }
 
+bool GpsdTimeSource::Receive() {
+  char buffer[4096];
+  std::size_t taken = 0;
+  while (taken < kGpsdBytesPerPoll) {
+    const ssize_t n = ::recv(session_->fd.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n == 0) return false;
+    if (n < 0) return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    taken += static_cast<std::size_t>(n);
+    std::string& input = session_->input;
+    input.append(buffer, static_cast<std::size_t>(n));
+    std::size_t start = 0;
+    for (std::size_t end; (end = input.find('\n', start)) != std::string::npos; start = end + 1) {
+      input[end] = '\0';
+      session_->data.set = 0;
+      if (gps_unpack(input.data() + start, &session_->data) == 0) Take();
+    }
+    input.erase(0, start);
+    if (input.size() > kGpsdLongestLine) return false;
+  }
+  return true;
+}
+
 void GpsdTimeSource::Poll() {
   if (!session_) Connect();
-  for (int i = 0; session_ && i < kGpsdReportsPerPoll && gps_waiting(&session_->data, 0); ++i) {
-    if (gps_read(&session_->data, nullptr, 0) < 0) {
-      Disconnect();
-      reconnect_.Failed();
-      return;
-    }
-    Take();
+  if (session_ && !Receive()) {
+    Disconnect();
+    reconnect_.Failed();
   }
 }
 
@@ -95,9 +123,11 @@ void GpsdTimeSource::Take() {
 }
 
 bool GpsdTimeSource::TimeFresh() const {
+  const auto ms = [](std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+  };
   return reportTime_ > 0 && std::isfinite(reportTime_) &&
-         std::chrono::steady_clock::now() - reportReadAt_ <=
-             std::chrono::milliseconds(kGpsdStaleMs);
+         GpsReportFresh(ms(reportReadAt_), ms(std::chrono::steady_clock::now()));
 }
 
 bool GpsdTimeSource::Detect() {
@@ -108,22 +138,15 @@ bool GpsdTimeSource::Detect() {
 
 std::optional<GpsHealthCode> GpsdTimeSource::ReadHealth() {
   if (!Exchange()) return std::nullopt;
-  if (!TimeFresh()) return GpsHealthCode::NoTime;
-  if (mode_ == MODE_3D && haveFix_) return GpsHealthCode::Fixing;
-  if (mode_ == MODE_2D) return GpsHealthCode::ThreeSatellites;
-  switch (satellitesUsed_) {
-    case 0:
-      return GpsHealthCode::NoSatellites;
-    case 1:
-      return GpsHealthCode::OneSatellite;
-    case 2:
-      return GpsHealthCode::TwoSatellites;
-    case 3:
-      return GpsHealthCode::ThreeSatellites;
-    default:
-      // Enough satellites for a fix and still none: their geometry is too poor.
-      return GpsHealthCode::BadPdop;
-  }
+  GpsReport report;
+  report.mode = mode_ == MODE_3D       ? GpsFixMode::ThreeD
+                : mode_ == MODE_2D     ? GpsFixMode::TwoD
+                : mode_ >= MODE_NO_FIX ? GpsFixMode::NoFix
+                                       : GpsFixMode::NotSeen;
+  report.timeFresh = TimeFresh();
+  report.fixOnGlobe = haveFix_;
+  report.satellitesUsed = satellitesUsed_;
+  return GpsHealthFromReport(report);
 }
 
 std::optional<double> GpsdTimeSource::ReadTime() {

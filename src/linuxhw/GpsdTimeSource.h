@@ -1,11 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string_view>
 
+#include "devices/GpsHealth.h"
 #include "devices/TimeSource.h"
 #include "linuxhw/Reconnect.h"
 #include "linuxhw/StreamSocket.h"
@@ -20,23 +22,22 @@ inline constexpr std::string_view kNoGpsd = "none";
 // engaged optional). Nothing at all when the text is malformed.
 std::optional<std::optional<HostPort>> ParseGpsdOption(std::string_view text);
 
-// The longest a connection attempt holds the tracking thread.
+// The longest a connection attempt (name look-up and connect) holds the tracking thread.
 inline constexpr int kGpsdConnectWaitMs = 250;
-// Reports read per exchange at most; gpsd sends a few a second, so this drains any backlog.
-inline constexpr int kGpsdReportsPerPoll = 64;
-// A time report older than this (ms of real time) is not the present time any more: gpsd has
-// gone quiet or lost its receiver.
-inline constexpr std::int64_t kGpsdStaleMs = 5000;
+// Bytes read per exchange at most; gpsd sends a few reports a second, so this drains any
+// backlog, and a gpsd that floods cannot hold the tracking thread either.
+inline constexpr std::size_t kGpsdBytesPerPoll = 64 * 1024;
+// A report line longer than this is no report of gpsd's (its longest are a few kB).
+inline constexpr std::size_t kGpsdLongestLine = 16 * 1024;
+inline constexpr std::int64_t kGpsdStaleMs = kGpsReportStaleMs;
 
-// The GPS through gpsd and libgps. Tracking thread only; no call waits for gpsd longer than
-// kGpsdConnectWaitMs. Each exchange reads what gpsd has sent since the last one (its reports
-// stream in; nothing is requested). gpsd that is absent or goes away is a failed link; once the
-// caller clears it, gpsd is tried again at the pace of Reconnect on `clock`.
-//
-// Health in the receiver's words: a fresh 3-D fix on the globe is Fixing; a 2-D fix is
-// ThreeSatellites (what three satellites give); no fix is NoSatellites to ThreeSatellites by the
-// satellites in use, BadPdop with four or more; no time yet is NoTime. Heights are taken above
-// the ellipsoid, as the receiver behind the board reports them.
+// The GPS through gpsd: the station's own bounded connection, gpsd's JSON reports parsed by
+// libgps. Tracking thread only; a connection attempt waits at most kGpsdConnectWaitMs, and reads
+// and writes never wait (a gpsd that accepts and never answers only leaves the time stale). Each
+// exchange reads what gpsd has sent since the last one (its reports stream in; nothing is
+// requested). gpsd that is absent or goes away is a failed link; once the caller clears it, gpsd
+// is tried again at the pace of Reconnect on `clock`. Health follows GpsHealthFromReport; heights
+// are taken above the ellipsoid, as the receiver behind the board reports them.
 class GpsdTimeSource final : public TimeSource {
  public:
   // `address` empty: no GPS ("--gpsd none"); Detect finds none.
@@ -64,6 +65,8 @@ class GpsdTimeSource final : public TimeSource {
   void Poll();
   void Connect();
   void Disconnect();
+  // Reads what has arrived without waiting; false when gpsd closed or broke the connection.
+  bool Receive();
   void Take();
   bool TimeFresh() const;
 

@@ -45,63 +45,78 @@ HamlibRig::~HamlibRig() {
 }
 
 bool HamlibRig::Open() {
-  std::lock_guard lock(HamlibLock());
-  return OpenLocked();
-}
-
-void HamlibRig::Close() {
-  std::lock_guard lock(HamlibLock());
-  CloseLocked();
-}
-
-bool HamlibRig::OpenLocked() {
   if (!HasRig()) return true;
-  CloseLocked();
-  rig_ = rig_init(model_);
-  int status = rig_ ? RIG_OK : -RIG_ENIMPL;
-  if (rig_ && !port_.empty()) {
-    status = rig_set_conf(rig_, rig_token_lookup(rig_, "rig_pathname"), port_.c_str());
+  Close();
+  {
+    std::lock_guard lock(HamlibLock());
+    rig_ = rig_init(model_);
+  }
+  if (!rig_) {
+    Lost(HamlibErrorText(-RIG_ENIMPL), "cannot be opened");
+    return false;
+  }
+  std::string error;
+  const std::optional<HamlibSettings> settings = HamlibPortSettings(
+      rig_->caps->port_type == RIG_PORT_NETWORK, port_, "rig_pathname", "4532", error);
+  if (!settings) {
+    Lost(error, "cannot be opened");
+    return false;
+  }
+  int status = RIG_OK;
+  for (const auto& [token, value] : *settings) {
+    if (status == RIG_OK) status = rig_set_conf(rig_, rig_token_lookup(rig_, token), value.c_str());
   }
   if (status == RIG_OK) status = rig_open(rig_);
   if (status != RIG_OK) {
-    LostLocked(status, "cannot be opened");
+    Lost(HamlibErrorText(status), "cannot be opened");
     return false;
   }
+  // The status shows the rig's own frequency, not Hamlib's memory of the last one set.
+  rig_set_cache_timeout_ms(rig_, HAMLIB_CACHE_ALL, 0);
   open_ = true;
+  strength_ = kNoMeter;  // until the first read
   reconnect_.Succeeded();
   messageShown_ = false;
   // A rig that was away missed the tunings meanwhile.
-  SetFrequencyLocked();
+  SetFrequency();
   return open_;
 }
 
-void HamlibRig::CloseLocked() {
+void HamlibRig::Close() {
+  strength_ = kRigAway;
   if (!rig_) return;
   if (open_) rig_close(rig_);
-  rig_cleanup(rig_);
+  {
+    std::lock_guard lock(HamlibLock());
+    rig_cleanup(rig_);
+  }
   rig_ = nullptr;
   open_ = false;
 }
 
-bool HamlibRig::ReadyLocked() {
+bool HamlibRig::Ready() {
+  if (closeRequested_.load() != 0) {
+    Close();
+    return false;
+  }
   if (open_) return true;
   if (!HasRig() || !reconnect_.Due()) return false;
-  return OpenLocked();
+  return Open();
 }
 
-void HamlibRig::LostLocked(int status, const char* what) {
-  CloseLocked();
+void HamlibRig::Lost(const std::string& why, const char* what) {
+  Close();
   reconnect_.Failed();
   if (messageShown_) return;
   messageShown_ = true;
   messages_.Show(Format("Receiver (Hamlib rig model %d, %s) %s: %s; the station retries it", model_,
-                        port_.c_str(), what, HamlibErrorText(status).c_str()));
+                        port_.c_str(), what, why.c_str()));
 }
 
-void HamlibRig::SetFrequencyLocked() {
+void HamlibRig::SetFrequency() {
   if (!open_) return;
   const int status = rig_set_freq(rig_, RIG_VFO_CURR, std::round(planned_ * kHzPerMhz));
-  if (status != RIG_OK) LostLocked(status, "stopped answering");
+  if (status != RIG_OK) Lost(HamlibErrorText(status), "stopped answering");
 }
 
 void HamlibRig::ReceiverInit() {
@@ -111,30 +126,33 @@ void HamlibRig::ReceiverInit() {
 void HamlibRig::ReceiverTune(int mhz) {
   const std::optional<double> exact = DownlinkExactMhz(mhz);
   if (!exact) return;
-  std::lock_guard lock(HamlibLock());
   planned_ = *exact;
   frequency_ = *exact;
-  if (ReadyLocked()) SetFrequencyLocked();
+  if (Ready()) SetFrequency();
+}
+
+void HamlibRig::ReceiverRefresh() {
+  if (!Ready()) return;
+  freq_t hz = 0;
+  int status = rig_get_freq(rig_, RIG_VFO_CURR, &hz);
+  if (status != RIG_OK) {
+    Lost(HamlibErrorText(status), "stopped answering");
+    return;
+  }
+  frequency_ = hz / kHzPerMhz;
+  value_t strength{};
+  status = rig_get_level(rig_, RIG_VFO_CURR, RIG_LEVEL_STRENGTH, &strength);
+  strength_ = status == RIG_OK ? StrengthToVolts(strength.i) : kNoMeter;
 }
 
 float HamlibRig::ReceiverReadStatus() {
   const FrameSync sync = frames_.Sync();
   locked_ = sync.locked ? 1 : 0;
-  std::lock_guard lock(HamlibLock());
+  // A rig without a strength meter (or none at all) shows the stream's sync quality instead.
   if (!HasRig()) return SyncQualityToVolts(sync.quality);
-  if (!ReadyLocked()) return 0.0f;
-  freq_t hz = 0;
-  int status = rig_get_freq(rig_, RIG_VFO_CURR, &hz);
-  if (status != RIG_OK) {
-    LostLocked(status, "stopped answering");
-    return 0.0f;
-  }
-  frequency_ = hz / kHzPerMhz;
-  value_t strength{};
-  status = rig_get_level(rig_, RIG_VFO_CURR, RIG_LEVEL_STRENGTH, &strength);
-  // A rig without a strength meter shows the stream's sync quality instead.
-  if (status != RIG_OK) return SyncQualityToVolts(sync.quality);
-  return StrengthToVolts(strength.i);
+  const float strength = strength_.load();
+  if (strength == kRigAway) return 0.0f;
+  return strength == kNoMeter ? SyncQualityToVolts(sync.quality) : strength;
 }
 
 }  // namespace halvik

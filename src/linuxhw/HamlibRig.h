@@ -1,6 +1,5 @@
 #pragma once
 
-#include <mutex>
 #include <string>
 
 #include "devices/FrameSource.h"
@@ -26,8 +25,12 @@ float SyncQualityToVolts(double quality);
 // frequency, "SL" from its STRENGTH level and "LK" from the frame source's sync. Model 0 is no
 // rig (a demodulator that tunes itself): the planned frequency is shown and SL comes from the
 // frame stream's sync quality. A rig that cannot be opened or stops answering gets one message
-// and is opened again with back-off; tuning goes on being planned meanwhile. Tuning runs on the
-// tracking thread and the status on the user-interface thread: one exchange at a time.
+// and is opened again with back-off; tuning goes on being planned meanwhile. The tracking thread
+// owns the rig once it runs (start-up opens it before): it tunes, and reads the frequency and the
+// level once a second in ReceiverRefresh. The status view's ReceiverReadStatus only reads what
+// that published, so a rig or rigctld that stops answering never holds the window, the web page
+// or the watchdog. A network rig holds its owner at most kHamlibConnectWaitMs to connect and
+// kHamlibReplyWaitMs for each answer.
 class HamlibRig final : public Tuner {
  public:
   HamlibRig(int model, std::string port, const FrameSource& frames, Clock& clock,
@@ -36,23 +39,24 @@ class HamlibRig final : public Tuner {
   HamlibRig(const HamlibRig&) = delete;
   HamlibRig& operator=(const HamlibRig&) = delete;
 
-  // Opens the rig now (nothing to open without one); false after the one message.
+  // Opens the rig now (nothing to open without one); false after the one message. Owner only.
   bool Open();
   void Close();
+  // Any thread: the owner closes the rig at its next exchange (and the destructor in any case).
+  void RequestClose() { closeRequested_ = 1; }
 
   void ReceiverInit() override;
   void ReceiverTune(int mhz) override;
+  void ReceiverRefresh() override;
   float ReceiverReadStatus() override;
   int ReceiverLocked() const override { return locked_.load(); }
   double ReceiverFrequency() const override { return frequency_.load(); }
 
  private:
   bool HasRig() const { return model_ != 0; }
-  bool OpenLocked();
-  void CloseLocked();
-  bool ReadyLocked();
-  void LostLocked(int status, const char* what);
-  void SetFrequencyLocked();
+  bool Ready();
+  void Lost(const std::string& why, const char* what);
+  void SetFrequency();
 
   int model_;
   std::string port_;
@@ -62,9 +66,14 @@ class HamlibRig final : public Tuner {
   s_rig* rig_ = nullptr;
   bool open_ = false;
   bool messageShown_ = false;
-  double planned_ =
-      ReceiverIdleFrequency;  // MHz, the last frequency tuned; guarded by HamlibLock()
-  Shared<double> frequency_{ReceiverIdleFrequency};  // MHz, shown
+  double planned_ = ReceiverIdleFrequency;  // MHz, the last frequency tuned
+  Shared<std::int32_t> closeRequested_{0};
+  // Published by the owner for the views: the frequency (MHz), the STRENGTH level in volts
+  // (kNoMeter: the rig has none, kRigAway: it is not open), and the lock of the last status read.
+  static constexpr float kNoMeter = -1.0f;
+  static constexpr float kRigAway = -2.0f;
+  Shared<double> frequency_{ReceiverIdleFrequency};
+  Shared<float> strength_{kRigAway};
   Shared<std::int32_t> locked_{0};
 };
 

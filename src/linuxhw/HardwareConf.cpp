@@ -28,19 +28,18 @@ HardwareConf ReadHardwareConf(const std::filesystem::path& path, std::string& er
 
   // Read through the station's own opener: a directory or FIFO in the file's place is refused
   // instead of read as empty or waited on.
-  std::FILE* file = OpenRegularFile(path);
+  const UniqueFile file = OpenRegularFile(path);
   if (!file) {
     error = Format("%s: cannot be read as a file", path.filename().string().c_str());
     return {};
   }
   std::string text;
   char buffer[4096];
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0;) {
     text.append(buffer, got);
     if (text.size() > kLongestHardwareConf) break;
   }
-  const bool readFailed = std::ferror(file) != 0;
-  std::fclose(file);
+  const bool readFailed = std::ferror(file.get()) != 0;
   if (readFailed || text.size() > kLongestHardwareConf) {
     error = Format("%s: %s", path.filename().string().c_str(),
                    readFailed ? "cannot be read as a file" : "is too long for a hardware.conf");

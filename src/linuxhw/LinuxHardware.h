@@ -74,7 +74,8 @@ class LinuxHardware final : public StationHardware {
   bool StartReceiver() override;
   bool StartPositioner() override;
   bool StartFrameSource() override { return true; }
-  void StopReceiver() override { rig_.Close(); }
+  // The tracking thread still runs and owns the rig: it closes it at its next exchange.
+  void StopReceiver() override { rig_.RequestClose(); }
   void StopPositioner() override { rotator_.Close(); }
   void StopFrameSource() override {}
 

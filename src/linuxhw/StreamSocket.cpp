@@ -5,14 +5,18 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstring>
+
+#include "platform/Text.h"
 
 namespace halvik {
 namespace {
@@ -29,8 +33,8 @@ bool ValidPort(std::string_view port) {
 bool WaitWritable(int fd, int boundMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
   for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-        deadline - std::chrono::steady_clock::now());
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     pollfd p{fd, POLLOUT, 0};
     const int n = ::poll(&p, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
     if (n == 1) return true;
@@ -38,7 +42,76 @@ bool WaitWritable(int fd, int boundMs) {
   }
 }
 
+// One name look-up of getaddrinfo_a. Whoever finishes with it second frees it: the caller that
+// stops waiting, or glibc's completion call after it, so a look-up that outlives its wait (a
+// name server that never answers) is neither waited for nor leaked.
+struct Lookup {
+  enum State { kRunning, kDone, kAbandoned };
+  std::string host;
+  std::string port;
+  addrinfo hints{};
+  gaicb request{};
+  std::atomic<int> state{kRunning};
+
+  static void Free(Lookup* lookup) {
+    if (lookup->request.ar_result) ::freeaddrinfo(lookup->request.ar_result);
+    delete lookup;
+  }
+  static void Completed(sigval value) {
+    auto* lookup = static_cast<Lookup*>(value.sival_ptr);
+    if (lookup->state.exchange(kDone) == kAbandoned) Free(lookup);
+  }
+  void Abandon() {
+    if (state.exchange(kAbandoned) == kDone) Free(this);
+  }
+};
+
 }  // namespace
+
+AddressList::~AddressList() {
+  if (first_) ::freeaddrinfo(first_);
+}
+
+AddressList ResolveTcp(const HostPort& address, int boundMs, std::string& error) {
+  auto* lookup = new Lookup;
+  lookup->host = address.host;
+  lookup->port = address.port;
+  lookup->hints.ai_family = AF_UNSPEC;
+  lookup->hints.ai_socktype = SOCK_STREAM;
+  lookup->request.ar_name = lookup->host.c_str();
+  lookup->request.ar_service = lookup->port.c_str();
+  lookup->request.ar_request = &lookup->hints;
+  sigevent done{};
+  done.sigev_notify = SIGEV_THREAD;
+  done.sigev_value.sival_ptr = lookup;
+  done.sigev_notify_function = &Lookup::Completed;
+  gaicb* list[] = {&lookup->request};
+  if (const int status = ::getaddrinfo_a(GAI_NOWAIT, list, 1, &done); status != 0) {
+    error = ::gai_strerror(status);
+    delete lookup;
+    return AddressList(nullptr);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+  int status = EAI_INPROGRESS;
+  for (;;) {
+    status = ::gai_error(&lookup->request);
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (status != EAI_INPROGRESS || left <= std::chrono::nanoseconds(0)) break;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    const gaicb* const waiting[] = {&lookup->request};
+    ::gai_suspend(waiting, 1, &wait);  // ends early on completion or a signal; both looked at
+  }
+  addrinfo* found = nullptr;
+  if (status == 0) {
+    found = lookup->request.ar_result;
+    lookup->request.ar_result = nullptr;
+  } else {
+    error = status == EAI_INPROGRESS ? "no answer from the name service" : ::gai_strerror(status);
+  }
+  lookup->Abandon();
+  return AddressList(found);
+}
 
 std::optional<HostPort> ParseHostPort(std::string_view text, std::string_view defaultPort) {
   std::string_view host = text;
@@ -79,18 +152,12 @@ void UniqueFd::Reset(int fd) {
 }
 
 UniqueFd ConnectTcp(const HostPort& address, int boundMs, std::string& error) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  addrinfo* found = nullptr;
-  if (const int status = ::getaddrinfo(address.host.c_str(), address.port.c_str(), &hints, &found);
-      status != 0) {
-    error = ::gai_strerror(status);
-    return {};
-  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
+  const AddressList found = ResolveTcp(address, boundMs, error);
+  if (!found.first()) return {};
   error = "no address";
   UniqueFd result;
-  for (const addrinfo* a = found; a != nullptr && !result.valid(); a = a->ai_next) {
+  for (const addrinfo* a = found.first(); a != nullptr && !result.valid(); a = a->ai_next) {
     UniqueFd fd(
         ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol));
     if (!fd.valid()) {
@@ -102,13 +169,15 @@ UniqueFd ConnectTcp(const HostPort& address, int boundMs, std::string& error) {
         error = std::strerror(errno);
         continue;
       }
-      if (!WaitWritable(fd.get(), boundMs)) {
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (!WaitWritable(fd.get(), static_cast<int>(std::max<std::int64_t>(left.count(), 0)))) {
         error = "no answer";
         continue;
       }
       int status = 0;
       socklen_t length = sizeof status;
-      ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &status, &length);
+      if (::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &status, &length) != 0) status = errno;
       if (status != 0) {
         error = std::strerror(status);
         continue;
@@ -116,9 +185,21 @@ UniqueFd ConnectTcp(const HostPort& address, int boundMs, std::string& error) {
     }
     result = std::move(fd);
   }
-  ::freeaddrinfo(found);
   if (result.valid()) error.clear();
   return result;
+}
+
+std::string PeerHostPort(int fd) {
+  sockaddr_storage peer{};
+  socklen_t length = sizeof peer;
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) != 0) return {};
+  char host[NI_MAXHOST];
+  char port[NI_MAXSERV];
+  if (::getnameinfo(reinterpret_cast<const sockaddr*>(&peer), length, host, sizeof host, port,
+                    sizeof port, NI_NUMERICHOST | NI_NUMERICSERV) != 0) {
+    return {};
+  }
+  return peer.ss_family == AF_INET6 ? Format("[%s]:%s", host, port) : Format("%s:%s", host, port);
 }
 
 UniqueFd ListenLoopback(std::uint16_t& port, std::string& error) {
@@ -128,7 +209,10 @@ UniqueFd ListenLoopback(std::uint16_t& port, std::string& error) {
     return {};
   }
   const int yes = 1;
-  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  if (::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0) {
+    error = std::strerror(errno);
+    return {};
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);

@@ -9,7 +9,7 @@
 
 namespace halvik {
 
-std::FILE* OpenRegularFile(const std::filesystem::path& path) {
+UniqueFile OpenRegularFile(const std::filesystem::path& path) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return nullptr;
   struct stat st {};
@@ -19,7 +19,7 @@ std::FILE* OpenRegularFile(const std::filesystem::path& path) {
     ::close(fd);
     return nullptr;
   }
-  std::FILE* file = ::fdopen(fd, "rb");
+  UniqueFile file(::fdopen(fd, "rb"));
   if (!file) ::close(fd);
   return file;
 }
@@ -27,9 +27,7 @@ std::FILE* OpenRegularFile(const std::filesystem::path& path) {
 LineReader::LineReader(const std::filesystem::path& path, std::size_t limit)
     : file_(OpenRegularFile(path)), limit_(limit) {}
 
-LineReader::~LineReader() {
-  if (file_) std::fclose(file_);
-}
+LineReader::~LineReader() = default;
 
 std::optional<std::string> LineReader::Next() {
   if (!file_) return std::nullopt;
@@ -39,7 +37,7 @@ std::optional<std::string> LineReader::Next() {
   int c;
   bool any = false;
   bool overflow = false;
-  while ((c = std::fgetc(file_)) != EOF) {
+  while ((c = std::fgetc(file_.get())) != EOF) {
     any = true;
     if (c == '\n') break;
     if (line.size() < keep) {

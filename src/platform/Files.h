@@ -2,16 +2,23 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace halvik {
 
-// Opens an existing regular file for reading, or returns nullptr. A directory, FIFO or device in
-// a file's place is refused, and the open never blocks (a FIFO without a writer would otherwise
-// hold the caller for ever).
-std::FILE* OpenRegularFile(const std::filesystem::path& path);
+// A stdio file closed when its owner goes.
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// Opens an existing regular file for reading, or returns an empty handle. A directory, FIFO or
+// device in a file's place is refused, and the open never blocks (a FIFO without a writer would
+// otherwise hold the caller for ever).
+UniqueFile OpenRegularFile(const std::filesystem::path& path);
 
 // The longest line a station file holds, line end not counted.
 inline constexpr std::size_t kMaxLineLength = 79;
@@ -35,7 +42,7 @@ class LineReader {
   bool TooLong(const std::string& line) const { return line.size() > limit_; }
 
  private:
-  std::FILE* file_;
+  UniqueFile file_;
   std::size_t limit_;
 };
 

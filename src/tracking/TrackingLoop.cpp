@@ -221,14 +221,13 @@ void TrackingLoop::ClockTick() {
   lastSecond_ = second;
   LowerCountdowns(countdowns_);
   context_.antenna.ReadAntennaPosition();
+  context_.receiver.ReceiverRefresh();
 }
 
 void CheckMapFiles(const std::filesystem::path& dir, Messages& messages) {
   // Once for the world map and once for the zoom map of the legacy screen layer.
   for (int check = 0; check < 2; ++check) {
-    std::FILE* map = OpenRegularFile(dir / kMapFile);
-    if (!map) messages.Show("Can't find file map.dat");
-    if (map) std::fclose(map);
+    if (!OpenRegularFile(dir / kMapFile)) messages.Show("Can't find file map.dat");
   }
 }
 

@@ -132,8 +132,10 @@ TEST(TrackingOnSimBoardsTest, FollowsARealPassAndHandsItToCapture) {
   std::atomic<int> result{-1};
   std::thread thread([&] { result = loop.Run(); });
 
-  // Watch the sky until a minute into the pass (at most 8 s of real time).
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(8);
+  // Watch the sky until a minute into the pass: 135 s of station time, 2.3 s of real time at
+  // this speed. The limit only ends a loop whose clock stopped; a loaded machine delays the
+  // watcher, never the clock, so it is made generous enough that load cannot reach it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   bool heardDuringPass = false;
   bool followedBeforeAos = false;
   double bestCorrection = 0.0;

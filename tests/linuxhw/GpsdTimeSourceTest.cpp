@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "platform/Clock.h"
+#include "support/Daemon.h"
 #include "support/GpsFake.h"
 #include "support/TempDir.h"
 
@@ -60,7 +63,38 @@ TEST(GpsdTimeSource, NoGpsdIsNoGps) {
   EXPECT_EQ(absent.connections(), 0);
 }
 
+TEST(GpsdTimeSource, GpsdThatNeverAnswersLeavesNoTimeAndNeverHoldsTheCaller) {
+  ManualClock clock;
+  // --- connected, and not a word from gpsd: found, no time and no fix, every call at once
+  {
+    testing::SilentListener silent(testing::SilentListener::Accepting);
+    GpsdTimeSource gps(HostPort{"127.0.0.1", std::to_string(silent.port())}, clock);
+    EXPECT_TRUE(gps.Detect());
+    for (int poll = 0; poll < 3; ++poll) {
+      EXPECT_EQ(gps.ReadHealth(), GpsHealthCode::NoTime);
+      EXPECT_FALSE(gps.ReadTime());
+      EXPECT_FALSE(gps.ReadFix());
+    }
+    EXPECT_FALSE(gps.LinkFailed());
+    EXPECT_EQ(gps.connections(), 1);
+  }
+  // --- never accepted: not found once the connect wait is over, and the link fails
+  {
+    testing::SilentListener silent(testing::SilentListener::Full);
+    GpsdTimeSource gps(HostPort{"127.0.0.1", std::to_string(silent.port())}, clock);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(gps.Detect());
+    // The connect wait, with room for a loaded machine; the kernel's own would be minutes.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_FALSE(gps.ReadHealth());
+    EXPECT_TRUE(gps.LinkFailed());
+    EXPECT_EQ(gps.connections(), 0);
+  }
+}
+
 TEST(GpsdTimeSource, GpsfakeFixReachesTheStationAndADropIsRetried) {
+  ASSERT_TRUE(testing::Installed("gpsfake"));
+  ASSERT_TRUE(testing::Installed("gpsd"));
   TempDir dir;
   NmeaFix fix;
   fix.latitudeDeg = 51.5;

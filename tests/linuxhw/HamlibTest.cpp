@@ -2,6 +2,7 @@
 // rotctld/rigctld started on loopback ports and reached with the network model 2.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 #include "linuxhw/HamlibRig.h"
@@ -72,6 +73,7 @@ TEST(Hamlib, DummyRotatorInProcess) {
 }
 
 TEST(Hamlib, RotctldAwayAtStartThenThereThenGone) {
+  ASSERT_TRUE(testing::Installed("rotctld"));
   const int port = testing::FreeLoopbackPort();
   ASSERT_GT(port, 0);
   const std::string address = "127.0.0.1:" + std::to_string(port);
@@ -112,6 +114,7 @@ TEST(Hamlib, RotctldAwayAtStartThenThereThenGone) {
 }
 
 TEST(Hamlib, DummyRigTunesAndReportsThroughRigctld) {
+  ASSERT_TRUE(testing::Installed("rigctld"));
   const int port = testing::FreeLoopbackPort();
   ASSERT_GT(port, 0);
   testing::Daemon rigctld({"rigctld", "-m", "1", "-T", "127.0.0.1", "-t", std::to_string(port)});
@@ -122,8 +125,10 @@ TEST(Hamlib, DummyRigTunesAndReportsThroughRigctld) {
   HamlibRig rig(kNetworkModel, "127.0.0.1:" + std::to_string(port), frames, clock, messages);
   ASSERT_TRUE(rig.Open());
 
-  // --- a downlink: 1702 is the 1702.5 MHz downlink, read back from the rig itself
+  // --- a downlink: 1702 is the 1702.5 MHz downlink, read back from the rig itself by its
+  // owner (the tracking thread's refresh); the status only reads what that published
   rig.ReceiverTune(1702);
+  rig.ReceiverRefresh();
   frames.sync = {true, 1.0};
   const float level = rig.ReceiverReadStatus();
   EXPECT_NEAR(rig.ReceiverFrequency(), 1702.5, kOneHzInMhz);
@@ -133,11 +138,55 @@ TEST(Hamlib, DummyRigTunesAndReportsThroughRigctld) {
   // --- the idle frequency; a frequency that is no downlink tunes nothing
   rig.ReceiverTune(ReceiverIdleFrequency);
   rig.ReceiverTune(1693);
+  rig.ReceiverRefresh();
   frames.sync = {};
   rig.ReceiverReadStatus();
   EXPECT_NEAR(rig.ReceiverFrequency(), 1691.0, kOneHzInMhz);
   EXPECT_EQ(rig.ReceiverLocked(), 0);
   EXPECT_TRUE(messages.Shown().empty());
+
+  // --- rigctld stops (SIGSTOP): the owner's refresh gives up after its reply wait with one
+  // message; the status, which never talks to the rig, shows no signal. Tuning meanwhile is
+  // planned, and reaches the rig once rigctld goes on and the pause has passed.
+  ASSERT_TRUE(rigctld.Pause());
+  rig.ReceiverRefresh();
+  ASSERT_EQ(messages.Shown().size(), 1u);
+  EXPECT_NE(messages.Shown()[0].find("stopped answering"), std::string::npos);
+  EXPECT_EQ(rig.ReceiverReadStatus(), 0.0f);
+  rig.ReceiverTune(1698);
+  ASSERT_TRUE(rigctld.Resume());
+  clock.Advance(Reconnect::kFirstPauseMs);
+  rig.ReceiverRefresh();
+  EXPECT_NEAR(rig.ReceiverFrequency(), 1698.0, kOneHzInMhz);
+  EXPECT_EQ(messages.Shown().size(), 1u);
+}
+
+TEST(Hamlib, DaemonThatNeverAnswersHoldsTheOwnerBriefly) {
+  // Hamlib's own waits: 2 s for a silent rotctld, 20 s for a silent rigctld. The station's are
+  // kHamlibConnectWaitMs to connect and kHamlibReplyWaitMs a reply; anything near Hamlib's is a
+  // wait left unbounded.
+  constexpr auto kFarBelowHamlibs = std::chrono::seconds(5);
+  for (const auto kind : {testing::SilentListener::Accepting, testing::SilentListener::Full}) {
+    testing::SilentListener silent(kind);
+    ASSERT_GT(silent.port(), 0);
+    ManualClock clock;
+    RecordingMessages messages;
+    SyncOnly frames;
+    HamlibRotator rotator(kNetworkModel, silent.address(), clock, messages);
+    HamlibRig rig(kNetworkModel, silent.address(), frames, clock, messages);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(rotator.Open());
+    const auto rotatorDone = std::chrono::steady_clock::now();
+    EXPECT_FALSE(rig.Open());
+    const auto rigDone = std::chrono::steady_clock::now();
+    EXPECT_LT(rotatorDone - start, kFarBelowHamlibs) << kind;
+    EXPECT_LT(rigDone - rotatorDone, kFarBelowHamlibs) << kind;
+    ASSERT_EQ(messages.Shown().size(), 2u) << kind;
+    for (const std::string& shown : messages.Shown()) {
+      EXPECT_NE(shown.find("cannot be opened"), std::string::npos) << shown;
+      EXPECT_NE(shown.find(silent.address()), std::string::npos) << shown;
+    }
+  }
 }
 
 TEST(Hamlib, NoRigShowsThePlanAndTheStream) {

@@ -95,7 +95,7 @@ TEST(ParseElementSet, AnEpochOrFieldThatIsNoNumberOfItsKindIsTheFormatErrorOfIts
   // The last day of a leap year, to its last fraction, is a day.
   EXPECT_EQ(ParseElementSet("X", Patched(kNoaa15Line1, 19, "00366.99999999"), kNoaa15Line2, slot),
             ElementSetResult::Ok);
-  // The example line, as it came.
+  // A line 1 whose epoch field is all nines, as a garbled download delivers it.
   EXPECT_EQ(
       ParseElementSet("X", "1 23455U 94089A   99999999999999  .00000233  00000-0  14721-3 0  9463",
                       kNoaa15Line2, slot),

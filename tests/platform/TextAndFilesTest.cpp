@@ -78,10 +78,9 @@ TEST(Files, OverLongLinesComeBackWholeAsTooLongAndOnlyRegularFilesOpen) {
     EXPECT_FALSE(LineReader(path).ok()) << path;
     EXPECT_EQ(OpenRegularFile(path), nullptr) << path;
   }
-  std::FILE* file = OpenRegularFile(dir.path() / "lines.txt");
+  const UniqueFile file = OpenRegularFile(dir.path() / "lines.txt");
   ASSERT_NE(file, nullptr);
-  EXPECT_EQ(std::fgetc(file), 'x');
-  std::fclose(file);
+  EXPECT_EQ(std::fgetc(file.get()), 'x');
 }
 
 TEST(Files, AtomicRewriteReplacesWholeOrNothing) {
