@@ -21,6 +21,10 @@ class Tuner {
   virtual void ReceiverTune(int mhz) = 0;
   // Asks for the signal level (volts, 0..10, returned) and the lock (kept for ReceiverLocked).
   virtual float ReceiverReadStatus() = 0;
+  // The carrier's predicted Doppler shift while a pass is followed, Hz (positive: arriving
+  // high), from the tracking thread; tuning a frequency clears it. Receivers that follow the
+  // carrier themselves ignore it.
+  virtual void ReceiverDoppler(double hz) { (void)hz; }
   // 1 when the last status query found lock. Any thread.
   virtual int ReceiverLocked() const = 0;
   // The frequency last tuned, MHz. Any thread.
