@@ -31,6 +31,8 @@ struct HrptLayout {
   constexpr double wordsPerSecond() const {
     return static_cast<double>(frameWords) * framesPerSecond;
   }
+  // Data bits per second on the downlink (before the split-phase line code doubles them).
+  constexpr double bitsPerSecond() const { return wordsPerSecond() * 10.0; }
 };
 
 // NOAA, after the "NOAA KLM User's Guide", HRPT minor frame format: 11090 words; frame sync in
@@ -133,6 +135,7 @@ constexpr bool FamilyTableHolds() {
   return true;
 }
 static_assert(FamilyTableHolds());
+static_assert(kNoaaHrpt.bitsPerSecond() == 665400.0 && kFengYunHrpt.bitsPerSecond() == 1330800.0);
 
 // One satellite's downlink: its carrier and its family.
 struct Downlink {

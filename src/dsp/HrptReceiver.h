@@ -13,9 +13,10 @@ namespace halvik {
 // How the chain is doing, for the receiver line, the web page and `halvik demod`'s summary.
 struct ReceiveQuality {
   bool carrierLocked = false;
-  double ebn0Db = 0.0;           // estimate from the recovered symbols
-  double carrierOffsetHz = 0.0;  // carrier found, relative to the tuned (and Doppler-corrected) centre
-  bool frameSync = false;        // the frame layer holds lock
+  double ebn0Db = 0.0;  // estimate from the recovered symbols
+  double carrierOffsetHz =
+      0.0;                 // carrier found, relative to the tuned (and Doppler-corrected) centre
+  bool frameSync = false;  // the frame layer holds lock
   std::int64_t framesOut = 0;
   std::int64_t framesWithSync = 0;
 };
@@ -44,6 +45,8 @@ class HrptReceiver {
 
  private:
   struct Chain;
+  double sampleRate_;
+  double correctionHz_ = 0.0;
   std::unique_ptr<Chain> chain_;
 };
 

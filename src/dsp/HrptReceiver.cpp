@@ -1,0 +1,157 @@
+#include "dsp/HrptReceiver.h"
+
+#include <bit>
+#include <vector>
+
+#include "capture/BitFrame.h"
+#include "capture/Deframer.h"
+#include "dsp/PmDemodulator.h"
+
+namespace halvik {
+namespace {
+
+constexpr int kWordBits = 10;
+constexpr int kSyncBits = kWordBits * static_cast<int>(kFrameSync.size());
+constexpr std::uint64_t kSyncMask = (std::uint64_t{1} << kSyncBits) - 1;
+
+constexpr std::uint64_t SyncPattern() {
+  std::uint64_t pattern = 0;
+  for (std::uint16_t word : kFrameSync) pattern = (pattern << kWordBits) | word;
+  return pattern;
+}
+constexpr std::uint64_t kSyncPattern = SyncPattern();
+
+// Bit errors a frame sync may carry and still count: random bits match the 60-bit pattern this
+// closely (either polarity) about once in 10^12 positions, a day of NOAA bits a thousand times
+// over.
+constexpr int kSyncBitErrors = 4;
+// Frames in a row without sync the Deframer hands over before it hunts again.
+constexpr int kFlywheelFrames = 3;
+
+// Bits to frames: hunts the 60-bit sync in both polarities with a few bit errors allowed, then
+// packs the stream into words, complemented when it arrived inverted, for the Deframer, whose
+// lock and flywheel decide what is handed over. A sync found with bit errors is handed on clean,
+// so the Deframer counts the frame as in sync.
+class BitFramer {
+ public:
+  explicit BitFramer(SatelliteFamily family)
+      : frameWords_(FamilyFrameLength(family)), deframer_(frameWords_, kFlywheelFrames) {}
+
+  void Push(std::span<const float> softBits, const HrptReceiver::FrameSink& sink) {
+    for (float soft : softBits) {
+      const unsigned bit = soft > 0 ? 1u : 0u;
+      history_ = ((history_ << 1) | bit) & kSyncMask;
+      if (!locked_) {
+        Hunt(sink);
+        continue;
+      }
+      word_ = static_cast<std::uint16_t>((word_ << 1) | (bit ^ (inverted_ ? 1u : 0u)));
+      if (++wordBits_ < kWordBits) continue;
+      wordBits_ = 0;
+      Word(word_ & 0x3FF, sink);
+      word_ = 0;
+    }
+  }
+
+  bool locked() const { return deframer_.locked(); }
+  std::int64_t framesOut() const { return deframer_.framesOut(); }
+  std::int64_t framesWithSync() const { return deframer_.framesWithSync(); }
+
+ private:
+  void Hunt(const HrptReceiver::FrameSink& sink) {
+    const int errors = std::popcount(history_ ^ kSyncPattern);
+    if (errors > kSyncBitErrors && kSyncBits - errors > kSyncBitErrors) return;
+    locked_ = true;
+    inverted_ = errors > kSyncBitErrors;
+    word_ = 0;
+    wordBits_ = 0;
+    deframer_.Reset(frameWords_);
+    for (std::uint16_t sync : kFrameSync) Send(sync, sink);
+    wordInFrame_ = static_cast<std::int32_t>(kFrameSync.size());
+  }
+
+  void Word(std::uint16_t word, const HrptReceiver::FrameSink& sink) {
+    const auto syncWords = static_cast<std::int32_t>(kFrameSync.size());
+    if (wordInFrame_ == frameWords_) wordInFrame_ = 0;
+    if (wordInFrame_ < syncWords) {
+      // The sync words wait until all six are in, to be judged together.
+      syncSeen_[static_cast<std::size_t>(wordInFrame_++)] = word;
+      if (wordInFrame_ < syncWords) return;
+      int errors = 0;
+      for (std::size_t i = 0; i < kFrameSync.size(); ++i) {
+        errors += std::popcount(static_cast<unsigned>(syncSeen_[i] ^ kFrameSync[i]));
+      }
+      const bool clean = errors <= kSyncBitErrors;
+      for (std::size_t i = 0; i < kFrameSync.size(); ++i) {
+        Send(clean ? kFrameSync[i] : syncSeen_[i], sink);
+      }
+    } else {
+      ++wordInFrame_;
+      Send(word, sink);
+    }
+    if (!deframer_.locked()) locked_ = false;
+  }
+
+  void Send(std::uint16_t word, const HrptReceiver::FrameSink& sink) {
+    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(word & 0xFF),
+                                   static_cast<std::uint8_t>(word >> 8)};
+    deframer_.Push(bytes, sink);
+  }
+
+  std::int32_t frameWords_;
+  Deframer deframer_;
+  std::uint64_t history_ = 0;
+  bool locked_ = false;
+  bool inverted_ = false;
+  std::uint16_t word_ = 0;
+  int wordBits_ = 0;
+  std::int32_t wordInFrame_ = 0;
+  std::array<std::uint16_t, kFrameSync.size()> syncSeen_{};
+};
+
+}  // namespace
+
+struct HrptReceiver::Chain {
+  Chain(double sampleRate, SatelliteFamily family)
+      : demodulator(sampleRate, FactsOf(family).layout.bitsPerSecond()), framer(family) {}
+
+  PmDemodulator demodulator;
+  BitFramer framer;
+  std::vector<float> softBits;
+};
+
+HrptReceiver::HrptReceiver(double sampleRate, SatelliteFamily family)
+    : sampleRate_(sampleRate), chain_(std::make_unique<Chain>(sampleRate, family)) {}
+
+HrptReceiver::~HrptReceiver() = default;
+
+void HrptReceiver::Reset(SatelliteFamily family) {
+  const double correction = correctionHz_;
+  chain_ = std::make_unique<Chain>(sampleRate_, family);
+  chain_->demodulator.SetFrequencyCorrection(correction);
+}
+
+void HrptReceiver::SetFrequencyCorrection(double hz) {
+  correctionHz_ = hz;
+  chain_->demodulator.SetFrequencyCorrection(hz);
+}
+
+void HrptReceiver::Push(std::span<const Sample> samples, const FrameSink& sink) {
+  chain_->softBits.clear();
+  chain_->demodulator.Push(samples, chain_->softBits);
+  chain_->framer.Push(chain_->softBits, sink);
+}
+
+ReceiveQuality HrptReceiver::quality() const {
+  const PmDemodulator& demodulator = chain_->demodulator;
+  ReceiveQuality quality;
+  quality.carrierLocked = demodulator.carrierLocked();
+  quality.ebn0Db = demodulator.ebn0Db();
+  quality.carrierOffsetHz = demodulator.carrierOffsetHz();
+  quality.frameSync = chain_->framer.locked();
+  quality.framesOut = chain_->framer.framesOut();
+  quality.framesWithSync = chain_->framer.framesWithSync();
+  return quality;
+}
+
+}  // namespace halvik
