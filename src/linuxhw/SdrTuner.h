@@ -27,6 +27,9 @@ class SdrTuner final : public Tuner {
   void ReceiverDoppler(double hz) override { source_.SetDopplerCorrection(hz); }
   float ReceiverReadStatus() override;
   int ReceiverLocked() const override { return locked_.load(std::memory_order_relaxed); }
+  std::optional<std::int64_t> ReceiverDroppedSamples() const override {
+    return source_.droppedSamples();
+  }
   double ReceiverFrequency() const override { return source_.centreHz() / kHzPerMhz; }
 
  private:

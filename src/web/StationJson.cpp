@@ -81,6 +81,12 @@ json SatellitesJson(const SatelliteTable& table, std::int64_t now, int& nextAosS
   return list;
 }
 
+// An SDR's lost samples; null for a receiver without samples.
+json DroppedSamplesJson(const Tuner& receiver) {
+  const std::optional<std::int64_t> dropped = receiver.ReceiverDroppedSamples();
+  return dropped ? json(*dropped) : json(nullptr);
+}
+
 json QualityRecord(const std::filesystem::path& file) {
   std::error_code error;
   const std::uintmax_t size = std::filesystem::file_size(file, error);
@@ -136,7 +142,8 @@ json StatusJson(Station& station, const LevelRecordingReadout* polled) {
       {"receiver",
        {{"frequency_mhz", station.receiver.ReceiverFrequency()},
         {"level_v", polled ? json(polled->LastLevel()) : json(nullptr)},
-        {"locked", station.receiver.ReceiverLocked() != 0}}},
+        {"locked", station.receiver.ReceiverLocked() != 0},
+        {"dropped_samples", DroppedSamplesJson(station.receiver)}}},
       {"antenna",
        {{"powered", powered},
         {"azimuth_deg",
