@@ -4,6 +4,8 @@
 #include <chrono>
 
 #include "capture/BitFrame.h"
+#include "linuxhw/FramePieces.h"
+#include "orbit/PropagateListing.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 
@@ -112,10 +114,7 @@ FrameRead SdrFrameSource::Read(std::span<std::uint16_t, kSyncBlockWords> block,
     }
     frameLeft_ = static_cast<std::size_t>(frameWords_);
   }
-  const std::size_t from = static_cast<std::size_t>(frameWords_) - frameLeft_;
-  words = std::min(frameLeft_, block.size());
-  std::copy_n(frame_.begin() + static_cast<std::ptrdiff_t>(from), words, block.begin());
-  frameLeft_ -= words;
+  words = HandOverPiece({frame_.data(), static_cast<std::size_t>(frameWords_)}, frameLeft_, block);
   return FrameRead::Data;
 }
 
@@ -124,6 +123,8 @@ void SdrFrameSource::Outage(const std::string& reason) {
   sourceDropped_.store(0, std::memory_order_relaxed);
   source_.reset();
   nextFresh_ = true;
+  ebn0Db_.store(0.0, std::memory_order_relaxed);
+  carrierLocked_.store(false, std::memory_order_relaxed);
   reconnect_.Failed();
   if (inOutage_) return;
   inOutage_ = true;
@@ -169,6 +170,43 @@ void SdrFrameSource::Release(Block* block) {
   free_.push_back(block);
 }
 
+void SdrFrameSource::Record(std::span<const Sample> samples) {
+  if (!recordDir_) return;
+  if (!started_.load(std::memory_order_acquire)) {
+    FinishRecording();
+    recordingFailed_ = false;
+    return;
+  }
+  if (!recording_.open() && !recordingFailed_ && source_) {
+    SigmfDescription description;
+    description.format = SampleFormat::Cs16;
+    description.sampleRate = source_->sampleRate();
+    description.frequencyHz = centre_.load(std::memory_order_relaxed);
+    description.firstSample = clock_.Now();
+    description.hardware = name_;
+    description.description = "baseband of a pass, kept beside its capture";
+    // 20261210T154500Z: the time, with nothing a shell or another system would trip on.
+    std::string stamp = FormatIsoUtc(static_cast<double>(description.firstSample.seconds));
+    std::erase_if(stamp, [](char c) { return c == '-' || c == ':'; });
+    std::string error;
+    if (!recording_.Open(*recordDir_ / (kIqRecordingPrefix + stamp), description, error)) {
+      recordingFailed_ = true;
+      messages_.Show("Baseband recording not kept: " + error);
+    }
+  }
+  if (recording_.open() && !samples.empty() && !recording_.Write(samples)) {
+    recording_.Abandon();
+    recordingFailed_ = true;
+    messages_.Show("Baseband recording of " + name_ + " abandoned: it could not be written");
+  }
+}
+
+void SdrFrameSource::FinishRecording() {
+  if (!recording_.open()) return;
+  std::string error;
+  if (!recording_.Finish(error)) messages_.Show("Baseband recording not kept: " + error);
+}
+
 void SdrFrameSource::ReadLoop() {
   while (!stop_.load(std::memory_order_relaxed)) {
     if (ended_.load(std::memory_order_relaxed) || !Connect()) {
@@ -189,7 +227,13 @@ void SdrFrameSource::ReadLoop() {
     std::vector<Sample>& into = block ? block->samples : scratch_;
     std::size_t count = 0;
     const SampleRead read = source_->Read(into, count);
-    sourceDropped_.store(source_->dropped(), std::memory_order_relaxed);
+    // Samples the device lost lie before these: the chain must not join the two sides.
+    if (const std::int64_t lost = source_->dropped();
+        lost != sourceDropped_.load(std::memory_order_relaxed)) {
+      sourceDropped_.store(lost, std::memory_order_relaxed);
+      nextFresh_ = true;
+    }
+    Record(std::span<const Sample>(into.data(), read == SampleRead::Data ? count : 0));
     if (read == SampleRead::Data && count > 0) {
       everRead_ = true;
       if (inOutage_) {
@@ -219,6 +263,7 @@ void SdrFrameSource::ReadLoop() {
       Outage(reason.empty() ? "stopped delivering samples" : reason);
     }
   }
+  FinishRecording();
 }
 
 void SdrFrameSource::Deliver(std::span<const std::uint16_t> frame) {

@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -14,8 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "capture/CaptureFile.h"
 #include "devices/FrameSource.h"
 #include "dsp/HrptReceiver.h"
+#include "dsp/Recording.h"
 #include "dsp/SampleSource.h"
 #include "linuxhw/FrameSyncTally.h"
 #include "linuxhw/Reconnect.h"
@@ -94,6 +97,9 @@ class SdrFrameSource final : public FrameSource {
   void SetCentre(double hz);
   void SetDopplerCorrection(double hz) { doppler_.store(hz, std::memory_order_relaxed); }
   void SetGain(std::optional<double> db);
+  // Before Open: keeps the baseband of every capture (Start to Stop) as a SigMF recording
+  // `kIqRecordingPrefix` + UTC time in `dir`, beside the captures.
+  void RecordPassesIn(std::filesystem::path dir) { recordDir_ = std::move(dir); }
 
   // Any thread: the figures of the chain.
   double centreHz() const { return centre_.load(std::memory_order_relaxed); }
@@ -130,6 +136,10 @@ class SdrFrameSource final : public FrameSource {
   void Release(Block* block);
   // Demodulating thread: one frame out of the chain.
   void Deliver(std::span<const std::uint16_t> frame);
+  // Reading thread: opens, feeds and finishes the pass's recording as the capture starts and
+  // stops.
+  void Record(std::span<const Sample> samples);
+  void FinishRecording();
 
   std::string name_;
   SampleSourceOpener openSource_;
@@ -147,6 +157,9 @@ class SdrFrameSource final : public FrameSource {
   std::uint32_t tunedGeneration_ = 0;
   std::uint32_t gainGeneration_ = 0;
   std::vector<Sample> scratch_;  // what is read while every block waits
+  std::optional<std::filesystem::path> recordDir_;
+  SigmfWriter recording_;
+  bool recordingFailed_ = false;  // for this pass: said once, tried again at the next
 
   // Between the two threads of the source (neither is the capture nor the tracking thread).
   std::vector<Block> blocks_;

@@ -11,6 +11,7 @@
 
 #include "capture/BitFrame.h"
 #include "devices/Downlink.h"
+#include "linuxhw/FramePieces.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 
@@ -203,10 +204,7 @@ FrameRead StreamFrameSource::Read(std::span<std::uint16_t, kSyncBlockWords> bloc
     if (NextFrame().empty()) return FrameRead::NoData;
     frameLeft_ = static_cast<std::size_t>(frameWords_);
   }
-  const std::size_t from = static_cast<std::size_t>(frameWords_) - frameLeft_;
-  words = std::min(frameLeft_, block.size());
-  std::copy_n(frame_.begin() + static_cast<std::ptrdiff_t>(from), words, block.begin());
-  frameLeft_ -= words;
+  words = HandOverPiece({frame_.data(), static_cast<std::size_t>(frameWords_)}, frameLeft_, block);
   return FrameRead::Data;
 }
 

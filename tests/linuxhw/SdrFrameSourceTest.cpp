@@ -9,6 +9,7 @@
 #include "capture/BitFrame.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
+#include "support/TempDir.h"
 
 namespace halvik {
 namespace {
@@ -177,6 +178,33 @@ TEST(SdrFrameSource, ASlowChainDropsAndCountsWholeBlocksAndASlowReaderWholeFrame
   EXPECT_EQ(ReadFrames(source, kSdrFrameSlots + 1, 3), expected);
   EXPECT_EQ(source.droppedFrames(), static_cast<std::int64_t>(kSdrQueueBlocks - kSdrFrameSlots));
   source.Close();
+}
+
+TEST(SdrFrameSource, KeepsTheBasebandOfACaptureBesideIt) {
+  ManualClock clock(SystemTime{1038830400, 0});  // 2002-12-02 12:00:00 UTC
+  RecordingMessages messages;
+  ScriptedChain chain;
+  TempDir dir;
+  auto open = [&](std::string&) -> std::unique_ptr<SampleSource> {
+    return std::make_unique<ScriptedSamples>(Blocks(0, 3, SampleRead::NoData), 0);
+  };
+  SdrFrameSource source("file:pass", open, chain.Factory(), clock, messages);
+  source.RecordPassesIn(dir.path());
+  source.Start(SatelliteFamily::Noaa);
+  ASSERT_TRUE(source.Open());
+  while (chain.pushed.load() < 3) std::this_thread::yield();
+  // The capture ends: the recording is finished under its own name, every sample in it.
+  source.Stop();
+  const std::filesystem::path base = dir.path() / "iq-20021202T120000Z";
+  std::filesystem::path meta = base;
+  meta += ".sigmf-meta";
+  std::filesystem::path data = base;
+  data += ".sigmf-data";
+  while (!std::filesystem::exists(meta)) std::this_thread::yield();
+  source.Close();
+  EXPECT_EQ(std::filesystem::file_size(data),
+            3 * kSdrBlockSamples * BytesPerSample(SampleFormat::Cs16));
+  EXPECT_TRUE(messages.Shown().empty());
 }
 
 }  // namespace
