@@ -4,11 +4,15 @@
 
 #include <array>
 #include <deque>
+#include <random>
 #include <thread>
 
 #include "capture/BitFrame.h"
+#include "linuxhw/SdrTuner.h"
+#include "linuxhw/StreamFrameServer.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
+#include "sim/PmModulator.h"
 #include "support/TempDir.h"
 
 namespace halvik {
@@ -91,8 +95,10 @@ std::deque<Step> Blocks(int first, int count, SampleRead last) {
 }
 
 // The numbers (word 6) of whole frames read until `count` came, NoData `idleLimit` times in a
-// row after the last, or the call limit; every frame must be whole and begin with sync.
-std::vector<int> ReadFrames(SdrFrameSource& source, std::size_t count, int idleLimit) {
+// row after the last, or the call limit; every frame must be whole and begin with sync. The
+// frames themselves go to `whole` when given.
+std::vector<int> ReadFrames(SdrFrameSource& source, std::size_t count, int idleLimit,
+                            std::vector<std::vector<std::uint16_t>>* whole = nullptr) {
   std::vector<int> ids;
   std::vector<std::uint16_t> words;
   int idle = 0;
@@ -109,6 +115,7 @@ std::vector<int> ReadFrames(SdrFrameSource& source, std::size_t count, int idleL
     EXPECT_EQ(words.size(), static_cast<std::size_t>(kNoaaFrameWords));
     EXPECT_TRUE(HasFrameSync(words.data()));
     ids.push_back(words[6]);
+    if (whole) whole->push_back(words);
     words.clear();
   }
   return ids;
@@ -178,6 +185,98 @@ TEST(SdrFrameSource, ASlowChainDropsAndCountsWholeBlocksAndASlowReaderWholeFrame
   EXPECT_EQ(ReadFrames(source, kSdrFrameSlots + 1, 3), expected);
   EXPECT_EQ(source.droppedFrames(), static_cast<std::int64_t>(kSdrQueueBlocks - kSdrFrameSlots));
   source.Close();
+}
+
+// A recording in memory, handed over a device's block at a time; what it was tuned to is kept.
+class SamplesInMemory final : public SampleSource {
+ public:
+  SamplesInMemory(std::vector<Sample> samples, std::atomic<double>& tunedHz)
+      : samples_(std::move(samples)), tunedHz_(tunedHz) {}
+  double sampleRate() const override { return 3.0e6; }
+  SampleRead Read(std::span<Sample> out, std::size_t& count) override {
+    count = std::min(out.size(), samples_.size() - at_);
+    std::copy_n(samples_.begin() + static_cast<std::ptrdiff_t>(at_), count, out.begin());
+    at_ += count;
+    return count > 0 ? SampleRead::Data : SampleRead::NoData;
+  }
+  bool Tune(double hz) override {
+    tunedHz_ = hz;
+    return true;
+  }
+  bool SetGain(std::optional<double>) override { return true; }
+
+ private:
+  std::vector<Sample> samples_;
+  std::size_t at_ = 0;
+  std::atomic<double>& tunedHz_;
+};
+
+// The station's chain, counting the samples it was given.
+class CountedChain final : public FrameDemodulator {
+ public:
+  CountedChain(std::unique_ptr<FrameDemodulator> chain, std::atomic<std::size_t>& pushed)
+      : chain_(std::move(chain)), pushed_(pushed) {}
+  void Reset(SatelliteFamily family) override { chain_->Reset(family); }
+  void SetFrequencyCorrection(double hz) override { chain_->SetFrequencyCorrection(hz); }
+  void Push(std::span<const Sample> samples, const FrameSink& sink) override {
+    chain_->Push(samples, sink);
+    pushed_ += samples.size();
+  }
+  ReceiveQuality quality() const override { return chain_->quality(); }
+
+ private:
+  std::unique_ptr<FrameDemodulator> chain_;
+  std::atomic<std::size_t>& pushed_;
+};
+
+TEST(SdrFrameSource, TheStationsChainTunedAndDopplerCorrectedByItsTuner) {
+  // Three frames of a pass 100 kHz off the centre, beyond the chain's own search, of which the
+  // tracking loop predicted 95 kHz.
+  FrameServerOptions served;
+  PmSignal signal;
+  signal.carrierOffsetHz = 100000;
+  signal.carrierDriftHzPerS = -300;
+  signal.ebn0Db = 12.0;
+  std::mt19937 random(3);
+  std::vector<std::uint8_t> bits(static_cast<std::size_t>(signal.bitRate * 0.045));
+  for (auto& bit : bits) bit = static_cast<std::uint8_t>(random() & 1u);
+  for (int n = 0; n < 3; ++n) AppendWordBits(ServedFrame(served, n), 10, bits);
+  bits.insert(bits.end(), 200, 0);
+  std::vector<Sample> samples;
+  PmModulator(signal).Modulate(bits, samples);
+
+  ManualClock clock;
+  RecordingMessages messages;
+  std::atomic<double> tunedHz{0};
+  auto open = [&](std::string&) -> std::unique_ptr<SampleSource> {
+    return std::make_unique<SamplesInMemory>(samples, tunedHz);
+  };
+  std::atomic<std::size_t> pushed{0};
+  auto chain = [&pushed](double rate, SatelliteFamily family) {
+    return std::make_unique<CountedChain>(MakeHrptDemodulator(rate, family), pushed);
+  };
+  SdrFrameSource source("file:pass", open, chain, clock, messages);
+  SdrTuner tuner(source);
+  tuner.ReceiverTune(1702);
+  tuner.ReceiverDoppler(95000);
+  source.Start(SatelliteFamily::Noaa);
+  ASSERT_TRUE(source.Open());
+  while (pushed.load() < samples.size()) std::this_thread::yield();
+  std::vector<std::vector<std::uint16_t>> frames;
+  ReadFrames(source, 3, 3, &frames);
+  const float level = tuner.ReceiverReadStatus();
+  const int locked = tuner.ReceiverLocked();
+  source.Close();
+
+  // Whole, in order, word for word.
+  ASSERT_EQ(frames.size(), 3u);
+  for (int n = 0; n < 3; ++n) EXPECT_EQ(frames[n], ServedFrame(served, n)) << "frame " << n;
+  EXPECT_EQ(tunedHz.load(), 1702.5e6);
+  EXPECT_DOUBLE_EQ(tuner.ReceiverFrequency(), 1702.5);
+  EXPECT_EQ(locked, 1);
+  // 12 dB reads 6 V, within the estimate's 1 dB.
+  EXPECT_NEAR(level, 6.0f, 0.5f);
+  EXPECT_EQ(source.droppedSamples(), 0);
 }
 
 TEST(SdrFrameSource, KeepsTheBasebandOfACaptureBesideIt) {
