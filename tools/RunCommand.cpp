@@ -313,7 +313,7 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
                "Run without a window (also when no display is available)");
   app.add_option("--hardware", options->hardware,
                  "Station hardware: sim (simulated boards) or linux (Hamlib, gpsd, frame stream); "
-                 "also read from hardware.conf in the station directory, as are the next six")
+                 "also read from hardware.conf in the station directory, as are the next ten")
       ->capture_default_str();
   app.add_option("--rotator-model", options->linuxDevices.rotatorModel,
                  "linux: Hamlib rotator model, as rotctl -m takes it (2: rotctld)")
@@ -331,6 +331,18 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
                  "linux: HRPT words from tcp:HOST:PORT, a file or a FIFO (16-bit little-endian, "
                  "the word in the low 10 bits), or none")
       ->capture_default_str();
+  app.add_option("--sdr", options->linuxDevices.sdr,
+                 "linux: the station's own demodulator on an SDR: soapy:ARGS (driver=airspy), "
+                 "rtltcp:HOST:PORT, file:RECORDING (SigMF), or none; replaces --frames and the rig")
+      ->capture_default_str();
+  app.add_option("--sdr-rate", options->linuxDevices.sdrRate,
+                 "linux: samples per second asked of the SDR")
+      ->capture_default_str();
+  app.add_option("--sdr-gain", options->linuxDevices.sdrGain,
+                 "linux: the SDR's gain in dB, or auto")
+      ->capture_default_str();
+  app.add_flag("--record-iq", options->linuxDevices.recordIq,
+               "linux: keep each pass's baseband as a SigMF recording beside the capture");
   // scripts/run gives its own start and speed; what its caller adds after them wins.
   app.add_option("--sim-start", options->simStart,
                  "Simulated start time: ISO 8601 UTC (2000-11-17T10:00:00Z) or next-pass")

@@ -14,6 +14,9 @@ class StationReceiverReadout final : public ReceiverReadout {
   float ReceiverReadStatus() override { return receiver_.ReceiverReadStatus(); }
   int ReceiverLocked() override { return receiver_.ReceiverLocked(); }
   double ReceiverFrequency() override { return receiver_.ReceiverFrequency(); }
+  std::optional<std::int64_t> ReceiverDroppedSamples() override {
+    return receiver_.ReceiverDroppedSamples();
+  }
 
  private:
   Tuner& receiver_;

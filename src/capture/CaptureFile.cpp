@@ -144,11 +144,37 @@ double CaptureFile::FreeBytes() {
 
 void CaptureFile::ApplyFreeSpaceRule(SatelliteFamily family) {
   if (FreeBytes() >= kMinimumFreeBytes) return;
+  // A pass's baseband is tens of times its capture: the recordings go first.
+  if (PruneIqRecordings() && FreeBytes() >= kMinimumFreeBytes) return;
   // Prune harder and harder, but always keep the newest capture of the family.
   for (int limit = kCaptureFileLimit - 1; limit >= 1; --limit) {
     PruneCaptureFiles(family, limit);
     if (FreeBytes() >= kMinimumFreeBytes) return;
   }
+}
+
+bool CaptureFile::PruneIqRecordings() {
+  constexpr std::string_view kData = ".sigmf-data";
+  std::vector<std::pair<std::int64_t, std::filesystem::path>> recordings;  // modified, data file
+  std::error_code error;
+  std::filesystem::directory_iterator it(context_.workingDirectory, error);
+  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    if (!name.starts_with(kIqRecordingPrefix) || !name.ends_with(kData)) continue;
+    struct stat info {};
+    if (::stat(it->path().c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    recordings.emplace_back(static_cast<std::int64_t>(info.st_mtime), it->path());
+  }
+  std::sort(recordings.begin(), recordings.end());
+  bool removed = false;
+  for (const auto& [modified, data] : recordings) {
+    if (FreeBytes() >= kMinimumFreeBytes) break;
+    removed = true;
+    std::filesystem::path meta = data;
+    std::filesystem::remove(data, error);
+    std::filesystem::remove(meta.replace_extension(".sigmf-meta"), error);
+  }
+  return removed;
 }
 
 void CaptureFile::PruneCaptureFiles(SatelliteFamily family, int limit) {

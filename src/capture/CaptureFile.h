@@ -30,6 +30,9 @@ enum class MarkerKind : std::uint16_t {
 
 // Below this many free bytes the oldest captures of the family are pruned (2 x 10^8).
 inline constexpr double kMinimumFreeBytes = 200000000.0;
+// What an SDR's baseband recording of a pass (--record-iq) is named by, in the working directory
+// beside the captures: the prefix, the UTC time, ".sigmf-data" and ".sigmf-meta".
+inline constexpr const char* kIqRecordingPrefix = "iq-";
 // Captures of one family kept before the oldest are deleted.
 inline constexpr int kCaptureFileLimit = 100;
 // Element-set lines are kept to this many characters in the header block.
@@ -117,6 +120,9 @@ class CaptureFile {
 
  private:
   void ApplyFreeSpaceRule(SatelliteFamily family);
+  // Deletes baseband recordings, oldest first, until the free space is back or none is left;
+  // true when it deleted any.
+  bool PruneIqRecordings();
   double FreeBytes();
   // The first free letter for `date` and `code`; the temporary name `ownTemporaryName` (a
   // leftover being finished) does not count as taken.

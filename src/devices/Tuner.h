@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 namespace halvik {
 
 // The idle frequency between passes, MHz.
@@ -26,6 +29,13 @@ class Tuner {
   virtual void ReceiverRefresh() {}
   // Asks for the signal level (volts, 0..10, returned) and the lock (kept for ReceiverLocked).
   virtual float ReceiverReadStatus() = 0;
+  // The carrier's predicted Doppler shift while a pass is followed, Hz (positive: arriving
+  // high), from the tracking thread; tuning a frequency clears it. Receivers that follow the
+  // carrier themselves ignore it.
+  virtual void ReceiverDoppler(double hz) { (void)hz; }
+  // Samples lost on the way from the antenna (a device overflow, a link gap, a demodulator too
+  // slow for its device) since start-up; nothing for a receiver that has no samples. Any thread.
+  virtual std::optional<std::int64_t> ReceiverDroppedSamples() const { return std::nullopt; }
   // 1 when the last status query found lock. Any thread.
   virtual int ReceiverLocked() const = 0;
   // The frequency last tuned, MHz. Any thread.

@@ -10,13 +10,13 @@
 #include "linuxhw/HamlibText.h"
 #include "platform/Messages.h"
 #include "platform/Text.h"
+#include "platform/Units.h"
 
 namespace halvik {
 namespace {
 
 constexpr int kStrengthS0Db = -54;
 constexpr double kDbPerVolt = 10.0;
-constexpr double kHzPerMhz = 1e6;
 
 }  // namespace
 

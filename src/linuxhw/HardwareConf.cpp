@@ -77,6 +77,34 @@ HardwareConf ReadHardwareConf(const std::filesystem::path& path, std::string& er
       error = Format("%s: %s wants a model number", where.c_str(), name.c_str());
       return false;
     };
+    auto rate = [&](std::optional<double>& field) {
+      if (const auto value = node.value<double>(); value && *value > 0) {
+        field = *value;
+        return true;
+      }
+      error = Format("%s: %s wants samples per second", where.c_str(), name.c_str());
+      return false;
+    };
+    auto gain = [&](std::optional<std::string>& field) {
+      if (const auto value = node.value<double>()) {
+        field = Format("%g", *value);
+        return true;
+      }
+      if (const auto* value = node.as_string(); value && value->get() == "auto") {
+        field = value->get();
+        return true;
+      }
+      error = Format("%s: %s wants dB or \"auto\"", where.c_str(), name.c_str());
+      return false;
+    };
+    auto flag = [&](std::optional<bool>& field) {
+      if (const auto* value = node.as_boolean()) {
+        field = value->get();
+        return true;
+      }
+      error = Format("%s: %s wants true or false", where.c_str(), name.c_str());
+      return false;
+    };
     bool ok = false;
     if (name == "hardware") {
       ok = text(conf.hardware);
@@ -92,10 +120,18 @@ HardwareConf ReadHardwareConf(const std::filesystem::path& path, std::string& er
       ok = text(conf.gpsd);
     } else if (name == "frames") {
       ok = text(conf.frames);
+    } else if (name == "sdr") {
+      ok = text(conf.sdr);
+    } else if (name == "sdr-rate") {
+      ok = rate(conf.sdrRate);
+    } else if (name == "sdr-gain") {
+      ok = gain(conf.sdrGain);
+    } else if (name == "record-iq") {
+      ok = flag(conf.recordIq);
     } else {
       error = Format(
           "%s: %s is no hardware option (hardware, rotator-model, rotator-port, "
-          "rig-model, rig-port, gpsd, frames)",
+          "rig-model, rig-port, gpsd, frames, sdr, sdr-rate, sdr-gain, record-iq)",
           where.c_str(), name.c_str());
     }
     if (!ok) return {};
@@ -115,6 +151,10 @@ void FillFromHardwareConf(const HardwareConf& conf, const std::function<bool(con
   fill("--rig-port", options.rigPort, conf.rigPort);
   fill("--gpsd", options.gpsd, conf.gpsd);
   fill("--frames", options.frames, conf.frames);
+  fill("--sdr", options.sdr, conf.sdr);
+  fill("--sdr-rate", options.sdrRate, conf.sdrRate);
+  fill("--sdr-gain", options.sdrGain, conf.sdrGain);
+  fill("--record-iq", options.recordIq, conf.recordIq);
 }
 
 }  // namespace halvik

@@ -23,6 +23,10 @@ struct HardwareConf {
   std::optional<std::string> rigPort;
   std::optional<std::string> gpsd;
   std::optional<std::string> frames;
+  std::optional<std::string> sdr;
+  std::optional<double> sdrRate;
+  std::optional<std::string> sdrGain;  // "auto", or dB given as a number
+  std::optional<bool> recordIq;
 };
 
 // Reads `path` (TOML). No file sets nothing. A file that cannot be parsed, holds a key that is

@@ -1,11 +1,15 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "devices/StationHardware.h"
 #include "linuxhw/HamlibRig.h"
 #include "linuxhw/HamlibRotator.h"
+#include "linuxhw/SdrFrameSource.h"
+#include "linuxhw/SdrTuner.h"
 
 namespace halvik {
 
@@ -20,7 +24,22 @@ struct LinuxHardwareOptions {
   std::string rigPort;
   std::string gpsd = "localhost:2947";  // HOST:PORT of gpsd, or "none"
   std::string frames = "none";          // tcp:HOST:PORT, a file or FIFO, or "none"
+  // The SDR that replaces the frame stream and the rig for reception: soapy:ARGS,
+  // rtltcp:HOST:PORT, file:RECORDING, or "none".
+  std::string sdr = "none";
+  double sdrRate = 3.0e6;        // samples per second asked of the device
+  std::string sdrGain = "auto";  // dB, or "auto" for the device's own
+  bool recordIq = false;         // keep each pass's baseband as a SigMF recording
 };
+
+// The gain an --sdr-gain text asks for: a number of dB, or nothing for "auto"; no value at all
+// for any other text.
+std::optional<std::optional<double>> ParseSdrGain(std::string_view text);
+// Opens the SDR the options name, on every call afresh; nothing, with a one-line `error`, for
+// an --sdr text that names no device kind or lacks its address.
+std::optional<SampleSourceOpener> MakeSampleSourceOpener(const LinuxHardwareOptions& options,
+                                                         Clock& clock, Messages& messages,
+                                                         std::string& error);
 
 // A time source for a station whose --gpsd cannot be used: the receiver is never found.
 class NoTimeSource final : public TimeSource {
@@ -56,8 +75,10 @@ std::unique_ptr<TimeSource> MakeTimeSource(const LinuxHardwareOptions& options, 
 std::unique_ptr<FrameSource> MakeFrameSource(const LinuxHardwareOptions& options, Clock& clock,
                                              Messages& messages);
 
-// The station on Linux devices: a Hamlib rotator and rig, gpsd, a demodulator's frame stream.
-// Devices that are away at start-up are said so once and tried again; the station starts.
+// The station on Linux devices: a Hamlib rotator and rig, gpsd, a demodulator's frame stream;
+// or, with --sdr, the station's own demodulator on an SDR as frame source and tuner, and then
+// neither --frames nor the rig is used (each given is said so once). Devices that are away at
+// start-up are said so once and tried again; the station starts.
 class LinuxHardware final : public StationHardware {
  public:
   // With the GPS and the frame source the options name.
@@ -66,16 +87,21 @@ class LinuxHardware final : public StationHardware {
   LinuxHardware(const LinuxHardwareOptions& options, std::unique_ptr<TimeSource> timeSource,
                 std::unique_ptr<FrameSource> frames, Clock& clock, Messages& messages);
 
-  Tuner& tuner() override { return rig_; }
+  Tuner& tuner() override { return sdrTuner_ ? static_cast<Tuner&>(*sdrTuner_) : rig_; }
   Positioner& positioner() override { return rotator_; }
   TimeSource& timeSource() override { return *timeSource_; }
   FrameSource& frameSource() override { return *frames_; }
 
   bool StartReceiver() override;
+  // The SDR's frame source, when --sdr is given.
+  SdrFrameSource* sdr() { return sdr_; }
   bool StartPositioner() override;
   bool StartFrameSource() override { return true; }
-  // The tracking thread still runs and owns the rig: it closes it at its next exchange.
-  void StopReceiver() override { rig_.RequestClose(); }
+  // The tracking thread still runs and owns the rig: it closes it at its next exchange. With an
+  // SDR the rig was never opened.
+  void StopReceiver() override {
+    if (!sdrTuner_) rig_.RequestClose();
+  }
   void StopPositioner() override { rotator_.Close(); }
   void StopFrameSource() override {}
 
@@ -85,6 +111,8 @@ class LinuxHardware final : public StationHardware {
  private:
   std::unique_ptr<TimeSource> timeSource_;
   std::unique_ptr<FrameSource> frames_;
+  SdrFrameSource* sdr_ = nullptr;  // frames_, when it is the SDR
+  std::unique_ptr<SdrTuner> sdrTuner_;
   HamlibRotator rotator_;
   HamlibRig rig_;
 };

@@ -6,12 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstring>
 
 #include "capture/BitFrame.h"
 #include "devices/Downlink.h"
+#include "linuxhw/FramePieces.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 
@@ -62,7 +62,7 @@ bool StreamFrameSource::Open() {
 bool StreamFrameSource::Close() {
   fd_.Reset();
   open_ = false;
-  LoseSync();
+  sync_.Lose();
   return true;
 }
 
@@ -114,7 +114,7 @@ void StreamFrameSource::Drop(const std::string& reason) {
   // The frame in progress came partly from the lost connection: it must not be completed by
   // the next one.
   deframer_.Reset(frameWords_);
-  LoseSync();
+  sync_.Lose();
   reconnect_.Failed();
   if (!inOutage_) {
     inOutage_ = true;
@@ -125,26 +125,8 @@ void StreamFrameSource::Drop(const std::string& reason) {
   }
 }
 
-void StreamFrameSource::NoteFrame(bool withSync) {
-  syncHistory_ = (syncHistory_ << 1) | (withSync ? 1u : 0u);
-  historyFrames_ = std::min(historyFrames_ + 1, kStreamQualityFrames);
-  lastFrameMs_ = clock_.MonotonicMs();
-  const std::uint32_t recent =
-      historyFrames_ >= 32 ? ~0u : ((std::uint32_t{1} << historyFrames_) - 1);
-  quality_.store(static_cast<double>(std::popcount(syncHistory_ & recent)) / historyFrames_,
-                 std::memory_order_relaxed);
-  locked_.store(deframer_.locked(), std::memory_order_relaxed);
-}
-
-void StreamFrameSource::LoseSync() {
-  syncHistory_ = 0;
-  historyFrames_ = 0;
-  locked_.store(false, std::memory_order_relaxed);
-  quality_.store(0.0, std::memory_order_relaxed);
-}
-
 FrameSync StreamFrameSource::Sync() const {
-  return {locked_.load(std::memory_order_relaxed), quality_.load(std::memory_order_relaxed)};
+  return sync_.Sync();
 }
 
 std::size_t StreamFrameSource::FileAllowance() {
@@ -181,7 +163,7 @@ std::size_t StreamFrameSource::ReadChunk() {
   if (n == 0 && kind_ == Kind::File) {
     ended_ = true;
     fd_.Reset();
-    LoseSync();
+    sync_.Lose();
     messages_.Show("Frame stream " + address_.text + " ended: no more frames from this file");
     return 0;
   }
@@ -203,14 +185,14 @@ std::span<const std::uint16_t> StreamFrameSource::NextFrame() {
   const auto keep = [this](std::span<const std::uint16_t> frame) {
     std::copy(frame.begin(), frame.end(), frame_.begin());
     frameReady_ = true;
-    NoteFrame(HasFrameSync(frame.data()));
+    sync_.Note(HasFrameSync(frame.data()), deframer_.locked(), clock_.MonotonicMs());
   };
   for (int i = 0; i < kStreamChunksPerCall && !frameReady_ && fd_.valid(); ++i) {
     const std::size_t n = ReadChunk();
     if (n == 0) break;
     deframer_.Push(std::span<const std::uint8_t>(chunk_.data(), n), keep);
   }
-  if (!frameReady_ && clock_.MonotonicMs() - lastFrameMs_ > kStreamSilenceMs) LoseSync();
+  if (!frameReady_) sync_.CheckSilence(clock_.MonotonicMs());
   if (!frameReady_ || !started_) return {};
   return {frame_.data(), static_cast<std::size_t>(frameWords_)};
 }
@@ -222,10 +204,7 @@ FrameRead StreamFrameSource::Read(std::span<std::uint16_t, kSyncBlockWords> bloc
     if (NextFrame().empty()) return FrameRead::NoData;
     frameLeft_ = static_cast<std::size_t>(frameWords_);
   }
-  const std::size_t from = static_cast<std::size_t>(frameWords_) - frameLeft_;
-  words = std::min(frameLeft_, block.size());
-  std::copy_n(frame_.begin() + static_cast<std::ptrdiff_t>(from), words, block.begin());
-  frameLeft_ -= words;
+  words = HandOverPiece({frame_.data(), static_cast<std::size_t>(frameWords_)}, frameLeft_, block);
   return FrameRead::Data;
 }
 

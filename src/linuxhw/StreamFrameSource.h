@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -12,6 +11,7 @@
 
 #include "capture/Deframer.h"
 #include "devices/FrameSource.h"
+#include "linuxhw/FrameSyncTally.h"
 #include "linuxhw/Reconnect.h"
 #include "linuxhw/StreamSocket.h"
 
@@ -39,11 +39,6 @@ inline constexpr std::size_t kStreamChunkBytes = 16384;
 // Reads per NextFrame at most: enough for a whole FengYun frame with sync still to be found,
 // few enough that a fast stream of anything but HRPT cannot hold the caller.
 inline constexpr int kStreamChunksPerCall = 4;
-// Without a frame for this long (ms on the clock) the stream has no lock, whatever the deframer
-// last held: no data is no lock.
-inline constexpr std::int64_t kStreamSilenceMs = 1000;
-// Frames the sync quality is taken over.
-inline constexpr int kStreamQualityFrames = 32;
 
 // A demodulator's stream of 16-bit little-endian words (one 10-bit HRPT word in the low bits of
 // each), cut into minor frames by the Deframer and handed to the capture thread whole, block by
@@ -93,8 +88,6 @@ class StreamFrameSource final : public FrameSource {
   // Bytes read into chunk_ (0 when none came).
   std::size_t ReadChunk();
   std::size_t FileAllowance();
-  void NoteFrame(bool withSync);
-  void LoseSync();
 
   FrameStreamAddress address_;
   Clock& clock_;
@@ -118,13 +111,7 @@ class StreamFrameSource final : public FrameSource {
   std::vector<std::uint16_t> frame_;
   bool frameReady_ = false;
   std::size_t frameLeft_ = 0;
-  // Sync: one bit per recent frame (1 = began with sync), when the last frame came, and what
-  // Sync() reports to other threads.
-  std::uint32_t syncHistory_ = 0;
-  int historyFrames_ = 0;
-  std::int64_t lastFrameMs_ = 0;
-  std::atomic<bool> locked_{false};
-  std::atomic<double> quality_{0.0};
+  FrameSyncTally sync_;
 };
 
 }  // namespace halvik

@@ -82,6 +82,26 @@ LookAngles ComputeLookAngles(double tsince, double epoch1950Minutes, const doubl
   return LookAngles{north, east, up};
 }
 
+double RangeRateKmPerS(double tsince, double epoch1950Minutes, const double position[3],
+                       const double velocity[3], const StationConfig& station) {
+  const double theta = SiderealTime(tsince, epoch1950Minutes) + station.longitude;
+  const double cosTheta = std::cos(theta);
+  const double sinTheta = std::sin(theta);
+  const double axisDistance = station.axisDistance;
+  const double turn = kSiderealRatePerDay / kMinutesPerDay;  // rad per minute
+  const double d[3] = {position[0] - axisDistance * cosTheta, position[1] - axisDistance * sinTheta,
+                       position[2] - station.stationZ};
+  const double v[3] = {velocity[0] + turn * axisDistance * sinTheta,
+                       velocity[1] - turn * axisDistance * cosTheta, velocity[2]};
+  const double range = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+  const double rate = (d[0] * v[0] + d[1] * v[1] + d[2] * v[2]) / range;  // Earth radii/min
+  return rate * kEarthRadiusKm / kSecondsPerMinute;
+}
+
+double DopplerShiftHz(double rangeRateKmPerS, double carrierHz) {
+  return -rangeRateKmPerS / kSpeedOfLightKmPerS * carrierHz;
+}
+
 SubSatellitePoint ComputeSubSatellitePoint(double tsince, double epoch1950Minutes,
                                            const double position[3]) {
   double rightAscension = position[0];

@@ -33,6 +33,15 @@ LookAngles ComputeLookAngles(double tsince, double epoch1950Minutes, const doubl
 SubSatellitePoint ComputeSubSatellitePoint(double tsince, double epoch1950Minutes,
                                            const double position[3]);
 
+// How fast the range from the station grows, km/s (negative while the satellite approaches),
+// from its inertial position (Earth radii) and velocity (Earth radii per minute) at `tsince`;
+// the station turns with the Earth.
+double RangeRateKmPerS(double tsince, double epoch1950Minutes, const double position[3],
+                       const double velocity[3], const StationConfig& station);
+// The shift of a carrier seen at the station, Hz, for a range rate: -rangeRate / c * carrier,
+// so an approaching satellite's carrier arrives high.
+double DopplerShiftHz(double rangeRateKmPerS, double carrierHz);
+
 // Slot forms: use the slot's position (as left by Propagate at the same tsince) and write the
 // slot's lookAngles / subSatellite.
 void ComputeLookAngles(double tsince, SatelliteRecord& slot, const StationConfig& station);

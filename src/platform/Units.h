@@ -31,6 +31,10 @@ constexpr double Radians(double degrees) {
 
 // --- distances: Earth radii inside the orbit model, feet for the station height ---
 inline constexpr double kEarthRadiusKm = 6378.135;
+inline constexpr double kSpeedOfLightKmPerS = 299792.458;
+
+// --- frequencies: whole MHz in the downlink table and the receiver line, Hz at an SDR ---
+inline constexpr double kHzPerMhz = 1e6;
 inline constexpr double kEarthRadiiPerFoot = 4.778826e-08;  // 0.3048 m / 6378.135 km, as read
 inline constexpr double kFeetPerEarthRadius = 20925641.569707707;  // as shown and compared
 inline constexpr double kFeetPerMetre = 3.280833;                  // the GPS altitude

@@ -4,6 +4,8 @@
 #include <string>
 
 #include "devices/Downlink.h"
+#include "orbit/Sgp4.h"
+#include "orbit/StationGeometry.h"
 #include "platform/Units.h"
 
 namespace halvik {
@@ -88,6 +90,7 @@ void Scheduler::ScheduleAntenna(bool reset) {
     EvaluateOnce(s);
     context_.antenna.TrackingMove(azimuthDeg, DisplayDegrees(selected.lookAngles[1].load()));
     state_.AntennaOnPass = 1;
+    FollowDoppler(selected);
   } else if (timing == AosTiming::Due) {
     // Wait at the horizon where the satellite will rise.
     EvaluateOnce(s);
@@ -113,6 +116,22 @@ void Scheduler::Park() {
     context_.handOff.CaptureSuspended.store(0, std::memory_order_relaxed);
   }
   context_.antenna.ParkMove();
+}
+
+void Scheduler::FollowDoppler(const SatelliteRecord& slot) {
+  const std::optional<Downlink> downlink = DownlinkFor(slot.name.Get());
+  if (!downlink) return;
+  // Propagated afresh for this instant: the slot's own state may be a few prediction steps old,
+  // and near the zenith the shift moves by hundreds of hertz a second.
+  const SystemTime now = context_.clock.Now();
+  const double tsince =
+      Tsince(now.AsSeconds() + context_.status.ClockCorrection.load(), slot.epochMinutes);
+  ElementSet elements = slot.Elements();
+  StateVector state;
+  Propagate(tsince, elements, state);
+  const double rate = RangeRateKmPerS(tsince, elements.epoch1950Minutes, state.position,
+                                      state.velocity, context_.station);
+  context_.receiver.ReceiverDoppler(DopplerShiftHz(rate, downlink->frequencyMHz * kHzPerMhz));
 }
 
 void Scheduler::TuneForSatellite(std::string_view name) {

@@ -67,6 +67,8 @@ class Scheduler {
 
   // Tunes the receiver to the satellite's downlink; a name not in the downlink table tunes nothing.
   void TuneForSatellite(std::string_view name);
+  // Gives the receiver the Doppler shift of the followed satellite's downlink, predicted for now.
+  void FollowDoppler(const SatelliteRecord& slot);
 
   const SchedulerState& state() const { return state_; }
 

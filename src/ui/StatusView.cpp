@@ -141,8 +141,13 @@ void StatusView::Paint(Canvas& canvas) {
   const double frequency = receiver.ReceiverFrequency();
   const char lock = receiver.ReceiverLocked() != 0 ? '*' : ' ';
   Heading(canvas, 10, 30, "Receiver Status__________________");
-  Line(canvas, 10, 45,
-       Format("FR: %8.3f  SL: %4.2fV  LK:%c      ", frequency, static_cast<double>(level), lock));
+  std::string line =
+      Format("FR: %8.3f  SL: %4.2fV  LK:%c      ", frequency, static_cast<double>(level), lock);
+  // An SDR's lost samples: a station too slow for its device shows it here.
+  if (const std::optional<std::int64_t> dropped = receiver.ReceiverDroppedSamples()) {
+    line += Format("DR: %lld", static_cast<long long>(*dropped));
+  }
+  Line(canvas, 10, 45, line);
 
   Heading(canvas, 10, 70, "Satellite Status_________________");
   DrawSatellitePanel(canvas, sources_.satellites, sources_.tracking.TrackingReady.load() != 0, now,

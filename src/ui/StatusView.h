@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 #include "capture/CaptureShared.h"
@@ -27,6 +28,8 @@ class ReceiverReadout {
   virtual int ReceiverLocked() = 0;
   // The frequency the receiver was last tuned to, in MHz.
   virtual double ReceiverFrequency() = 0;
+  // Samples the receiver lost since start-up; nothing for a receiver without samples.
+  virtual std::optional<std::int64_t> ReceiverDroppedSamples() { return std::nullopt; }
 };
 
 // The station state the view shows. All of it is written by the worker threads and read here

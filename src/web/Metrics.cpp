@@ -81,6 +81,11 @@ std::string MetricsText(Station& station, const LevelRecordingReadout* polled,
           station.receiver.ReceiverLocked() != 0 ? 1 : 0);
   out.One("halvik_receiver_frequency_hertz", "gauge", "Frequency the receiver was last tuned to.",
           station.receiver.ReceiverFrequency() * 1e6);
+  if (const std::optional<std::int64_t> dropped = station.receiver.ReceiverDroppedSamples()) {
+    out.One("halvik_receiver_dropped_samples_total", "counter",
+            "Samples the SDR lost since start-up: device overflows, link gaps, demodulator behind.",
+            static_cast<double>(*dropped));
+  }
   if (polled) {
     out.One("halvik_receiver_signal_volts", "gauge", "Signal level at the last receiver poll.",
             polled->LastLevel());

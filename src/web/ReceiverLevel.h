@@ -20,6 +20,9 @@ class LevelRecordingReadout final : public ReceiverReadout {
   }
   int ReceiverLocked() override { return inner_.ReceiverLocked(); }
   double ReceiverFrequency() override { return inner_.ReceiverFrequency(); }
+  std::optional<std::int64_t> ReceiverDroppedSamples() override {
+    return inner_.ReceiverDroppedSamples();
+  }
 
   float LastLevel() const { return level_; }  // volts; 0 before the first poll
   std::int64_t Polls() const { return polls_; }
@@ -38,6 +41,9 @@ class LastPollReadout final : public ReceiverReadout {
   float ReceiverReadStatus() override { return polled_.LastLevel(); }
   int ReceiverLocked() override { return polled_.ReceiverLocked(); }
   double ReceiverFrequency() override { return polled_.ReceiverFrequency(); }
+  std::optional<std::int64_t> ReceiverDroppedSamples() override {
+    return polled_.ReceiverDroppedSamples();
+  }
 
  private:
   LevelRecordingReadout& polled_;

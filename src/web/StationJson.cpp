@@ -84,6 +84,12 @@ json SatellitesJson(const SatelliteTable& table, std::int64_t now, int& nextAosS
   return list;
 }
 
+// An SDR's lost samples; null for a receiver without samples.
+json DroppedSamplesJson(const Tuner& receiver) {
+  const std::optional<std::int64_t> dropped = receiver.ReceiverDroppedSamples();
+  return dropped ? json(*dropped) : json(nullptr);
+}
+
 // The capture's quality record, NAME.json: read from what was opened, as the files served are,
 // so a FIFO swapped in under the name cannot hold the listing.
 json QualityRecord(const std::filesystem::path& dir, const std::string& name) {
@@ -141,7 +147,8 @@ json StatusJson(Station& station, const LevelRecordingReadout* polled) {
       {"receiver",
        {{"frequency_mhz", station.receiver.ReceiverFrequency()},
         {"level_v", polled ? json(polled->LastLevel()) : json(nullptr)},
-        {"locked", station.receiver.ReceiverLocked() != 0}}},
+        {"locked", station.receiver.ReceiverLocked() != 0},
+        {"dropped_samples", DroppedSamplesJson(station.receiver)}}},
       {"antenna",
        {{"powered", powered},
         {"azimuth_deg",

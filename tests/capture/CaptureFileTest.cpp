@@ -454,6 +454,25 @@ TEST_F(CaptureFileTest, LowFreeSpacePrunesDownToTheNewestFile) {
   EXPECT_EQ(Names().size(), 15u);
 }
 
+TEST_F(CaptureFileTest, LowFreeSpaceTakesBasebandRecordingsBeforeCaptures) {
+  for (int i = 0; i < 3; ++i) Touch(Format("Tu01Jan%c.N14", 'A' + i), kWednesday2Jan2002Noon - 60);
+  // Three passes' baseband, the newest first in name order; each pair counts as one.
+  for (const auto& [stamp, age] : {std::pair{"20020102T110000Z", 3600},
+                                   {"20020101T110000Z", 7200},
+                                   {"20020101T100000Z", 10800}}) {
+    Touch(std::string(kIqRecordingPrefix) + stamp + ".sigmf-data", kWednesday2Jan2002Noon - age);
+    Touch(std::string(kIqRecordingPrefix) + stamp + ".sigmf-meta", kWednesday2Jan2002Noon - age);
+  }
+  // Space is back once two recordings are gone.
+  systemInfo.free = [this] { return std::optional<double>(Names().size() > 5 ? 1e8 : 2e8); };
+  CaptureFile file(Context());
+  ASSERT_TRUE(file.OpenCaptureFile("NOAA 14", SatelliteFamily::Noaa));
+  file.FinishCaptureFile(false);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Tu01JanA.N14", "Tu01JanB.N14", "Tu01JanC.N14",
+                                               "iq-20020102T110000Z.sigmf-data",
+                                               "iq-20020102T110000Z.sigmf-meta"}));
+}
+
 TEST_F(CaptureFileTest, AFullDiskCutsTheShortBlockOff) {
   // Room for the header, a marker, one frame and half of the next.
   budget.emplace(3 * 22180 + 11090);

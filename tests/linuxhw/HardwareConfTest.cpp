@@ -27,19 +27,24 @@ TEST(HardwareConf, FileFillsWhatTheCommandLineLeftOut) {
             "rotator-port = \"/dev/ttyUSB0\"\n"
             "rig-model = 0\n"
             "gpsd = \"gps.local:2947\"\n"
-            "frames = \"tcp:127.0.0.1:5000\"\n");
+            "frames = \"tcp:127.0.0.1:5000\"\n"
+            "sdr = \"rtltcp:127.0.0.1:1234\"\n"
+            "sdr-rate = 3_000_000\n"
+            "sdr-gain = 29.7\n"
+            "record-iq = true\n");
   conf = ReadHardwareConf(path, error);
   ASSERT_EQ(error, "");
   EXPECT_EQ(conf.rigPort, std::nullopt);
 
   // The command line gave --rotator-port and --gpsd: those win, the rest come from the file,
   // and what neither names keeps its default.
-  const std::set<std::string> given = {"--rotator-port", "--gpsd"};
+  const std::set<std::string> given = {"--rotator-port", "--gpsd", "--sdr-rate"};
   std::string hardware = "sim";
   LinuxHardwareOptions options;
   options.rotatorPort = "127.0.0.1:4533";
   options.gpsd = "none";
   options.rigPort = "/dev/ttyUSB1";
+  options.sdrRate = 2.4e6;
   FillFromHardwareConf(
       conf, [&given](const char* name) { return given.count(name) > 0; }, hardware, options);
   EXPECT_EQ(hardware, "linux");
@@ -49,6 +54,11 @@ TEST(HardwareConf, FileFillsWhatTheCommandLineLeftOut) {
   EXPECT_EQ(options.rigPort, "/dev/ttyUSB1");
   EXPECT_EQ(options.gpsd, "none");
   EXPECT_EQ(options.frames, "tcp:127.0.0.1:5000");
+  EXPECT_EQ(options.sdr, "rtltcp:127.0.0.1:1234");
+  EXPECT_EQ(options.sdrRate, 2.4e6);
+  EXPECT_EQ(options.sdrGain, "29.7");
+  EXPECT_EQ(ParseSdrGain(options.sdrGain), std::optional<double>(29.7));
+  EXPECT_TRUE(options.recordIq);
 }
 
 TEST(HardwareConf, BadFileIsOneClearLineAndSetsNothing) {
@@ -63,7 +73,11 @@ TEST(HardwareConf, BadFileIsOneClearLineAndSetsNothing) {
   const Case cases[] = {
       {good + "rotator_port = \"x\"\n",
        "hardware.conf:3: rotator_port is no hardware option (hardware, rotator-model, "
-       "rotator-port, rig-model, rig-port, gpsd, frames)"},
+       "rotator-port, rig-model, rig-port, gpsd, frames, sdr, sdr-rate, sdr-gain, record-iq)"},
+      {good + "sdr-rate = \"3e6\"\n", "hardware.conf:3: sdr-rate wants samples per second"},
+      {good + "sdr-rate = 0\n", "hardware.conf:3: sdr-rate wants samples per second"},
+      {good + "sdr-gain = \"high\"\n", "hardware.conf:3: sdr-gain wants dB or \"auto\""},
+      {good + "record-iq = 1\n", "hardware.conf:3: record-iq wants true or false"},
       {good + "rig-model = \"2\"\n", "hardware.conf:3: rig-model wants a model number"},
       {good + "rig-model = -1\n", "hardware.conf:3: rig-model wants a model number"},
       {good + "rig-model = 2.5\n", "hardware.conf:3: rig-model wants a model number"},

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <string>
@@ -9,6 +10,7 @@
 #include "orbit/ElementSet.h"
 #include "orbit/Sgp4.h"
 #include "orbit/TestElements.h"
+#include "platform/Units.h"
 
 namespace halvik {
 namespace {
@@ -194,6 +196,61 @@ TEST(ComputeSubSatellitePoint, LongitudeAndLatitude) {
   EXPECT_LE(point.longitude, kPi);
   EXPECT_GT(point.longitude, -kPi);
   EXPECT_NEAR(std::fabs(point.longitude), kPi, 1e-8);
+}
+
+}  // namespace
+}  // namespace halvik
+
+namespace halvik {
+namespace {
+
+TEST(RangeRate, FollowsTheRangeThroughAPassAndShiftsTheCarrierUpThenDown) {
+  SatelliteRecord slot;
+  ASSERT_EQ(ParseElementSet("NOAA 15", kNoaa15Line1, kNoaa15Line2, slot), ElementSetResult::Ok);
+  StationConfig station;
+  SetStation(station, "52.5", "13.4", "200");
+  ElementSet elements = slot.Elements();
+  auto look = [&](double tsince, StateVector& state) {
+    Propagate(tsince, elements, state);
+    return ComputeLookAngles(tsince, elements.epoch1950Minutes, state.position, station);
+  };
+  // The first pass of the day that climbs above 30 degrees, from its rise.
+  StateVector state;
+  double t = 0;
+  for (;; t += 0.5) {
+    ASSERT_LT(t, kMinutesPerDay);
+    if (look(t, state).elevation < 0) continue;
+    double highest = 0;
+    double end = t;
+    for (; look(end, state).elevation >= 0; end += 0.5) {
+      highest = std::max(highest, look(end, state).elevation);
+    }
+    if (highest > 30 * kDeg) break;
+    t = end;
+  }
+  constexpr double kCarrierHz = 1702.5e6;
+  constexpr double kHalfStep = 0.1 / kSecondsPerMinute;  // 0.1 s either side
+  double first = 0, last = 0, largest = 0;
+  int samples = 0;
+  for (; look(t, state).elevation >= 0; t += 0.25, ++samples) {
+    const double rate =
+        RangeRateKmPerS(t, elements.epoch1950Minutes, state.position, state.velocity, station);
+    StateVector before, after;
+    const double slope = (look(t + kHalfStep, after).range - look(t - kHalfStep, before).range) *
+                         kEarthRadiusKm / (2 * kHalfStep * kSecondsPerMinute);
+    EXPECT_NEAR(rate, slope, 0.002) << "at tsince " << t;  // 2 m/s: 11 Hz at the carrier
+    const double doppler = DopplerShiftHz(rate, kCarrierHz);
+    if (samples == 0) first = doppler;
+    last = doppler;
+    largest = std::max(largest, std::fabs(doppler));
+  }
+  ASSERT_GT(samples, 8);
+  // Rising, the satellite approaches: the carrier arrives high; setting, low. At 850 km the
+  // range changes by up to about 6 km/s, 5.67 kHz per km/s at 1702.5 MHz.
+  EXPECT_GT(first, 20e3);
+  EXPECT_LT(last, -20e3);
+  EXPECT_GT(largest, 30e3);
+  EXPECT_LT(largest, 40e3);
 }
 
 }  // namespace
