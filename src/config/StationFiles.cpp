@@ -71,11 +71,10 @@ bool NeedsSaving(const ListAsRead& asRead, const std::string& heldNow) {
 std::vector<std::string> RawLines(const std::filesystem::path& path) {
   constexpr std::size_t kLargest = 1 << 20;
   std::vector<std::string> lines;
-  std::FILE* file = OpenRegularFile(path);
+  const UniqueFile file = OpenRegularFile(path);
   if (!file) return lines;
   std::string content(kLargest + 1, '\0');
-  content.resize(std::fread(content.data(), 1, content.size(), file));
-  std::fclose(file);
+  content.resize(std::fread(content.data(), 1, content.size(), file.get()));
   if (content.size() > kLargest) return lines;
   std::size_t start = 0;
   while (start < content.size()) {
