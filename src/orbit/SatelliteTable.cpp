@@ -110,10 +110,13 @@ std::optional<SlotLoad> TakeSlotUpdate(SatelliteRecord& slot) {
   // Rewritten while it was read: the whole new request comes at the next step.
   if (update.sequence_.load(std::memory_order_relaxed) != sequence) return std::nullopt;
 
-  if (!load) slot.Empty();
+  if (load) {
+    request.sequence = sequence;
+    return request;
+  }
+  slot.Empty();
   update.installed_.store(sequence, std::memory_order_release);
-  if (!load) return std::nullopt;
-  return request;
+  return std::nullopt;
 }
 
 namespace {
@@ -136,19 +139,21 @@ std::vector<std::string> InstallSlotUpdates(SatelliteTable& table) {
     if (auto load = TakeSlotUpdate(slot)) loads.emplace_back(&slot, std::move(*load));
   }
   std::vector<std::string> refused;
-  std::vector<SlotLoad> displaced;
+  std::vector<std::pair<SatelliteRecord*, SlotLoad>> displaced;
   for (auto& [slot, load] : loads) {
     if (slot->IsActive() && !EqualsIgnoreCase(slot->name.Get(), load.replacing)) {
       // Asked for while the slot looked different: it now holds a satellite the asker never
       // saw (one sats.dat listed, loaded after the asker looked), which must not be dropped.
-      displaced.push_back(std::move(load));
+      displaced.emplace_back(slot, std::move(load));
     } else if (ListedElsewhere(table, *slot, load.name)) {
       refused.emplace_back("Duplicate Satelite Names Not Permitted");
+      slot->update.MarkInstalled(load.sequence);
     } else {
       slot->Install(load.name, load.elements);
+      slot->update.MarkInstalled(load.sequence);
     }
   }
-  for (const SlotLoad& load : displaced) {
+  for (const auto& [from, load] : displaced) {
     SatelliteRecord* free = nullptr;
     for (SatelliteRecord& slot : table) {
       if (!slot.IsActive() && !slot.update.Pending()) {
@@ -162,6 +167,7 @@ std::vector<std::string> InstallSlotUpdates(SatelliteTable& table) {
       refused.emplace_back(free ? "Duplicate Satelite Names Not Permitted"
                                 : "No space available to ADD Satellite");
     }
+    from->update.MarkInstalled(load.sequence);
   }
   return refused;
 }

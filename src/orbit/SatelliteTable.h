@@ -74,6 +74,12 @@ class SlotUpdate {
   bool PendingLoad() const { return load_.load(std::memory_order_relaxed) != 0; }
   std::string PendingName() const;
 
+  // The owning thread, once a load taken by TakeSlotUpdate is installed (or placed elsewhere):
+  // until then the asking side still sees it pending, so a Delete right after an Add finds it.
+  void MarkInstalled(std::uint32_t sequence) {
+    installed_.store(sequence, std::memory_order_release);
+  }
+
  private:
   friend std::optional<SlotLoad> TakeSlotUpdate(SatelliteRecord& slot);
   void Post(std::int32_t load, std::string_view name, const ElementSet& elements,
@@ -143,11 +149,12 @@ using SatelliteTable = std::array<SatelliteRecord, kSlotCount>;
 struct SlotLoad {
   std::string name;
   ElementSet elements;
-  std::string replacing;  // what the asker saw installed in the slot; empty: nothing
+  std::string replacing;       // what the asker saw installed in the slot; empty: nothing
+  std::uint32_t sequence = 0;  // of the request, for MarkInstalled
 };
 
 // The tracking thread: takes the slot's pending request; an emptying (and a pass reset) is done
-// at once, a load is handed back to be installed.
+// at once, a load is handed back to be installed and then marked installed.
 std::optional<SlotLoad> TakeSlotUpdate(SatelliteRecord& slot);
 // The tracking thread, between two steps: installs every slot's pending request. A load whose
 // slot meanwhile holds another satellite than its asker saw goes to the lowest slot that is

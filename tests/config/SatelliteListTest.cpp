@@ -231,7 +231,7 @@ TEST(SatelliteListEditing, RunsWhileTheTrackingThreadReadsTheTable) {
   stop = true;
   tracker.join();
   s.Install();
-  EXPECT_TRUE(s.messages.Shown().empty());
+  EXPECT_TRUE(s.messages.Shown().empty()) << ::testing::PrintToString(s.messages.Shown());
   EXPECT_GT(activeSeen.load(), 0);
   EXPECT_EQ(s.Name(0), "NOAA 12");
   for (int i = 1; i < 6; ++i) EXPECT_FALSE(s.Active(i)) << i;
