@@ -162,7 +162,13 @@ TEST(LinuxStation, OneNoaaPassOnDaemonsAndAFrameStream) {
   int outside = 0;
   double worst = 0;
   double frequencyDuringPass = 0;
+  // gpsd's fix as the station held it: a report more than a few seconds old on a loaded machine
+  // counts as no fix at that moment, so the last reading alone proves nothing either way.
+  bool fixReached = false;
   auto watch = [&] {
+    fixReached =
+        fixReached || (std::abs(station.gpsState.GpsLatitude.load() - kFixLatitude) < 1e-6 &&
+                       std::abs(station.gpsState.GpsLongitude.load() - kFixLongitude) < 1e-6);
     const SchedulerState* scheduler = station.scheduler();
     if (!scheduler || !scheduler->TrackingActive || !scheduler->AntennaOnPass) return;
     if (station.captureStatus.CaptureState == CaptureStateValue::ReceivingData) {
@@ -223,8 +229,7 @@ TEST(LinuxStation, OneNoaaPassOnDaemonsAndAFrameStream) {
   EXPECT_DOUBLE_EQ(station.receiver.ReceiverFrequency(), 1691.0);
 
   // gpsd's fix reached the station.
-  EXPECT_NEAR(station.gpsState.GpsLatitude.load(), kFixLatitude, 1e-6);
-  EXPECT_NEAR(station.gpsState.GpsLongitude.load(), kFixLongitude, 1e-6);
+  EXPECT_TRUE(fixReached);
 }
 
 }  // namespace
