@@ -14,8 +14,8 @@ inline constexpr double kRotatorSmallestMoveDeg = 0.1;
 
 // Where a rotator with travel `range` is sent for azimuth and elevation `azimuthDeg`,
 // `elevationDeg`: an azimuth outside the travel is taken whole turns up or down into it (the
-// unwinding of an overlap rotator), what still lies outside is held at the end it lies beyond, and the
-// elevation is held within its travel.
+// unwinding of an overlap rotator), what still lies outside is held at the end it lies beyond, and
+// the elevation is held within its travel.
 struct RotatorTarget {
   double azimuth;
   double elevation;

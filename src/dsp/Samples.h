@@ -28,6 +28,7 @@ std::size_t BytesPerSample(SampleFormat format);
 // The SigMF datatype that names a format.
 std::string_view SigmfDatatype(SampleFormat format);
 // Converts whole samples: out.size() samples from the first out.size() * BytesPerSample bytes.
-void ConvertSamples(SampleFormat format, std::span<const std::uint8_t> bytes, std::span<Sample> out);
+void ConvertSamples(SampleFormat format, std::span<const std::uint8_t> bytes,
+                    std::span<Sample> out);
 
 }  // namespace halvik

@@ -23,11 +23,11 @@ ByteRange ChooseRange(std::string_view header, std::uint64_t size) {
   const ByteRange whole{ByteRange::Whole, 0, size};
   constexpr std::string_view kUnit = "bytes=";
   if (header.substr(0, kUnit.size()) != kUnit) return whole;
-  const std::string_view spec = header.substr(kUnit.size());
-  const std::size_t dash = spec.find('-');
-  if (spec.find(',') != std::string_view::npos || dash == std::string_view::npos) return whole;
-  const std::string_view fromText = spec.substr(0, dash);
-  const std::string_view toText = spec.substr(dash + 1);
+  const std::string_view range = header.substr(kUnit.size());
+  const std::size_t dash = range.find('-');
+  if (range.find(',') != std::string_view::npos || dash == std::string_view::npos) return whole;
+  const std::string_view fromText = range.substr(0, dash);
+  const std::string_view toText = range.substr(dash + 1);
   const std::optional<std::uint64_t> from = Number(fromText);
   const std::optional<std::uint64_t> to = Number(toText);
   if (!fromText.empty() && !from) return whole;
