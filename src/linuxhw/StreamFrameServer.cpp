@@ -9,7 +9,6 @@
 
 #include "devices/Downlink.h"
 #include "sim/HrptFrame.h"
-#include "sim/Sky.h"
 
 namespace halvik {
 namespace {
@@ -32,17 +31,7 @@ std::vector<std::uint8_t> StreamBytes(std::span<const std::uint16_t> words) {
 }
 
 std::vector<std::uint16_t> ServedFrame(const FrameServerOptions& options, std::int64_t n) {
-  sim::FrameContext context;
-  context.family = sim::DownlinkPlanFor(options.satelliteName).family;
-  context.frameCounter = static_cast<std::uint32_t>(n);
-  context.timeMs = options.startUtcMs + n * 1000 / kFramesPerSecond;
-  context.spacecraftAddress = sim::SpacecraftAddress(options.satelliteName);
-  const std::int64_t passFrames = options.passFrames > 0 ? options.passFrames : 1;
-  context.alongTrack = static_cast<double>(n % passFrames) / static_cast<double>(passFrames);
-  std::vector<std::uint16_t> frame(
-      static_cast<std::size_t>(sim::LayoutFor(context.family).frameWords));
-  sim::SynthesizeFrame(context, frame);
-  return frame;
+  return sim::StreamFrame(options.satelliteName, options.startUtcMs, options.passFrames, n);
 }
 
 StreamFrameServer::StreamFrameServer(FrameServerOptions options) : options_(std::move(options)) {}
