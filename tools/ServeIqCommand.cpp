@@ -40,7 +40,9 @@ void AddServeIqCommand(CLI::App& app, int& exitCode) {
       ->check(CLI::Range(-10.0, 100.0));
   command
       ->add_option("--speed", settings->speed,
-                   "Real time times this; 0 sends as fast as the client reads")
+                   "The pass runs this many times faster than real time from the server's start, "
+                   "which stands for the station's next-pass start (frames a slow client cannot "
+                   "take are skipped); 0 sends every frame as fast as the client reads")
       ->check(CLI::Range(0.0, 10000.0))
       ->capture_default_str();
   command->callback([settings, &exitCode] {
@@ -76,6 +78,7 @@ void AddServeIqCommand(CLI::App& app, int& exitCode) {
     served.sampleRate = settings->rate;
     served.ebn0Db = settings->ebn0;
     served.speed = settings->speed;
+    served.clockStartUtcSeconds = simStart->AsSeconds();
     sim::IqServer server(served);
     std::string error;
     if (!server.Listen(static_cast<std::uint16_t>(settings->port), error)) {

@@ -2,11 +2,14 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace halvik {
 
@@ -50,6 +53,32 @@ UniqueFd ListenLoopback(std::uint16_t& port, std::string& error) {
   }
   port = ntohs(address.sin_port);
   return fd;
+}
+
+bool SendAll(int fd, std::span<const std::uint8_t> bytes, const std::atomic<bool>& stop,
+             int checkMs) {
+  while (!bytes.empty()) {
+    if (stop) return false;
+    pollfd p{fd, POLLOUT, 0};
+    if (::poll(&p, 1, checkMs) <= 0) continue;
+    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      return false;
+    }
+    bytes = bytes.subspan(static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+void SleepUntil(std::chrono::steady_clock::time_point due, const std::atomic<bool>& stop,
+                int checkMs) {
+  using Steady = std::chrono::steady_clock;
+  for (Steady::duration left = due - Steady::now(); !stop && left > left.zero();
+       left = due - Steady::now()) {
+    std::this_thread::sleep_for(
+        std::min<Steady::duration>(left, std::chrono::milliseconds(checkMs)));
+  }
 }
 
 }  // namespace halvik

@@ -22,6 +22,8 @@
 namespace halvik::sim {
 namespace {
 
+using Steady = std::chrono::steady_clock;
+
 // How often the serving thread looks at its stop flag while it waits for a client or for room.
 constexpr int kStopCheckMs = 50;
 // How long a new client is given to send its settings before the samples start.
@@ -73,23 +75,8 @@ bool IqServer::Listen(std::uint16_t port, std::string& error) {
   listener_ = ListenLoopback(port, error);
   if (!listener_.valid()) return false;
   port_ = port;
+  began_ = Steady::now();
   thread_ = std::thread([this] { Serve(); });
-  return true;
-}
-
-bool IqServer::Send(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    if (stop_) return false;
-    pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, kStopCheckMs) <= 0) continue;
-    const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
   return true;
 }
 
@@ -120,7 +107,7 @@ bool IqServer::ReadCommands(int fd, std::vector<std::uint8_t>& pending) {
 void IqServer::ServeClient(int fd) {
   std::vector<std::uint8_t> bytes;
   rtltcp::AppendHeader(kGreeting, bytes);
-  if (!Send(fd, bytes.data(), bytes.size())) return;
+  if (!SendAll(fd, bytes, stop_, kStopCheckMs)) return;
   // A client answers the greeting with its settings at once: waited for, so that its first
   // samples are already at its rate and frequency.
   pollfd settings{fd, POLLIN, 0};
@@ -134,18 +121,21 @@ void IqServer::ServeClient(int fd) {
   std::vector<std::uint8_t> pending;
   std::vector<std::uint8_t> bits;
   std::vector<Sample> samples;
-  using Steady = std::chrono::steady_clock;
-  const Steady::time_point began = Steady::now();
-  for (std::int64_t sent = 0; !stop_; ++sent) {
+  while (!stop_) {
     if (options_.speed > 0) {
-      const auto due =
-          began + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(
-                      static_cast<double>(sent) / (kFramesPerSecond * options_.speed)));
-      for (Steady::duration left = due - Steady::now(); !stop_ && left > left.zero();
-           left = due - Steady::now()) {
-        std::this_thread::sleep_for(
-            std::min<Steady::duration>(left, std::chrono::milliseconds(kStopCheckMs)));
-      }
+      // The frame of the pass at the simulated instant: waited for when the client is ahead,
+      // skipped to when it is behind (a slow reader loses samples, as on a real pass).
+      const double passSeconds =
+          options_.clockStartUtcSeconds - options_.startUtcSeconds +
+          std::chrono::duration<double>(Steady::now() - began_).count() * options_.speed;
+      const auto due = static_cast<std::int64_t>(std::floor(passSeconds * kFramesPerSecond));
+      if (due > next_) next_ = due;
+      SleepUntil(
+          began_ + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(
+                       (options_.startUtcSeconds - options_.clockStartUtcSeconds +
+                        static_cast<double>(next_) / kFramesPerSecond) /
+                       options_.speed)),
+          stop_, kStopCheckMs);
     }
     if (!ReadCommands(fd, pending)) return;
     if (!modulator || modulatedRate != sampleRate_.load()) {
@@ -168,7 +158,7 @@ void IqServer::ServeClient(int fd) {
     samples.clear();
     modulator->Modulate(bits, samples);
     ToFormat(SampleFormat::Cu8, samples, bytes);
-    if (!Send(fd, bytes.data(), bytes.size())) return;
+    if (!SendAll(fd, bytes, stop_, kStopCheckMs)) return;
     ++next_;
     ++framesSent_;
   }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,9 +25,12 @@ struct IqServerOptions {
   double startUtcSeconds = 0;    // the instant of the first sample (frame 0)
   double sampleRate = 3.0e6;     // until the client asks for another
   std::optional<double> ebn0Db;  // fixed; nothing: PassEbN0Db of the elevation
-  // Real time times this (samples per real second: rate x speed); 0: as fast as the client reads,
-  // the samples' own timeline still that of the pass.
+  // The pass's time runs at this many times real time from Listen, which stands for the instant
+  // `clockStartUtcSeconds` (a station's simulated clock, started alongside): each frame sent is
+  // the one of the simulated instant, and frames the client is too slow for are skipped. 0: every
+  // frame, as fast as the client reads.
   double speed = 0;
+  double clockStartUtcSeconds = 0;
 };
 
 // An rtl_tcp server on 127.0.0.1 for the demo and tests: greets as an R820T tuner, honours the
@@ -58,7 +62,6 @@ class IqServer {
   void ServeClient(int fd);
   // The client's commands that have come; false when it has gone.
   bool ReadCommands(int fd, std::vector<std::uint8_t>& pending);
-  bool Send(int fd, const std::uint8_t* data, std::size_t size);
 
   IqServerOptions options_;
   UniqueFd listener_;
@@ -69,6 +72,7 @@ class IqServer {
   std::atomic<double> tunedHz_{0};
   std::atomic<double> sampleRate_{0};
   std::int64_t next_ = 0;  // the next frame to send; the serving thread's own
+  std::chrono::steady_clock::time_point began_;
   std::thread thread_;
 };
 
