@@ -180,24 +180,13 @@ TEST(LinuxStation, OneNoaaPassOnDaemonsAndAFrameStream) {
     worst = std::max(worst, error);
     if (error > kFollowToleranceDeg) ++outside;
   };
-  ASSERT_TRUE(station.Start());
-  StationReceiverReadout readout(station.receiver);
-  StatusView view(StatusSourcesOf(station, readout));
-  testing::NullCanvas nowhere;
-  HeadlessOptions run;
-  run.exitAfterPasses = 1;
-  run.limitSeconds = static_cast<std::int64_t>(pass->set - pass->rise) + 600;
-  run.afterPaint = watch;
-  RunHeadless(station, view, nowhere, run);
-  ASSERT_TRUE(station.Shutdown());
+  ASSERT_TRUE(RunStation(station, 1, static_cast<std::int64_t>(pass->set - pass->rise) + 600,
+                         [&](Station&) { watch(); }));
 
   // One pass, and a well-formed capture: header, sync acquired (30), frames all in sync, end;
   // post-processing started once, on it.
   EXPECT_EQ(station.captureStatus.CapturesFinished.load(), 1);
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    if (LooksLikeCaptureName(entry.path().filename().string())) files.push_back(entry.path());
-  }
+  const std::vector<std::filesystem::path> files = CaptureFilesIn(dir.path());
   ASSERT_EQ(files.size(), 1u);
   CaptureReadResult read = ReadCaptureFile(files[0]);
   ASSERT_TRUE(read.ok) << read.error;
@@ -276,24 +265,12 @@ TEST(LinuxStation, OneNoaaPassDemodulatedFromServeIq) {
       tunedDuringPass = samples.tunedHz();
     }
   };
-  ASSERT_TRUE(station.Start());
-  StationReceiverReadout readout(station.receiver);
-  StatusView view(StatusSourcesOf(station, readout));
-  testing::NullCanvas nowhere;
-  HeadlessOptions run;
-  run.exitAfterPasses = 1;
-  run.limitSeconds = 1800;
-  run.afterPaint = watch;
-  RunHeadless(station, view, nowhere, run);
-  ASSERT_TRUE(station.Shutdown());
+  ASSERT_TRUE(RunStation(station, 1, 1800, [&](Station&) { watch(); }));
 
   // One capture of frames in sync, demodulated from the samples; the dongle tuned to the
   // downlink (the Doppler corrected in the chain).
   EXPECT_EQ(station.captureStatus.CapturesFinished.load(), 1);
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    if (LooksLikeCaptureName(entry.path().filename().string())) files.push_back(entry.path());
-  }
+  const std::vector<std::filesystem::path> files = CaptureFilesIn(dir.path());
   ASSERT_EQ(files.size(), 1u);
   CaptureReadResult read = ReadCaptureFile(files[0]);
   ASSERT_TRUE(read.ok) << read.error;
