@@ -1,5 +1,3 @@
-#include <signal.h>
-
 #include <chrono>
 #include <iostream>
 #include <memory>
@@ -34,13 +32,8 @@ void AddServeFramesCommand(CLI::App& app, int& exitCode) {
   command->add_option("--drop-after", settings->served.dropAfterFrames,
                       "Drop each connection after this many frames (-1: never)");
   command->callback([settings, &exitCode] {
-    // Interrupts are waited for below; blocked before the serving thread starts, which
-    // inherits the mask, so they reach this thread only.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Blocked before the serving thread starts, so interrupts reach this thread only.
+    const StopSignals stopSignals;
 
     settings->served.startUtcMs = std::chrono::duration_cast<std::chrono::milliseconds>(
                                       std::chrono::system_clock::now().time_since_epoch())
@@ -54,8 +47,7 @@ void AddServeFramesCommand(CLI::App& app, int& exitCode) {
     }
     std::cout << "Serving " << settings->served.satelliteName
               << " frames on 127.0.0.1:" << server.port() << std::endl;
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    stopSignals.Wait();
     exitCode = 0;
   });
 }

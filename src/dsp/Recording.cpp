@@ -184,33 +184,6 @@ std::string Iso8601(SystemTime t) {
   return text;
 }
 
-// Samples to a recording's format: the inverse of ConvertSamples, saturating at full scale.
-void ToFormat(SampleFormat format, std::span<const Sample> samples,
-              std::vector<std::uint8_t>& bytes) {
-  const std::size_t values = samples.size() * 2;
-  bytes.resize(samples.size() * BytesPerSample(format));
-  const float* floats = reinterpret_cast<const float*>(samples.data());
-  switch (format) {
-    case SampleFormat::Cf32:
-      std::memcpy(bytes.data(), floats, bytes.size());
-      return;
-    case SampleFormat::Cs16:
-      volk_32f_s32f_convert_16i(reinterpret_cast<std::int16_t*>(bytes.data()), floats, 32768.0f,
-                                static_cast<unsigned>(values));
-      return;
-    case SampleFormat::Cs8:
-      volk_32f_s32f_convert_8i(reinterpret_cast<std::int8_t*>(bytes.data()), floats, 128.0f,
-                               static_cast<unsigned>(values));
-      return;
-    case SampleFormat::Cu8:
-      for (std::size_t i = 0; i < values; ++i) {
-        const float code = std::nearbyint(floats[i] * 127.5f + 127.5f);
-        bytes[i] = static_cast<std::uint8_t>(std::clamp(code, 0.0f, 255.0f));
-      }
-      return;
-  }
-}
-
 }  // namespace
 
 std::unique_ptr<RecordingSource> RecordingSource::Open(const RecordingRequest& request,

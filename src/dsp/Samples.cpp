@@ -2,7 +2,9 @@
 
 #include <volk/volk.h>
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 namespace halvik {
@@ -87,6 +89,32 @@ void ConvertSamples(SampleFormat format, std::span<const std::uint8_t> bytes,
       // (bench_samples).
       for (std::size_t i = 0; i < values; ++i) {
         floats[i] = (static_cast<float>(bytes[i]) - kCu8Offset) * (1.0f / kCu8Offset);
+      }
+      return;
+  }
+}
+
+void ToFormat(SampleFormat format, std::span<const Sample> samples,
+              std::vector<std::uint8_t>& bytes) {
+  const std::size_t values = samples.size() * 2;
+  bytes.resize(samples.size() * BytesPerSample(format));
+  const float* floats = reinterpret_cast<const float*>(samples.data());
+  switch (format) {
+    case SampleFormat::Cf32:
+      std::memcpy(bytes.data(), floats, bytes.size());
+      return;
+    case SampleFormat::Cs16:
+      volk_32f_s32f_convert_16i(reinterpret_cast<std::int16_t*>(bytes.data()), floats, kCs16Scale,
+                                static_cast<unsigned>(values));
+      return;
+    case SampleFormat::Cs8:
+      volk_32f_s32f_convert_8i(reinterpret_cast<std::int8_t*>(bytes.data()), floats, kCs8Scale,
+                               static_cast<unsigned>(values));
+      return;
+    case SampleFormat::Cu8:
+      for (std::size_t i = 0; i < values; ++i) {
+        const float code = std::nearbyint(floats[i] * kCu8Offset + kCu8Offset);
+        bytes[i] = static_cast<std::uint8_t>(std::clamp(code, 0.0f, 255.0f));
       }
       return;
   }

@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 namespace halvik {
 
@@ -30,5 +31,8 @@ std::string_view SigmfDatatype(SampleFormat format);
 // Converts whole samples: out.size() samples from the first out.size() * BytesPerSample bytes.
 void ConvertSamples(SampleFormat format, std::span<const std::uint8_t> bytes,
                     std::span<Sample> out);
+// The inverse: samples to `bytes` (resized to hold them), saturating at full scale.
+void ToFormat(SampleFormat format, std::span<const Sample> samples,
+              std::vector<std::uint8_t>& bytes);
 
 }  // namespace halvik

@@ -11,25 +11,6 @@
 
 namespace halvik {
 
-namespace rtltcp {
-
-std::optional<Header> ParseHeader(std::span<const std::uint8_t, kHeaderBytes> bytes) {
-  if (std::memcmp(bytes.data(), "RTL0", 4) != 0) return std::nullopt;
-  auto bigEndian = [&](std::size_t at) {
-    return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
-           std::uint32_t{bytes[at + 2]} << 8 | std::uint32_t{bytes[at + 3]};
-  };
-  return Header{bigEndian(4), bigEndian(8)};
-}
-
-void AppendCommand(std::uint8_t code, std::uint32_t value, std::vector<std::uint8_t>& out) {
-  out.insert(out.end(),
-             {code, static_cast<std::uint8_t>(value >> 24), static_cast<std::uint8_t>(value >> 16),
-              static_cast<std::uint8_t>(value >> 8), static_cast<std::uint8_t>(value)});
-}
-
-}  // namespace rtltcp
-
 namespace {
 
 // The protocol carries frequencies and rates as unsigned 32-bit Hz.

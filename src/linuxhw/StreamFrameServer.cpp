@@ -9,7 +9,6 @@
 
 #include "devices/Downlink.h"
 #include "sim/HrptFrame.h"
-#include "sim/Sky.h"
 
 namespace halvik {
 namespace {
@@ -32,17 +31,7 @@ std::vector<std::uint8_t> StreamBytes(std::span<const std::uint16_t> words) {
 }
 
 std::vector<std::uint16_t> ServedFrame(const FrameServerOptions& options, std::int64_t n) {
-  sim::FrameContext context;
-  context.family = sim::DownlinkPlanFor(options.satelliteName).family;
-  context.frameCounter = static_cast<std::uint32_t>(n);
-  context.timeMs = options.startUtcMs + n * 1000 / kFramesPerSecond;
-  context.spacecraftAddress = sim::SpacecraftAddress(options.satelliteName);
-  const std::int64_t passFrames = options.passFrames > 0 ? options.passFrames : 1;
-  context.alongTrack = static_cast<double>(n % passFrames) / static_cast<double>(passFrames);
-  std::vector<std::uint16_t> frame(
-      static_cast<std::size_t>(sim::LayoutFor(context.family).frameWords));
-  sim::SynthesizeFrame(context, frame);
-  return frame;
+  return sim::StreamFrame(options.satelliteName, options.startUtcMs, options.passFrames, n);
 }
 
 StreamFrameServer::StreamFrameServer(FrameServerOptions options) : options_(std::move(options)) {}
@@ -60,21 +49,6 @@ bool StreamFrameServer::Listen(std::uint16_t port, std::string& error) {
   return true;
 }
 
-bool StreamFrameServer::Send(int fd, std::span<const std::uint8_t> bytes) {
-  while (!bytes.empty()) {
-    if (stop_) return false;
-    pollfd p{fd, POLLOUT, 0};
-    if (::poll(&p, 1, kStopCheckMs) <= 0) continue;
-    const ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EINTR) continue;
-      return false;
-    }
-    bytes = bytes.subspan(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
 void StreamFrameServer::Serve() {
   std::mt19937 noise(1);
   std::int64_t next = 0;  // the next frame to send
@@ -86,7 +60,7 @@ void StreamFrameServer::Serve() {
     ++connections_;
     std::vector<std::uint8_t> lead(static_cast<std::size_t>(options_.leadingNoiseBytes));
     for (auto& b : lead) b = static_cast<std::uint8_t>(noise());
-    if (!Send(client.get(), lead)) continue;
+    if (!SendAll(client.get(), lead, stop_, kStopCheckMs)) continue;
     // The downlink's pace, counted from the start of the connection.
     using Steady = std::chrono::steady_clock;
     const Steady::time_point began = Steady::now();
@@ -104,10 +78,10 @@ void StreamFrameServer::Serve() {
       const std::vector<std::uint8_t> bytes = StreamBytes(ServedFrame(options_, next));
       if (options_.dropAfterFrames >= 0 && sent == options_.dropAfterFrames) {
         // Half a frame, then the line goes dead; the next client gets this frame whole.
-        Send(client.get(), std::span(bytes).first(bytes.size() / 2));
+        SendAll(client.get(), std::span(bytes).first(bytes.size() / 2), stop_, kStopCheckMs);
         break;
       }
-      if (!Send(client.get(), bytes)) break;
+      if (!SendAll(client.get(), bytes, stop_, kStopCheckMs)) break;
       ++next;
       ++framesSent_;
     }

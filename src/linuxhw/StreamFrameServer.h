@@ -56,8 +56,6 @@ class StreamFrameServer {
 
  private:
   void Serve();
-  // Sends all of `bytes` unless the client goes or the server stops; false then.
-  bool Send(int fd, std::span<const std::uint8_t> bytes);
 
   FrameServerOptions options_;
   UniqueFd listener_;

@@ -135,22 +135,6 @@ std::optional<HostPort> ParseHostPort(std::string_view text, std::string_view de
   return HostPort{std::string(host), std::string(port)};
 }
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) Reset(other.Release());
-  return *this;
-}
-
-int UniqueFd::Release() {
-  const int fd = fd_;
-  fd_ = -1;
-  return fd;
-}
-
-void UniqueFd::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 UniqueFd ConnectTcp(const HostPort& address, int boundMs, std::string& error) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
   const AddressList found = ResolveTcp(address, boundMs, error);
@@ -200,32 +184,6 @@ std::string PeerHostPort(int fd) {
     return {};
   }
   return peer.ss_family == AF_INET6 ? Format("[%s]:%s", host, port) : Format("%s:%s", host, port);
-}
-
-UniqueFd ListenLoopback(std::uint16_t& port, std::string& error) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!fd.valid()) {
-    error = std::strerror(errno);
-    return {};
-  }
-  const int yes = 1;
-  if (::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes) != 0) {
-    error = std::strerror(errno);
-    return {};
-  }
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  socklen_t length = sizeof address;
-  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) != 0 ||
-      ::listen(fd.get(), 4) != 0 ||
-      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    error = std::strerror(errno);
-    return {};
-  }
-  port = ntohs(address.sin_port);
-  return fd;
 }
 
 }  // namespace halvik

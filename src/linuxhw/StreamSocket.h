@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Socket.h"
+
 struct addrinfo;
 
 namespace halvik {
@@ -19,26 +21,6 @@ struct HostPort {
 // is not a number from 1 to 65535. `defaultPort` is taken when the text has no ":PORT" part;
 // empty: the port is required.
 std::optional<HostPort> ParseHostPort(std::string_view text, std::string_view defaultPort = {});
-
-// A file descriptor closed when its owner goes.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : fd_(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept;
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-  int Release();
-  void Reset(int fd = -1);
-
- private:
-  int fd_ = -1;
-};
 
 // The addresses of a name look-up, freed with the list.
 class AddressList {
@@ -67,8 +49,5 @@ UniqueFd ConnectTcp(const HostPort& address, int boundMs, std::string& error);
 // The numeric "ADDRESS:PORT" ("[ADDRESS]:PORT" for IPv6) a connected socket reaches; empty when
 // it reaches none.
 std::string PeerHostPort(int fd);
-
-// A listening TCP socket on 127.0.0.1; `port` 0 takes a free one, which `port` then holds.
-UniqueFd ListenLoopback(std::uint16_t& port, std::string& error);
 
 }  // namespace halvik

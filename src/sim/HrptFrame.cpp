@@ -9,6 +9,7 @@
 #include "devices/Downlink.h"
 #include "platform/Units.h"
 #include "sim/PseudoNoise.h"
+#include "sim/Sky.h"
 
 namespace halvik::sim {
 namespace {
@@ -229,6 +230,20 @@ int SpacecraftAddress(std::string_view name) {
   int number = 0;
   for (std::size_t i = begin; i < end && i < begin + 4; ++i) number = number * 10 + (name[i] - '0');
   return number & 0xF;
+}
+
+std::vector<std::uint16_t> StreamFrame(std::string_view satelliteName, std::int64_t startUtcMs,
+                                       std::int64_t passFrames, std::int64_t n) {
+  FrameContext context;
+  context.family = DownlinkPlanFor(satelliteName).family;
+  context.frameCounter = static_cast<std::uint32_t>(n);
+  context.timeMs = startUtcMs + n * 1000 / kNoaaHrpt.framesPerSecond;
+  context.spacecraftAddress = SpacecraftAddress(satelliteName);
+  const std::int64_t frames = std::max<std::int64_t>(passFrames, 1);
+  context.alongTrack = static_cast<double>(n % frames) / static_cast<double>(frames);
+  std::vector<std::uint16_t> frame(static_cast<std::size_t>(LayoutFor(context.family).frameWords));
+  SynthesizeFrame(context, frame);
+  return frame;
 }
 
 }  // namespace halvik::sim

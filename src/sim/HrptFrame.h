@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "sim/SkyLink.h"
 
@@ -52,5 +53,11 @@ std::uint16_t SceneSample(bool thermal, double across, double along);
 
 // Identification nibble of a satellite: the number in its name ("NOAA 15" gives 15), 4 bits.
 int SpacecraftAddress(std::string_view name);
+
+// Frame `n` of a satellite's stream, six a second from `startUtcMs`, the scene running through
+// the pass over `passFrames` frames (then starting over): the simulated synchronizer's clean
+// minor frame, 10-bit words, the family's length.
+std::vector<std::uint16_t> StreamFrame(std::string_view satelliteName, std::int64_t startUtcMs,
+                                       std::int64_t passFrames, std::int64_t n);
 
 }  // namespace halvik::sim

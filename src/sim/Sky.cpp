@@ -61,14 +61,14 @@ std::optional<double> FirstRise(const TrueSatellite& satellite, const StationCon
   return std::nullopt;
 }
 
+}  // namespace
+
 StationConfig MakeStationConfig(const TrueStation& s) {
   StationConfig config;
   SetStation(config, Format("%.10f", s.latitudeDeg), Format("%.10f", s.longitudeDeg),
              Format("%.4f", s.heightFeet));
   return config;
 }
-
-}  // namespace
 
 DownlinkPlan DownlinkPlanFor(std::string_view name) {
   std::optional<Downlink> downlink = DownlinkFor(name);

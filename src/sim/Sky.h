@@ -58,6 +58,9 @@ struct SkyLook {
   double rangeKm = 0;
 };
 
+// The station geometry of a true station.
+StationConfig MakeStationConfig(const TrueStation& station);
+
 SkyLook LookFrom(const TrueSatellite& satellite, const StationConfig& station, double utcSeconds);
 
 // The first time after `fromSeconds` (UTC s since 1970) at which any of the satellites rises

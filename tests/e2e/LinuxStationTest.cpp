@@ -1,9 +1,11 @@
 // A whole station on the Linux hardware kind: rotctld and rigctld (their dummy devices) on
 // loopback ports, gpsd fed by gpsfake, and the loopback frame server sending the simulated
-// synchronizer's frames, with a fast simulated clock.
+// synchronizer's frames, with a fast simulated clock; and the station's own receive chain on the
+// samples of the loopback IQ server, the pass on the same clock.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <span>
 #include <variant>
 
 #include "app/Headless.h"
@@ -19,6 +21,7 @@
 #include "linuxhw/LinuxHardware.h"
 #include "linuxhw/StreamFrameServer.h"
 #include "platform/Units.h"
+#include "sim/IqServer.h"
 #include "sim/Sky.h"
 #include "support/Daemon.h"
 #include "support/GpsFake.h"
@@ -183,24 +186,13 @@ TEST(LinuxStation, OneNoaaPassOnDaemonsAndAFrameStream) {
     worst = std::max(worst, error);
     if (error > kFollowToleranceDeg) ++outside;
   };
-  ASSERT_TRUE(station.Start());
-  StationReceiverReadout readout(station.receiver);
-  StatusView view(StatusSourcesOf(station, readout));
-  testing::NullCanvas nowhere;
-  HeadlessOptions run;
-  run.exitAfterPasses = 1;
-  run.limitSeconds = static_cast<std::int64_t>(pass->set - pass->rise) + 600;
-  run.afterPaint = watch;
-  RunHeadless(station, view, nowhere, run);
-  ASSERT_TRUE(station.Shutdown());
+  ASSERT_TRUE(RunStation(station, 1, static_cast<std::int64_t>(pass->set - pass->rise) + 600,
+                         [&](Station&) { watch(); }));
 
   // One pass, and a well-formed capture: header, sync acquired (30), frames all in sync, end;
   // post-processing started once, on it.
   EXPECT_EQ(station.captureStatus.CapturesFinished.load(), 1);
-  std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
-    if (LooksLikeCaptureName(entry.path().filename().string())) files.push_back(entry.path());
-  }
+  const std::vector<std::filesystem::path> files = CaptureFilesIn(dir.path());
   ASSERT_EQ(files.size(), 1u);
   CaptureReadResult read = ReadCaptureFile(files[0]);
   ASSERT_TRUE(read.ok) << read.error;
@@ -230,6 +222,79 @@ TEST(LinuxStation, OneNoaaPassOnDaemonsAndAFrameStream) {
 
   // gpsd's fix reached the station.
   EXPECT_TRUE(fixReached);
+}
+
+TEST(LinuxStation, OneNoaaPassDemodulatedFromServeIq) {
+  // The station's own receive chain on the samples of the IQ server, both on one fast clock.
+  constexpr double kSdrSpeed = 30.0;
+  TempDir dir;
+  ASSERT_EQ(InitStation(dir.path()), "");
+  dir.Write("sats.dat", "NOAA 15\n \n \n \n \n \n");
+  const std::optional<SystemTime> from = NextPassStart(dir.path());
+  ASSERT_TRUE(from);
+  const LocationValues location = ReadLocation(dir.path());
+  const sim::TrueStation where{location.latitude, location.longitude, location.height};
+  sim::IqServerOptions served;
+  ASSERT_EQ(sim::FindTrueSatellite(dir.path() / "elements.dat", "NOAA 15", served.satellite),
+            ElementSetResult::Ok);
+  const std::optional<double> aos =
+      sim::FirstAos(std::span(&served.satellite, 1), where, from->AsSeconds(), kMinimumElevation);
+  ASSERT_TRUE(aos);
+  served.station = sim::MakeStationConfig(where);
+  served.startUtcSeconds = *aos;
+  served.clockStartUtcSeconds = from->AsSeconds();
+  served.speed = kSdrSpeed;
+
+  ASSERT_TRUE(testing::Installed("rotctld"));
+  const int rotPort = testing::FreeLoopbackPort();
+  testing::Daemon rotctld({"rotctld", "-m", "1", "-T", "127.0.0.1", "-t", std::to_string(rotPort)});
+  ASSERT_TRUE(testing::WaitForLoopbackPort(rotPort));
+  LinuxHardwareOptions options;
+  options.rotatorModel = 2;
+  options.rotatorPort = "127.0.0.1:" + std::to_string(rotPort);
+  options.gpsd = "none";
+  ScaledClock clock(*from, kSdrSpeed);
+  sim::IqServer samples(served);
+  std::string error;
+  ASSERT_TRUE(samples.Listen(0, error)) << error;
+  options.sdr = "rtltcp:127.0.0.1:" + std::to_string(samples.port());
+  RecordingMessages messages;
+  CountingBeeper beeper;
+  testing::RoomySystemInfo systemInfo;
+  testing::RecordingSpawner spawner;
+  LinuxHardware hardware(options, clock, messages);
+  Station station({dir.path(), clock, messages, beeper, systemInfo, spawner, hardware});
+  double tunedDuringPass = 0;
+  auto watch = [&] {
+    if (station.captureStatus.CaptureState == CaptureStateValue::ReceivingData) {
+      tunedDuringPass = samples.tunedHz();
+    }
+  };
+  ASSERT_TRUE(RunStation(station, 1, 1800, [&](Station&) { watch(); }));
+
+  // One capture of frames in sync, demodulated from the samples; the dongle tuned to the
+  // downlink (the Doppler corrected in the chain).
+  EXPECT_EQ(station.captureStatus.CapturesFinished.load(), 1);
+  const std::vector<std::filesystem::path> files = CaptureFilesIn(dir.path());
+  ASSERT_EQ(files.size(), 1u);
+  CaptureReadResult read = ReadCaptureFile(files[0]);
+  ASSERT_TRUE(read.ok) << read.error;
+  EXPECT_EQ(read.contents.header.nameLine, "NOAA 15");
+  std::int64_t frames = 0;
+  std::int64_t withSync = 0;
+  for (const auto& entry : read.contents.entries) {
+    if (const auto* run = std::get_if<CaptureFrameRun>(&entry)) {
+      frames += run->frames;
+      withSync += run->withSync;
+    }
+  }
+  RecordProperty("frames", std::to_string(frames));
+  RecordProperty("frames_with_sync", std::to_string(withSync));
+  RecordProperty("frames_served", std::to_string(samples.framesSent()));
+  EXPECT_GT(withSync, 100) << Describe(read.contents);
+  EXPECT_GE(withSync, frames * 9 / 10) << Describe(read.contents);
+  EXPECT_EQ(tunedDuringPass, 1702.5e6);
+  EXPECT_GE(samples.connections(), 1);
 }
 
 }  // namespace

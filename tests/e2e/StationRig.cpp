@@ -56,28 +56,46 @@ StationRig::StationRig(RigOptions options) {
 
 StationRig::~StationRig() = default;
 
-bool StationRig::Run(std::int64_t passes, std::int64_t limitSeconds,
-                     const std::function<void(Station&)>& watch) {
-  if (!station_->Start()) return false;
-  StationReceiverReadout readout(station_->receiver);
-  StatusView view(StatusSourcesOf(*station_, readout));
-  testing::NullCanvas nowhere;
-  Canvas& canvas = canvas_ ? *canvas_ : nowhere;
+namespace {
+
+bool RunOn(Station& station, Canvas& canvas, std::int64_t passes, std::int64_t limitSeconds,
+           const std::function<void(Station&)>& watch) {
+  if (!station.Start()) return false;
+  StationReceiverReadout readout(station.receiver);
+  StatusView view(StatusSourcesOf(station, readout));
   HeadlessOptions run;
   run.exitAfterPasses = passes;
   run.limitSeconds = limitSeconds;
-  if (watch) run.afterPaint = [&] { watch(*station_); };
-  RunHeadless(*station_, view, canvas, run);
-  return station_->Shutdown();
+  if (watch) run.afterPaint = [&] { watch(station); };
+  RunHeadless(station, view, canvas, run);
+  return station.Shutdown();
 }
 
-std::vector<std::filesystem::path> StationRig::CaptureFiles() const {
+}  // namespace
+
+bool RunStation(Station& station, std::int64_t passes, std::int64_t limitSeconds,
+                const std::function<void(Station&)>& watch) {
+  testing::NullCanvas nowhere;
+  return RunOn(station, nowhere, passes, limitSeconds, watch);
+}
+
+std::vector<std::filesystem::path> CaptureFilesIn(const std::filesystem::path& dir) {
   std::vector<std::filesystem::path> files;
-  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
     if (LooksLikeCaptureName(entry.path().filename().string())) files.push_back(entry.path());
   }
   std::sort(files.begin(), files.end());
   return files;
+}
+
+bool StationRig::Run(std::int64_t passes, std::int64_t limitSeconds,
+                     const std::function<void(Station&)>& watch) {
+  testing::NullCanvas nowhere;
+  return RunOn(*station_, canvas_ ? *canvas_ : nowhere, passes, limitSeconds, watch);
+}
+
+std::vector<std::filesystem::path> StationRig::CaptureFiles() const {
+  return CaptureFilesIn(dir_.path());
 }
 
 std::string Describe(const CaptureFileContents& contents) {

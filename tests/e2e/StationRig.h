@@ -42,6 +42,15 @@ struct RigOptions {
   double passAboveDeg = 0;
 };
 
+// Starts `station` and runs it headless until `passes` captures have finished or `limitSeconds`
+// of station time have gone by; then shuts it down. `watch` runs after every paint. Returns
+// whether the shut-down finished in time.
+bool RunStation(Station& station, std::int64_t passes, std::int64_t limitSeconds,
+                const std::function<void(Station&)>& watch = {});
+
+// Capture files (final names) in a station directory, oldest name first.
+std::vector<std::filesystem::path> CaptureFilesIn(const std::filesystem::path& dir);
+
 // A sample station in a temporary directory, run whole on the simulated boards with a fast
 // simulated clock and without a window.
 class StationRig {

@@ -4,11 +4,17 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <cmath>
+#include <optional>
+#include <span>
 #include <thread>
 #include <vector>
 
+#include "dsp/HrptReceiver.h"
+#include "orbit/TestElements.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
+#include "sim/IqServer.h"
 
 namespace halvik {
 namespace {
@@ -148,6 +154,61 @@ TEST(RtlTcpSourceTest, ServerThatIsNotRtlTcpIsRefused) {
   EXPECT_NE(source.error().find("not available (no rtl_tcp greeting)"), std::string::npos)
       << source.error();
   server.Finish();
+}
+
+TEST(RtlTcpSourceTest, TheIqServersPassDemodulatesWhereTuned) {
+  // NOAA 15 rising over the station: the carrier some 40 kHz high, Eb/N0 that of 5 degrees.
+  sim::IqServerOptions served;
+  ASSERT_EQ(sim::MakeTrueSatellite("NOAA 15", kNoaa15Line1, kNoaa15Line2, served.satellite),
+            ElementSetResult::Ok);
+  const sim::TrueStation where{56.0, 10.0, 150.0};
+  served.station = sim::MakeStationConfig(where);
+  const std::optional<double> aos =
+      sim::FirstAos(std::span(&served.satellite, 1), where, 1198627200.0, 5.0);
+  ASSERT_TRUE(aos.has_value());
+  served.startUtcSeconds = *aos;
+  served.sampleRate = 1.0e6;  // the client's rate must win
+  // The Doppler of the frames to come from the range's own change, a reference apart from the
+  // server's range rate.
+  const double downlinkHz = served.satellite.downlink.frequencyMHz * 1e6;
+  const auto rangeKm = [&](double t) {
+    return sim::LookFrom(served.satellite, served.station, t).rangeKm;
+  };
+  const double rangeRate = rangeKm(*aos + 0.5) - rangeKm(*aos - 0.5);
+  const double dopplerHz = -rangeRate / 299792.458 * downlinkHz;
+  EXPECT_GT(dopplerHz, 20e3);
+  sim::IqServer server(served);
+  std::string error;
+  ASSERT_TRUE(server.Listen(0, error)) << error;
+
+  // Tuned onto the carrier, then 4 kHz above it: the receiver finds it 4 kHz low.
+  for (const double mistuneHz : {0.0, 4000.0}) {
+    SCOPED_TRACE(mistuneHz);
+    ManualClock clock;
+    RecordingMessages messages;
+    const double tunedHz = std::round(downlinkHz + dopplerHz + mistuneHz);
+    RtlTcpSource source({{"127.0.0.1", std::to_string(server.port())}, 3.0e6, tunedHz, {}}, clock,
+                        messages);
+    HrptReceiver receiver(3.0e6, SatelliteFamily::Noaa);
+    std::int64_t framesSeen = 0;
+    std::vector<Sample> block(1 << 16);
+    for (std::size_t total = 0, reads = 0; total < 1'500'000 && reads < 10'000; ++reads) {
+      std::size_t count = 0;
+      if (source.Read(block, count) != SampleRead::Data) continue;
+      receiver.Push(std::span(block).first(count), [&](auto) { ++framesSeen; });
+      total += count;
+    }
+    EXPECT_EQ(server.tunedHz(), tunedHz);
+    EXPECT_EQ(server.sampleRate(), 3.0e6);
+    const ReceiveQuality quality = receiver.quality();
+    EXPECT_TRUE(quality.carrierLocked);
+    EXPECT_TRUE(quality.frameSync);
+    EXPECT_GE(quality.framesWithSync, 1);
+    EXPECT_GE(framesSeen, 1);
+    EXPECT_NEAR(quality.carrierOffsetHz, -mistuneHz, 300.0);
+    EXPECT_EQ(source.dropped(), 0);
+  }
+  EXPECT_EQ(server.connections(), 2);
 }
 
 }  // namespace
