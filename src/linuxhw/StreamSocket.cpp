@@ -5,16 +5,19 @@
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <future>
+#include <memory>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "platform/Text.h"
 
@@ -42,27 +45,19 @@ bool WaitWritable(int fd, int boundMs) {
   }
 }
 
-// One name look-up of getaddrinfo_a. Whoever finishes with it second frees it: the caller that
-// stops waiting, or glibc's completion call after it, so a look-up that outlives its wait (a
-// name server that never answers) is neither waited for nor leaked.
+// One name look-up on a thread of its own. The caller and the thread share it; whoever lets go
+// last frees it, so a look-up that outlives its wait (a name server that never answers) is
+// neither waited for nor leaked. (glibc's getaddrinfo_a would do the same on threads that the
+// thread sanitizer cannot see, and crashes under it.)
 struct Lookup {
-  enum State { kRunning, kDone, kAbandoned };
   std::string host;
   std::string port;
-  addrinfo hints{};
-  gaicb request{};
-  std::atomic<int> state{kRunning};
+  int status = EAI_AGAIN;
+  addrinfo* result = nullptr;
+  std::promise<void> done;  // result and status are written before it is set
 
-  static void Free(Lookup* lookup) {
-    if (lookup->request.ar_result) ::freeaddrinfo(lookup->request.ar_result);
-    delete lookup;
-  }
-  static void Completed(sigval value) {
-    auto* lookup = static_cast<Lookup*>(value.sival_ptr);
-    if (lookup->state.exchange(kDone) == kAbandoned) Free(lookup);
-  }
-  void Abandon() {
-    if (state.exchange(kAbandoned) == kDone) Free(this);
+  ~Lookup() {
+    if (result) ::freeaddrinfo(result);
   }
 };
 
@@ -73,44 +68,40 @@ AddressList::~AddressList() {
 }
 
 AddressList ResolveTcp(const HostPort& address, int boundMs, std::string& error) {
-  auto* lookup = new Lookup;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  {  // A numeric address needs no name service, and no thread.
+    addrinfo numeric = hints;
+    numeric.ai_flags = AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(address.host.c_str(), address.port.c_str(), &numeric, &found) == 0) {
+      return AddressList(found);
+    }
+  }
+  auto lookup = std::make_shared<Lookup>();
   lookup->host = address.host;
   lookup->port = address.port;
-  lookup->hints.ai_family = AF_UNSPEC;
-  lookup->hints.ai_socktype = SOCK_STREAM;
-  lookup->request.ar_name = lookup->host.c_str();
-  lookup->request.ar_service = lookup->port.c_str();
-  lookup->request.ar_request = &lookup->hints;
-  sigevent done{};
-  done.sigev_notify = SIGEV_THREAD;
-  done.sigev_value.sival_ptr = lookup;
-  done.sigev_notify_function = &Lookup::Completed;
-  gaicb* list[] = {&lookup->request};
-  if (const int status = ::getaddrinfo_a(GAI_NOWAIT, list, 1, &done); status != 0) {
-    error = ::gai_strerror(status);
-    delete lookup;
+  std::future<void> finished = lookup->done.get_future();
+  try {
+    std::thread([lookup, hints] {
+      lookup->status =
+          ::getaddrinfo(lookup->host.c_str(), lookup->port.c_str(), &hints, &lookup->result);
+      lookup->done.set_value();
+    }).detach();
+  } catch (const std::system_error& failure) {
+    error = failure.what();
     return AddressList(nullptr);
   }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(boundMs);
-  int status = EAI_INPROGRESS;
-  for (;;) {
-    status = ::gai_error(&lookup->request);
-    const auto left = deadline - std::chrono::steady_clock::now();
-    if (status != EAI_INPROGRESS || left <= std::chrono::nanoseconds(0)) break;
-    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
-    const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    const gaicb* const waiting[] = {&lookup->request};
-    ::gai_suspend(waiting, 1, &wait);  // ends early on completion or a signal; both looked at
+  if (finished.wait_for(std::chrono::milliseconds(boundMs)) != std::future_status::ready) {
+    error = "no answer from the name service";
+    return AddressList(nullptr);
   }
-  addrinfo* found = nullptr;
-  if (status == 0) {
-    found = lookup->request.ar_result;
-    lookup->request.ar_result = nullptr;
-  } else {
-    error = status == EAI_INPROGRESS ? "no answer from the name service" : ::gai_strerror(status);
+  if (lookup->status != 0) {
+    error = ::gai_strerror(lookup->status);
+    return AddressList(nullptr);
   }
-  lookup->Abandon();
-  return AddressList(found);
+  return AddressList(std::exchange(lookup->result, nullptr));
 }
 
 std::optional<HostPort> ParseHostPort(std::string_view text, std::string_view defaultPort) {
