@@ -225,6 +225,12 @@ TEST(LinuxStation, OneNoaaPassOnDaemonsAndAFrameStream) {
 }
 
 TEST(LinuxStation, OneNoaaPassDemodulatedFromServeIq) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  // At 30 times real time the chain must take 90 Msps; under a sanitizer it takes a tenth of
+  // that, so the server skips what the station cannot follow and no pass is caught. The chain's
+  // threads are checked under the sanitizers by the SDR frame source's own tests.
+  GTEST_SKIP() << "the receive chain cannot follow a 30x clock under a sanitizer";
+#endif
   // The station's own receive chain on the samples of the IQ server, both on one fast clock.
   constexpr double kSdrSpeed = 30.0;
   TempDir dir;
