@@ -23,7 +23,8 @@ Station::~Station() {
 }
 
 const SchedulerState* Station::scheduler() const {
-  return trackingLoop_ ? &trackingLoop_->scheduler().state() : nullptr;
+  const TrackingLoop* loop = publishedLoop_.load(std::memory_order_acquire);
+  return loop ? &loop->scheduler().state() : nullptr;
 }
 
 void Station::StopWorkers() {
@@ -44,6 +45,7 @@ bool Station::Start() {
 
 void Station::StartTrackingThread() {
   trackingLoop_ = std::make_unique<TrackingLoop>(trackingContext_);
+  publishedLoop_.store(trackingLoop_.get(), std::memory_order_release);
   trackingThread_.Start([this] { trackingLoop_->Run(); }, "halvik-track");
 }
 

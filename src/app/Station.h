@@ -102,6 +102,9 @@ class Station {
   GpsMonitor gps_;
   TrackingContext trackingContext_;
   std::unique_ptr<TrackingLoop> trackingLoop_;
+  // The loop as the views see it: published once it is whole, since the web interface may
+  // already be answering while the station starts.
+  std::atomic<const TrackingLoop*> publishedLoop_{nullptr};
   std::unique_ptr<CaptureEngine> captureEngine_;
   WorkerThread trackingThread_;
   WorkerThread captureThread_;

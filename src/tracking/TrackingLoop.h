@@ -100,6 +100,7 @@ class TrackingLoop {
   void CheckMapFiles();
 
   Scheduler& scheduler() { return scheduler_; }
+  const Scheduler& scheduler() const { return scheduler_; }
 
  private:
   struct OrbitPrediction;
