@@ -10,6 +10,13 @@ std::optional<Downlink> DownlinkFor(std::string_view name) {
   return std::nullopt;
 }
 
+std::optional<Downlink> DownlinkFor(std::string_view name, int catalogueNumber) {
+  if (std::optional<Downlink> byName = DownlinkFor(name)) return byName;
+  for (const Downlink& downlink : kDownlinks)
+    if (catalogueNumber > 0 && downlink.catalogueNumber == catalogueNumber) return downlink;
+  return std::nullopt;
+}
+
 SatelliteFamily FamilyForSatellite(std::string_view name) {
   std::optional<Downlink> downlink = DownlinkFor(name);
   return downlink ? downlink->family : SatelliteFamily::Noaa;

@@ -12,7 +12,16 @@ namespace halvik {
 
 // The kind of downlink being received: chosen from the satellite name when a capture starts,
 // it fixes everything in FamilyFacts below.
-enum class SatelliteFamily { Noaa, FengYun, SeaStar };
+enum class SatelliteFamily { Noaa, FengYun, SeaStar, Meteor };
+
+// What the bit stream is cut into: HRPT minor frames of 10-bit words behind six sync words, or
+// CCSDS CADUs of 1024 bytes behind the attached sync marker 0x1ACFFC1D. Through the frame
+// layers and the capture thread a CADU travels as 1024 words, one byte in the low bits of each.
+enum class FrameKind { HrptWords, Cadu };
+
+// A CADU's length in bytes and its attached sync marker, first byte first.
+inline constexpr int kCaduBytes = 1024;
+inline constexpr std::array<std::uint8_t, 4> kCaduMarker{0x1A, 0xCF, 0xFC, 0x1D};
 
 // Where the instrument's samples and the time code lie in one HRPT minor frame. Word indices
 // count from 0 at the first frame-sync word (the format documents count from 1).
@@ -56,6 +65,13 @@ inline constexpr HrptLayout kFengYunHrpt{22180, 1600, 10, 2048, 0b11000, 8, 6, {
 // 670 nm (band 6) red, 555 nm (band 5) green, 443 nm (band 2) blue.
 inline constexpr HrptLayout kSeaStarHrpt{11090, 704, 8, 1285, 0, 8, 6, {5, 4, 1}};
 
+// Meteor-M, after the public descriptions of its HRPT downlink: CADUs of 1024 bytes (so here
+// `frameWords` counts bytes, and the sample and time-code positions do not apply: the MSU-MR
+// reader in src/imaging finds its frames inside the CADUs). The MSU-MR imager scans six lines a
+// second in six channels of 1572 pixels; channels 4 to 6 are thermal (3.8, 11, 12 um). The
+// composite is Meteor users' customary 2-2-1: near infrared as red and green, visible as blue.
+inline constexpr HrptLayout kMeteorCadu{kCaduBytes, 0, 6, 1572, 0b111000, -1, 6, {1, 1, 0}};
+
 // Where a family's two quick-look channels lie in a minor frame: word indices from the first
 // frame-sync word, sample k of a row at first + k * step.
 struct QuickLookGeometry {
@@ -68,6 +84,8 @@ struct QuickLookGeometry {
 struct FamilyFacts {
   SatelliteFamily family;
   const char* name;  // as image records name it
+  FrameKind frameKind;
+  double bitRate;  // data bits per second, before the split-phase line code doubles them
   HrptLayout layout;
   std::uint32_t syncStartCode;  // the synchronizer's acquisition mode
   int receiverMode;             // receiver mode command number that demodulates it
@@ -79,10 +97,14 @@ struct FamilyFacts {
 
 // Indexed by SatelliteFamily. FengYun 1C shares the NOAA frame sync, so the synchronizer's NOAA
 // mode acquires it. NOAA quick looks: earth data from word 750, five AVHRR channels per pixel,
-// channels 2 and 5.
-inline constexpr std::array<FamilyFacts, 3> kFamilies{{
+// channels 2 and 5. Meteor's split-phase PM at the NOAA bit rate is what the receiver's NOAA
+// mode and the synchronizer's NOAA mode demodulate; its quick look comes from the MSU-MR lines
+// inside the CADUs, not from word positions.
+inline constexpr std::array<FamilyFacts, 4> kFamilies{{
     {SatelliteFamily::Noaa,
      "noaa",
+     FrameKind::HrptWords,
+     665400.0,
      kNoaaHrpt,
      IOCTL_SYNC_START_NOAA,
      3,
@@ -92,6 +114,8 @@ inline constexpr std::array<FamilyFacts, 3> kFamilies{{
      {751, 754, 65}},
     {SatelliteFamily::FengYun,
      "fengyun",
+     FrameKind::HrptWords,
+     1330800.0,
      kFengYunHrpt,
      IOCTL_SYNC_START_NOAA,
      5,
@@ -101,6 +125,8 @@ inline constexpr std::array<FamilyFacts, 3> kFamilies{{
      {1602, 1604, 130}},
     {SatelliteFamily::SeaStar,
      "seastar",
+     FrameKind::HrptWords,
+     665400.0,
      kSeaStarHrpt,
      IOCTL_SYNC_START_SEASTAR,
      3,
@@ -108,6 +134,17 @@ inline constexpr std::array<FamilyFacts, 3> kFamilies{{
      "*.str",
      "ppsea.exe",
      {704, 708, 64}},
+    {SatelliteFamily::Meteor,
+     "meteor",
+     FrameKind::Cadu,
+     665400.0,
+     kMeteorCadu,
+     IOCTL_SYNC_START_NOAA,
+     3,
+     "mtr",
+     "*.mtr.cadu",
+     "ppmeteor.exe",
+     {0, 1, 1}},
 }};
 
 constexpr const FamilyFacts& FactsOf(SatelliteFamily family) {
@@ -123,11 +160,18 @@ inline constexpr std::int32_t kNoaaFrameWords = FamilyFrameLength(SatelliteFamil
 // The longest frame of any family: what every frame buffer must hold.
 inline constexpr std::int32_t kLongestFrameWords = FamilyFrameLength(SatelliteFamily::FengYun);
 
+// Data bits per second on a family's downlink.
+constexpr double FamilyBitRate(SatelliteFamily family) {
+  return FactsOf(family).bitRate;
+}
+
 constexpr bool FamilyTableHolds() {
   for (std::size_t i = 0; i < kFamilies.size(); ++i) {
     const HrptLayout& layout = kFamilies[i].layout;
     if (static_cast<std::size_t>(kFamilies[i].family) != i) return false;
     if (layout.frameWords > kLongestFrameWords) return false;
+    if (kFamilies[i].frameKind == FrameKind::Cadu) continue;
+    if (layout.bitsPerSecond() != kFamilies[i].bitRate) return false;
     // The last 100 words of every frame carry the pseudo-noise pattern the bit error rate is
     // counted against.
     if (layout.earthEndWord() > layout.frameWords - 100) return false;
@@ -142,9 +186,10 @@ struct Downlink {
   const char* name;     // matched whole, ignoring the case of ASCII letters
   double frequencyMHz;  // the carrier; the receiver is tuned by its whole MHz
   SatelliteFamily family;
+  int catalogueNumber = 0;  // in the element sets; 0: recognised by name only
 };
 
-inline constexpr std::array<Downlink, 12> kDownlinks{{
+inline constexpr std::array<Downlink, 14> kDownlinks{{
     {"noaa 9", 1707.0, SatelliteFamily::Noaa},
     {"noaa 10", 1698.0, SatelliteFamily::Noaa},
     {"noaa 11", 1707.0, SatelliteFamily::Noaa},
@@ -157,10 +202,16 @@ inline constexpr std::array<Downlink, 12> kDownlinks{{
     {"orbview 2", 1702.5, SatelliteFamily::SeaStar},
     {"seastar", 1702.5, SatelliteFamily::SeaStar},
     {"fengyun 1c", 1700.5, SatelliteFamily::FengYun},
+    // Both Meteors send on 1700.0 MHz: the MSU-MR serial in the imagery tells them apart.
+    {"meteor-m2 3", 1700.0, SatelliteFamily::Meteor, 57166},
+    {"meteor-m2 4", 1700.0, SatelliteFamily::Meteor, 59051},
 }};
 
 // The downlink of a satellite name (first match), or nothing for a name the table does not hold.
 std::optional<Downlink> DownlinkFor(std::string_view name);
+// The same, also recognising a satellite by its catalogue number when its element set names it
+// otherwise ("METEOR-M 2-3", say).
+std::optional<Downlink> DownlinkFor(std::string_view name, int catalogueNumber);
 
 // The family of a satellite, by name; unknown names are NOAA-like.
 SatelliteFamily FamilyForSatellite(std::string_view name);

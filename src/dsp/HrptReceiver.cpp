@@ -113,7 +113,7 @@ class BitFramer {
 
 struct HrptReceiver::Chain {
   Chain(double sampleRate, SatelliteFamily family)
-      : demodulator(sampleRate, FactsOf(family).layout.bitsPerSecond()), framer(family) {}
+      : demodulator(sampleRate, FamilyBitRate(family)), framer(family) {}
 
   PmDemodulator demodulator;
   BitFramer framer;

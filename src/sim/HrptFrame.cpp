@@ -169,6 +169,7 @@ const FrameLayout& LayoutFor(SatelliteFamily family) {
     case SatelliteFamily::SeaStar:
       return kSeaStarLayout;
     case SatelliteFamily::Noaa:
+    case SatelliteFamily::Meteor:  // CADUs have no minor-frame layout
       break;
   }
   return kNoaaLayout;

@@ -143,7 +143,7 @@ void IqServer::ServeClient(int fd) {
       modulatedRate = sampleRate_.load();
       PmSignal signal;
       signal.sampleRate = modulatedRate;
-      signal.bitRate = FactsOf(family).layout.bitsPerSecond();
+      signal.bitRate = FamilyBitRate(family);
       signal.seed = static_cast<std::uint64_t>(next_) + 1;
       modulator = std::make_unique<PmModulator>(signal);
     }
