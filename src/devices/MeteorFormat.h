@@ -1,0 +1,49 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "devices/Downlink.h"
+
+namespace halvik {
+
+// Where Meteor-M's HRPT puts things, after the public descriptions of the downlink. Byte
+// offsets count from 0 at the first byte of the CADU's attached sync marker.
+
+// The VCDU's 24-bit frame counter, most significant byte first: a gap in it is a lost CADU.
+inline constexpr int kCaduCounterOffset = 6;
+
+// The MSU-MR imager's bytes in a CADU: four runs that, concatenated CADU after CADU, carry the
+// imager's frames.
+struct ByteRun {
+  int first;
+  int end;  // one past the last
+};
+inline constexpr std::array<ByteRun, 4> kMsuMrRuns{
+    {{22, 260}, {278, 516}, {534, 772}, {790, 1024}}};
+
+constexpr int MsuMrBytesPerCadu() {
+  int bytes = 0;
+  for (const ByteRun& run : kMsuMrRuns) bytes += run.end - run.first;
+  return bytes;
+}
+
+// One MSU-MR frame: one scan line of all six channels, six a second.
+inline constexpr int kMsuMrFrameBytes = 11850;
+inline constexpr std::array<std::uint8_t, 8> kMsuMrSync{0x02, 0x18, 0xA7, 0xA3,
+                                                        0x92, 0xDD, 0x9A, 0xBF};
+// Time of day: hour, minute, second, then the fraction of the second in 1/255 s.
+inline constexpr int kMsuMrTimeOffset = 8;
+// The imager's serial number, one byte.
+inline constexpr int kMsuMrSerialOffset = 12;
+// The six channels one after the other, each 1572 pixels of 10 bits packed MSB first.
+inline constexpr int kMsuMrChannels = 6;
+inline constexpr int kMsuMrPixels = 1572;
+inline constexpr int kMsuMrChannelBytes = kMsuMrPixels * 10 / 8;
+inline constexpr int kMsuMrImageOffset = 50;
+
+static_assert(kMsuMrPixels * 10 % 8 == 0);
+static_assert(kMsuMrImageOffset + kMsuMrChannels * kMsuMrChannelBytes <= kMsuMrFrameBytes);
+static_assert(kMsuMrChannels == kMeteorCadu.channels && kMsuMrPixels == kMeteorCadu.pixels);
+
+}  // namespace halvik
