@@ -28,6 +28,11 @@ bool HasFrameSync(const std::uint16_t* frame) {
   return true;
 }
 
+bool HasFrameSync(const std::uint16_t* frame, FrameKind kind) {
+  if (kind == FrameKind::Cadu) return CaduMarkerErrors(frame) <= kCaduMarkerErrorsAllowed;
+  return HasFrameSync(frame);
+}
+
 int CountBitErrors(const std::uint16_t* frame, std::int32_t frameLength,
                    const std::array<std::uint16_t, kPnTableWords>& table) {
   // The frame ends in the pseudo-noise words; only the ten HRPT bits of each count.
@@ -154,7 +159,7 @@ void CaptureEngine::Assemble(std::size_t words) {
 }
 
 bool CaptureEngine::SyncAcquired(int threshold, const std::uint16_t* frame) {
-  syncRunCount_ = HasFrameSync(frame) ? syncRunCount_ + 1 : 0;
+  syncRunCount_ = HasFrameSync(frame, FrameKindNow()) ? syncRunCount_ + 1 : 0;
   if (syncRunCount_ > threshold) return true;
   if (syncRunCount_ == 0) Restart();
   return false;
@@ -162,7 +167,7 @@ bool CaptureEngine::SyncAcquired(int threshold, const std::uint16_t* frame) {
 
 bool CaptureEngine::SyncLost(int threshold, const std::uint16_t* frame) {
   noSyncRunCount_ += 1;
-  if (HasFrameSync(frame)) noSyncRunCount_ = 0;
+  if (HasFrameSync(frame, FrameKindNow())) noSyncRunCount_ = 0;
   if (noSyncRunCount_ > threshold) {
     noSyncRunCount_ = 0;
     Restart();
@@ -172,10 +177,15 @@ bool CaptureEngine::SyncLost(int threshold, const std::uint16_t* frame) {
 }
 
 void CaptureEngine::UpdateBitErrors(const std::uint16_t* frame) {
-  int errors = CountBitErrors(frame, ring_.FrameLength(), pnTable_);
+  // A CADU family has no known pattern in its frames: its marker is the known bits.
+  const bool cadu = FrameKindNow() == FrameKind::Cadu;
+  if (!cadu && !pnTableLoaded_) return;
+  const int errors =
+      cadu ? CaduMarkerErrors(frame) : CountBitErrors(frame, ring_.FrameLength(), pnTable_);
   auto& status = context_.status;
   status.BitErrorCount.store(status.BitErrorCount.load() + errors);
-  status.BitsCompared.store(status.BitsCompared.load() + kBitsPerComparison);
+  status.BitsCompared.store(status.BitsCompared.load() +
+                            (cadu ? kCaduMarkerBits : kBitsPerComparison));
 }
 
 void CaptureEngine::OutOfDisk() {
@@ -286,10 +296,13 @@ void CaptureEngine::ReceiveData() {
     }
     framesWritten_ = true;
     context_.status.FramesWritten = context_.status.FramesWritten + 1;
-    if (HasFrameSync(frame)) context_.status.FramesWithSync = context_.status.FramesWithSync + 1;
-    AddQuickLookFrame(context_.quickLook, quickLookCycle_, ring_.family(),
-                      context_.handOff.QuickLookReversed.load() != 0, frame);
-    if (pnTableLoaded_) UpdateBitErrors(frame);
+    if (HasFrameSync(frame, FrameKindNow()))
+      context_.status.FramesWithSync = context_.status.FramesWithSync + 1;
+    if (FrameKindNow() == FrameKind::HrptWords) {
+      AddQuickLookFrame(context_.quickLook, quickLookCycle_, ring_.family(),
+                        context_.handOff.QuickLookReversed.load() != 0, frame);
+    }
+    UpdateBitErrors(frame);
     // The frame that tips the count is written too; the restart empties the ring.
     if (SyncLost(kLossThreshold, frame)) {
       SetState(CaptureStateValue::Resync);

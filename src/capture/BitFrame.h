@@ -34,6 +34,8 @@ inline constexpr int kLossThreshold = 30;
 
 // True when the frame's first six words are exactly the frame-sync words.
 bool HasFrameSync(const std::uint16_t* frame);
+// The same for a frame of either kind: a CADU opens with its marker, a few bit errors allowed.
+bool HasFrameSync(const std::uint16_t* frame, FrameKind kind);
 
 // Bit errors in bits 0..9 of a frame's last 100 words against the pseudo-noise table.
 int CountBitErrors(const std::uint16_t* frame, std::int32_t frameLength,
@@ -97,6 +99,7 @@ class CaptureEngine {
   void Assemble(std::size_t words);
   bool SyncAcquired(int threshold, const std::uint16_t* frame);
   bool SyncLost(int threshold, const std::uint16_t* frame);
+  FrameKind FrameKindNow() const { return FactsOf(ring_.family()).frameKind; }
   void UpdateBitErrors(const std::uint16_t* frame);
   void OutOfDisk();
   void WriteMarkerOrSuspend(MarkerKind kind, int count);

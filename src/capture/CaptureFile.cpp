@@ -112,6 +112,7 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
 }
 
 bool LooksLikeCaptureName(std::string_view name) {
+  if (name.ends_with(kCaduSuffix)) name.remove_suffix(kCaduSuffix.size());
   if (name.size() != kDatePartLength + 1 + 1 + 3) return false;
   return IsLetter(name[0]) && IsLetter(name[1]) && IsDigit(name[2]) && IsDigit(name[3]) &&
          IsLetter(name[4]) && IsLetter(name[5]) && IsLetter(name[6]) &&
@@ -214,6 +215,9 @@ void CaptureFile::PruneCaptureFiles(SatelliteFamily family, int limit) {
   std::size_t excess = entries.size() - static_cast<std::size_t>(limit);
   for (std::size_t i = 0; i < excess; ++i) {
     std::filesystem::remove(InDirectory(entries[i].name), error);
+    if (entries[i].name.ends_with(kCaduSuffix)) {
+      std::filesystem::remove(InDirectory(PassRecordNameFor(entries[i].name)), error);
+    }
   }
 }
 
@@ -222,6 +226,13 @@ bool CaptureFile::ChooseName(const std::string& date, const std::string& code,
   for (char letter : kCaptureLetters) {
     std::string finalName = date + letter + "." + code;
     std::string temporaryName = date + letter + "." + std::string(kTemporaryCode);
+    if (IsCadu()) {
+      // The CADUs and their record carry the family's code in every name, so no HRPT reader
+      // ever takes them for a capture of its own.
+      finalName += kCaduSuffix;
+      temporaryName = finalName + std::string(kPartSuffix);
+      if (Occupied(InDirectory(PassRecordNameFor(finalName)))) continue;
+    }
     // A non-empty temporary file under the same letter is a recording kept from an earlier
     // capture (its rename failed, or it is being finished): it is passed over, never reused.
     if (Occupied(InDirectory(finalName))) continue;
@@ -254,16 +265,23 @@ bool CaptureFile::OpenCaptureFile(const std::string& satelliteName, SatelliteFam
     return false;
   }
   size_ = 0;
+  if (IsCadu()) {
+    tally_ = {};
+    const PassStart start{satelliteName, family, ElementSetOf(satelliteName),
+                          context_.clock.Now().seconds};
+    if (!passLog_.Open(InDirectory(PassRecordNameFor(temporaryName_) + std::string(kPartSuffix)),
+                       start)) {
+      // The CADUs matter more than their record: the pass is recorded without it.
+      context_.messages.Show(
+          Format("Cannot Create Pass Record for %s: %s", finalName_.c_str(), std::strerror(errno)));
+    }
+    return true;
+  }
   WriteHeaderBlock(satelliteName);
   return true;
 }
 
-void CaptureFile::WriteHeaderBlock(const std::string& satelliteName) {
-  std::uint16_t* block = block_.get();
-  std::fill(block, block + frameLength_, std::uint16_t{0});
-  block[0] = kBlockFlag;
-  block[1] = kBlockFlag;
-  block[2] = kHeaderNotFound;
+std::vector<std::string> CaptureFile::ElementSetOf(const std::string& satelliteName) const {
   LineReader reader(InDirectory(kElementsFile));
   while (auto line = reader.Next()) {
     *line = WithoutTrailingSpaces(std::move(*line));
@@ -272,14 +290,25 @@ void CaptureFile::WriteHeaderBlock(const std::string& satelliteName) {
     auto line2 = reader.Next();
     // A name without both element lines after it is no element set.
     if (!line1 || !line2) break;
+    return {std::move(*line), std::move(*line1), std::move(*line2)};
+  }
+  return {};
+}
+
+void CaptureFile::WriteHeaderBlock(const std::string& satelliteName) {
+  std::uint16_t* block = block_.get();
+  std::fill(block, block + frameLength_, std::uint16_t{0});
+  block[0] = kBlockFlag;
+  block[1] = kBlockFlag;
+  block[2] = kHeaderNotFound;
+  if (const std::vector<std::string> set = ElementSetOf(satelliteName); !set.empty()) {
     block[2] = kHeaderFound;
     std::size_t word = 3;
-    for (const std::string* text : {&*line, &*line1, &*line2}) {
-      std::size_t n = std::min(text->size(), kHeaderLineLimit);
-      for (std::size_t i = 0; i < n; ++i) block[word++] = HeaderWord((*text)[i]);
+    for (const std::string& text : set) {
+      std::size_t n = std::min(text.size(), kHeaderLineLimit);
+      for (std::size_t i = 0; i < n; ++i) block[word++] = HeaderWord(text[i]);
       block[word++] = 0;
     }
-    break;
   }
   // A short header write is not reported: the first marker write meets the full disk.
   (void)WriteBlock(block);
@@ -294,8 +323,12 @@ bool CaptureFile::WriteBlock(const std::uint16_t* words) {
     }
     words = swapped_.get();
   }
+  return WriteBytes(reinterpret_cast<const char*>(words), wanted);
+}
+
+bool CaptureFile::WriteBytes(const char* data, std::size_t wanted) {
+  if (fd_ < 0) return false;
   std::size_t allowed = context_.diskBudget != nullptr ? context_.diskBudget->Take(wanted) : wanted;
-  const auto* data = reinterpret_cast<const char*>(words);
   std::size_t written = 0;
   while (written < allowed) {
     ssize_t n = ::write(fd_, data + written, allowed - written);
@@ -317,7 +350,16 @@ bool CaptureFile::WriteBlock(const std::uint16_t* words) {
 }
 
 bool CaptureFile::WriteFrame(const std::uint16_t* frame) {
-  return WriteBlock(frame);
+  if (!IsCadu()) return WriteBlock(frame);
+  // The file gets the marker clean, as the field's tools search for it; the errors it came
+  // with are the pass's bit-error estimate.
+  tally_.markerBitErrors += CaduMarkerErrors(frame);
+  for (std::size_t i = 0; i < cadu_.size(); ++i) {
+    cadu_[i] = static_cast<char>(i < kCaduMarker.size() ? kCaduMarker[i] : frame[i] & 0xFF);
+  }
+  if (!WriteBytes(cadu_.data(), cadu_.size())) return false;
+  tally_.cadus += 1;
+  return true;
 }
 
 bool CaptureFile::WriteMarker(MarkerKind kind, std::uint16_t count) {
@@ -325,6 +367,16 @@ bool CaptureFile::WriteMarker(MarkerKind kind, std::uint16_t count) {
 }
 
 bool CaptureFile::WriteMarkerAt(MarkerKind kind, std::uint16_t count, std::int64_t seconds) {
+  if (IsCadu()) {
+    // The record's log takes the events; the end is the record's own.
+    if (fd_ < 0) return false;
+    if (kind == MarkerKind::SyncLost) tally_.syncLosses += 1;
+    if (kind != MarkerKind::EndOfCapture) {
+      passLog_.Event(kind == MarkerKind::SyncLost ? "sync_lost" : "sync_acquired", count, seconds,
+                     tally_);
+    }
+    return true;
+  }
   std::uint16_t* block = block_.get();
   std::fill(block, block + frameLength_, std::uint16_t{0});
   // The block holds 32 bits of time, read back unsigned: the low 32 bits of a 64-bit time
@@ -341,6 +393,7 @@ bool CaptureFile::WriteMarkerAt(MarkerKind kind, std::uint16_t count, std::int64
 void CaptureFile::CloseCaptureFile() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  passLog_.Close();
 }
 
 bool CaptureFile::Rename() {
@@ -363,16 +416,26 @@ void CaptureFile::FinishCaptureFile(bool framesWritten) {
   EndCapture(framesWritten, context_.clock.Now().seconds);
 }
 
-void CaptureFile::EndCapture(bool framesWritten, std::int64_t endSeconds) {
+void CaptureFile::EndCapture(bool framesWritten, std::int64_t endSeconds, bool interrupted) {
   if (fd_ < 0) return;
   if (!WriteMarkerAt(MarkerKind::EndOfCapture, 0, endSeconds)) {
     context_.messages.Show("Out of Disk Space");
   }
   CloseCaptureFile();
   const auto temporaryPath = InDirectory(temporaryName_);
+  const auto logPath = InDirectory(PassRecordNameFor(temporaryName_) + std::string(kPartSuffix));
   if (!framesWritten) {
     ::unlink(temporaryPath.c_str());
+    if (IsCadu()) ::unlink(logPath.c_str());
     return;
+  }
+  if (IsCadu()) {
+    // The record first: a capture under its final name always has its record beside it.
+    const PassTally* tally = interrupted ? nullptr : &tally_;
+    if (!FinishPassRecord(logPath, InDirectory(PassRecordNameFor(finalName_)), endSeconds,
+                          size_ / kCaduBytes, tally, interrupted)) {
+      context_.messages.Show(Format("Cannot Write Pass Record for %s", finalName_.c_str()));
+    }
   }
   if (!Rename()) {
     // The recording is worth more than its name: it stays under the temporary one.
@@ -399,12 +462,46 @@ void CaptureFile::FinishLeftoverCaptures() {
   for (; it != std::filesystem::directory_iterator(); it.increment(error)) {
     if (error) break;
     std::string name = it->path().filename().string();
-    if (LooksLikeCaptureName(name) && name.substr(kDatePartLength + 2) == kTemporaryCode) {
-      leftovers.push_back(std::move(name));
-    }
+    const bool hrpt =
+        LooksLikeCaptureName(name) && name.substr(kDatePartLength + 2) == kTemporaryCode;
+    const bool cadu = name.ends_with(kPartSuffix) &&
+                      LooksLikeCaptureName(name.substr(0, name.size() - kPartSuffix.size())) &&
+                      name.substr(0, name.size() - kPartSuffix.size()).ends_with(kCaduSuffix);
+    if (hrpt || cadu) leftovers.push_back(std::move(name));
   }
   std::sort(leftovers.begin(), leftovers.end());
-  for (const std::string& name : leftovers) FinishLeftover(name);
+  for (const std::string& name : leftovers) {
+    if (name.ends_with(kPartSuffix)) {
+      FinishCaduLeftover(name);
+    } else {
+      FinishLeftover(name);
+    }
+  }
+}
+
+void CaptureFile::FinishCaduLeftover(const std::string& temporaryName) {
+  const auto path = InDirectory(temporaryName);
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+  fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd_ < 0) return;
+  // The log's first line names the satellite; without it, the code in the name says the family.
+  const auto logPath = InDirectory(PassRecordNameFor(temporaryName) + std::string(kPartSuffix));
+  const PassStart start = ReadPassStart(logPath);
+  const std::string code = temporaryName.substr(kDatePartLength + 2, 3);
+  family_ = start.satellite.empty() ? FamilyForFileCode(code) : start.family;
+  frameLength_ = FamilyFrameLength(family_);
+  // A CADU cut short by the crash is dropped: the file keeps whole CADUs only.
+  size_ = info.st_size - info.st_size % kCaduBytes;
+  if (!IsCadu() || ::ftruncate(fd_, static_cast<off_t>(size_)) != 0 ||
+      ::lseek(fd_, static_cast<off_t>(size_), SEEK_SET) < 0 ||
+      !ChooseName(temporaryName.substr(0, kDatePartLength), code, temporaryName)) {
+    CloseCaptureFile();
+    return;
+  }
+  temporaryName_ = temporaryName;
+  // It ended when it was last written to.
+  EndCapture(size_ > 0, static_cast<std::int64_t>(info.st_mtime), true);
 }
 
 void CaptureFile::FinishLeftover(const std::string& temporaryName) {

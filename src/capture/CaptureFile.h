@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -7,7 +8,9 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "capture/CaduCapture.h"
 #include "devices/Downlink.h"
 
 namespace halvik {
@@ -55,7 +58,8 @@ inline constexpr std::string_view kCaptureLetters =
 // Windows-style wildcard match ('*' any run, '?' one character), ignoring ASCII letter case.
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 
-// True for a name of the form the capture files get: "We02JanA.N14".
+// True for a name of the form the capture files get: "We02JanA.N14", or for a CADU family
+// "We02JanA.mtr.cadu".
 bool LooksLikeCaptureName(std::string_view name);
 
 // Stands in for a disk that fills up: once its bytes are spent, writes store fewer bytes than
@@ -129,12 +133,17 @@ class CaptureFile {
   bool ChooseName(const std::string& date, const std::string& code,
                   std::string_view ownTemporaryName);
   bool WriteMarkerAt(MarkerKind kind, std::uint16_t count, std::int64_t seconds);
-  void EndCapture(bool framesWritten, std::int64_t endSeconds);
+  void EndCapture(bool framesWritten, std::int64_t endSeconds, bool interrupted = false);
   void FinishLeftover(const std::string& temporaryName);
+  void FinishCaduLeftover(const std::string& temporaryName);
+  bool IsCadu() const { return FactsOf(family_).frameKind == FrameKind::Cadu; }
+  // The name line and both element lines of a satellite in elements.dat; empty when absent.
+  std::vector<std::string> ElementSetOf(const std::string& satelliteName) const;
   std::string HeaderSatelliteName() const;
   bool HasFrameBlock(std::int64_t blockBytes) const;
   void WriteHeaderBlock(const std::string& satelliteName);
   bool WriteBlock(const std::uint16_t* words);
+  bool WriteBytes(const char* data, std::size_t wanted);
   bool Rename();
   std::filesystem::path InDirectory(const std::string& name) const {
     return context_.workingDirectory / name;
@@ -149,6 +158,10 @@ class CaptureFile {
   std::string temporaryName_;
   std::unique_ptr<std::uint16_t[]> block_;    // header and marker blocks are built here
   std::unique_ptr<std::uint16_t[]> swapped_;  // byte-swapped copy, big-endian machines only
+  // A CADU family's pass: its record's log, its tallies, and one CADU as bytes.
+  PassLog passLog_;
+  PassTally tally_;
+  std::array<char, kCaduBytes> cadu_{};
 };
 
 }  // namespace halvik

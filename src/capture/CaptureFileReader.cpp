@@ -58,11 +58,7 @@ const char* MarkerName(MarkerKind kind) {
 }
 
 std::string UtcText(std::uint32_t seconds) {
-  std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm utc{};
-  if (!gmtime_r(&t, &utc)) return "?";
-  return Format("%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
-                utc.tm_hour, utc.tm_min, utc.tm_sec);
+  return IsoUtcSeconds(seconds);
 }
 
 std::string Quoted(const std::string& text) {

@@ -268,7 +268,8 @@ void SdrFrameSource::ReadLoop() {
 
 void SdrFrameSource::Deliver(std::span<const std::uint16_t> frame) {
   const bool locked = demodulator_->quality().frameSync;
-  sync_.Note(HasFrameSync(frame.data()), locked, clock_.MonotonicMs());
+  sync_.Note(HasFrameSync(frame.data(), FactsOf(family_.load(std::memory_order_relaxed)).frameKind),
+             locked, clock_.MonotonicMs());
   if (!started_.load(std::memory_order_acquire)) return;
   const std::uint64_t head = frameHead_.load(std::memory_order_relaxed);
   if (head - frameTail_.load(std::memory_order_acquire) >= kSdrFrameSlots) {

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 namespace halvik {
@@ -68,6 +69,14 @@ bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
     if (x != y) return false;
   }
   return true;
+}
+
+std::string IsoUtcSeconds(std::int64_t seconds) {
+  const auto t = static_cast<std::time_t>(seconds);
+  std::tm utc{};
+  if (!gmtime_r(&t, &utc)) return "?";
+  return Format("%04d-%02d-%02dT%02d:%02d:%02dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+                utc.tm_hour, utc.tm_min, utc.tm_sec);
 }
 
 }  // namespace halvik

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -20,5 +21,8 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 
 // Whole-string comparison ignoring the case of ASCII letters.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b);
+
+// Seconds since 1970 as UTC in ISO 8601, to the second: "2026-12-10T19:00:00Z".
+std::string IsoUtcSeconds(std::int64_t seconds);
 
 }  // namespace halvik

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "CaptureFakes.h"
 #include "capture/CaptureFile.h"
 #include "platform/Clock.h"
@@ -352,6 +354,100 @@ TEST_F(CaptureFileTest, LeftoverTemporaryFilesAreFinished) {
   EXPECT_EQ(spawned[0].argv,
             (std::vector<std::string>{"ppnoaa.exe",
                                       fs::canonical(dir.path() / "We02JanA.N15").string()}));
+  EXPECT_TRUE(messages.Shown().empty());
+}
+
+// A CADU with the marker damaged in `markerErrors` bits and `fill` as its other bytes.
+std::vector<std::uint16_t> Cadu(int markerErrors, std::uint8_t fill) {
+  std::vector<std::uint16_t> cadu(kCaduBytes, fill);
+  for (std::size_t i = 0; i < kCaduMarker.size(); ++i) cadu[i] = kCaduMarker[i];
+  for (int b = 0; b < markerErrors; ++b) cadu[static_cast<std::size_t>(b)] ^= 0x01;
+  return cadu;
+}
+
+nlohmann::json ReadJson(const fs::path& path) {
+  std::ifstream in(path);
+  return nlohmann::json::parse(in, nullptr, false);
+}
+
+TEST_F(CaptureFileTest, ACaduPassIsPlainCadusWithItsRecordBeside) {
+  dir.Write("elements.dat",
+            "METEOR-M2 3\n"
+            "1 57166U 23091A   26001.50000000  .00000100  00000-0  60000-4 0  9990\n"
+            "2 57166  98.7000  50.0000 0004000 100.0000 260.0000 14.24000000 20000\n");
+  CaptureFile file(Context());
+  // --- A whole pass: clean markers in the file, their errors and the events in the record ---
+  ASSERT_TRUE(file.OpenCaptureFile("METEOR-M2 3", SatelliteFamily::Meteor));
+  ASSERT_TRUE(file.WriteMarker(MarkerKind::SyncAcquired, 30));
+  ASSERT_TRUE(file.WriteFrame(Cadu(0, 0x11).data()));
+  ASSERT_TRUE(file.WriteFrame(Cadu(2, 0x22).data()));
+  clock.Advance(600000);
+  ASSERT_TRUE(file.WriteMarker(MarkerKind::SyncLost, 30));
+  ASSERT_TRUE(file.WriteFrame(Cadu(0, 0x33).data()));
+  file.FinishCaptureFile(true);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"We02JanA.mtr.cadu", "We02JanA.mtr.pass.json",
+                                               "elements.dat"}));
+  std::ifstream in(dir.path() / "We02JanA.mtr.cadu", std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_EQ(bytes.size(), 3u * kCaduBytes);
+  for (std::size_t k = 0; k < 3; ++k) {
+    EXPECT_EQ(bytes.substr(k * kCaduBytes, 5),
+              std::string("\x1a\xcf\xfc\x1d") + static_cast<char>(0x11 * (k + 1)));
+  }
+  nlohmann::json record = ReadJson(dir.path() / "We02JanA.mtr.pass.json");
+  EXPECT_EQ(record["satellite"], "METEOR-M2 3");
+  EXPECT_EQ(record["family"], "meteor");
+  ASSERT_EQ(record["element_set"].size(), 3u);
+  EXPECT_EQ(record["element_set"][1].get<std::string>().substr(0, 7), "1 57166");
+  EXPECT_EQ(record["start_utc"], "2002-01-02T12:00:00Z");
+  EXPECT_EQ(record["end_utc"], "2002-01-02T12:10:00Z");
+  EXPECT_EQ(record["cadus"], 3);
+  EXPECT_EQ(record["marker_bits"], 96);
+  EXPECT_EQ(record["marker_bit_errors"], 2);
+  EXPECT_EQ(record["sync_losses"], 1);
+  ASSERT_EQ(record["events"].size(), 2u);
+  EXPECT_EQ(record["events"][1]["event"], "sync_lost");
+  EXPECT_EQ(record["events"][1]["utc"], "2002-01-02T12:10:00Z");
+  EXPECT_EQ(record["finished_after_interruption"], false);
+  ASSERT_EQ(spawner.Spawned().size(), 1u);
+  EXPECT_EQ(spawner.Spawned()[0].argv,
+            (std::vector<std::string>{"ppmeteor.exe",
+                                      fs::canonical(dir.path() / "We02JanA.mtr.cadu").string()}));
+
+  // --- A pass cut off by a crash mid-CADU is finished at the next start ---
+  {
+    CaptureFile crashed(Context());
+    ASSERT_TRUE(crashed.OpenCaptureFile("METEOR-M2 3", SatelliteFamily::Meteor));
+    ASSERT_TRUE(crashed.WriteMarker(MarkerKind::SyncAcquired, 30));
+    ASSERT_TRUE(crashed.WriteFrame(Cadu(1, 0x44).data()));
+    ASSERT_TRUE(crashed.WriteFrame(Cadu(0, 0x55).data()));
+    crashed.CloseCaptureFile();
+  }
+  {
+    std::ofstream torn(dir.path() / "We02JanB.mtr.cadu.part", std::ios::binary | std::ios::app);
+    torn << std::string(100, '\x01');
+    std::ofstream log(dir.path() / "We02JanB.mtr.pass.json.part", std::ios::app);
+    log << "{\"event\": \"sync_lo";  // the line being written when it died
+  }
+  CaptureFile restarted(Context());
+  restarted.FinishLeftoverCaptures();
+  EXPECT_EQ(fs::file_size(dir.path() / "We02JanB.mtr.cadu"), 2u * kCaduBytes);
+  EXPECT_FALSE(fs::exists(dir.path() / "We02JanB.mtr.cadu.part"));
+  EXPECT_FALSE(fs::exists(dir.path() / "We02JanB.mtr.pass.json.part"));
+  record = ReadJson(dir.path() / "We02JanB.mtr.pass.json");
+  EXPECT_EQ(record["satellite"], "METEOR-M2 3");
+  EXPECT_EQ(record["cadus"], 2);
+  EXPECT_EQ(record["events"].size(), 1u);
+  EXPECT_EQ(record["finished_after_interruption"], true);
+  EXPECT_EQ(spawner.Spawned().size(), 2u);
+
+  // --- Pruning takes a capture's record with it, and never an HRPT family's files ---
+  Touch("Mo01JanA.N15", kWednesday2Jan2002Noon - 86400 * 3);
+  fs::last_write_time(dir.path() / "We02JanA.mtr.cadu",
+                      fs::file_time_type::clock::now() - std::chrono::hours(48));
+  file.PruneCaptureFiles(SatelliteFamily::Meteor, 1);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"Mo01JanA.N15", "We02JanB.mtr.cadu",
+                                               "We02JanB.mtr.pass.json", "elements.dat"}));
   EXPECT_TRUE(messages.Shown().empty());
 }
 
