@@ -6,21 +6,12 @@
 #include <vector>
 
 #include "sim/PmModulator.h"
+#include "support/TestCadu.h"
 
 namespace halvik {
 namespace {
 
 constexpr std::size_t kCaduBits = kCaduBytes * 8;
-
-// A CADU: the marker, then bytes drawn from the CADU's own seed.
-std::vector<std::uint16_t> MakeCadu(int index) {
-  std::vector<std::uint16_t> cadu(kCaduMarker.begin(), kCaduMarker.end());
-  std::mt19937 random(static_cast<unsigned>(100 + index));
-  while (cadu.size() < static_cast<std::size_t>(kCaduBytes)) {
-    cadu.push_back(static_cast<std::uint16_t>(random() & 0xFF));
-  }
-  return cadu;
-}
 
 // `lead` random bits, then the CADUs' bits, then a few random bits more.
 struct Stream {
@@ -33,7 +24,7 @@ struct Stream {
     for (std::size_t i = 0; i < lead; ++i) bits.push_back(static_cast<std::uint8_t>(random() & 1));
     start = bits.size();
     for (int i = 0; i < cadus; ++i) {
-      sent.push_back(MakeCadu(i));
+      sent.push_back(TestCadu(static_cast<unsigned>(100 + i)));
       AppendWordBits(sent.back(), 8, bits);
     }
     for (int i = 0; i < 40; ++i) bits.push_back(static_cast<std::uint8_t>(random() & 1));

@@ -9,6 +9,7 @@
 
 #include "sim/HrptFrame.h"
 #include "sim/PmModulator.h"
+#include "support/TestCadu.h"
 
 namespace halvik {
 namespace {
@@ -120,12 +121,9 @@ TEST(HrptReceiver, MeteorCadusComeOutByteExactOrWithinTheoryOfBitErrors) {
     std::vector<std::uint8_t> bits(static_cast<std::size_t>(signal.bitRate * 0.045));
     for (auto& bit : bits) bit = static_cast<std::uint8_t>(random() & 1u);
     std::vector<std::vector<std::uint16_t>> sent(6);
-    for (auto& cadu : sent) {
-      cadu.assign(kCaduMarker.begin(), kCaduMarker.end());
-      while (cadu.size() < static_cast<std::size_t>(kCaduBytes)) {
-        cadu.push_back(static_cast<std::uint16_t>(random() & 0xFF));
-      }
-      AppendWordBits(cadu, 8, bits);
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+      sent[i] = TestCadu(static_cast<unsigned>(i));
+      AppendWordBits(sent[i], 8, bits);
     }
     bits.insert(bits.end(), 200, 0);
     std::vector<Sample> samples;
