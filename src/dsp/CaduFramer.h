@@ -18,7 +18,7 @@ inline constexpr std::uint32_t kCaduMarkerBits =
 // marker with odds 5489 / 2^32 = 1.3e-6 per polarity, so a hunt through noise at 665 kbit/s
 // meets a false marker every half second or so; lock therefore waits for a second marker of the
 // same polarity exactly one CADU later, which noise supplies once in about 5 days of hunting.
-// A true marker has more than 3 errors with odds 3.6e-4 at a bit error rate of 1e-2, and in lock
+// A true marker has more than 3 errors with odds 2.9e-4 at a bit error rate of 1e-2, and in lock
 // the flywheel carries the stream over such a CADU anyway.
 inline constexpr int kCaduMarkerBitErrors = 3;
 // CADUs in a row whose marker is beyond the allowance still handed over before the hunt starts
