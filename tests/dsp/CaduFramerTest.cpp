@@ -33,7 +33,7 @@ struct Stream {
   void DamageMarker(std::size_t cadu, int errors) {
     for (int k = 0; k < errors; ++k) {
       const auto bit = static_cast<std::size_t>(k * 9 % 32);
-      bits[start + cadu * kCaduBits + bit] ^= 1;
+      bits[At(cadu, bit)] ^= 1;
       sent[cadu][bit / 8] ^= static_cast<std::uint16_t>(0x80 >> (bit % 8));
     }
   }
