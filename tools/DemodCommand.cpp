@@ -14,10 +14,12 @@ namespace halvik::tools {
 
 namespace {
 
-// Where the frames go when --out is not given: beside the recording, its stem + ".raw16".
-std::filesystem::path DefaultOutput(const std::filesystem::path& recording) {
+// Where the frames go when --out is not given: beside the recording, its stem + ".raw16", or
+// + ".cadu" for a CADU family.
+std::filesystem::path DefaultOutput(const std::filesystem::path& recording,
+                                    SatelliteFamily family) {
   std::filesystem::path out = recording;
-  out.replace_extension(".raw16");
+  out.replace_extension(FactsOf(family).frameKind == FrameKind::Cadu ? ".cadu" : ".raw16");
   return out;
 }
 
@@ -54,13 +56,13 @@ void AddDemodCommand(CLI::App& app, int& exitCode) {
   CLI::App* command = app.add_subcommand(
       "demod",
       "Demodulate an IQ recording (SigMF, or raw with --format and --rate) into the HRPT word "
-      "stream a demodulator gives the station (--frames)");
+      "stream a demodulator gives the station (--frames), or the CADUs of a CADU family");
   command
       ->add_option("RECORDING", settings->recording,
                    "NAME.sigmf-meta or NAME.sigmf-data, or a raw IQ file")
       ->required();
   command->add_option("--family", settings->family, "Downlink family")
-      ->check(CLI::IsMember({"noaa", "seastar", "fengyun"}))
+      ->check(CLI::IsMember({"noaa", "seastar", "fengyun", "meteor"}))
       ->capture_default_str();
   command
       ->add_option("--format", settings->format,
@@ -68,8 +70,9 @@ void AddDemodCommand(CLI::App& app, int& exitCode) {
       ->check(CLI::IsMember({"cf32", "cs16", "cs8", "cu8"}));
   command->add_option("--rate", settings->rate,
                       "Sample rate in Hz of a raw recording (overrides the SigMF rate)");
-  command->add_option("--out", settings->out,
-                      "Word stream to write (default: the recording's stem + .raw16)");
+  command->add_option(
+      "--out", settings->out,
+      "Frames to write (default: the recording's stem + .raw16, or .cadu for meteor)");
   command->callback([settings, &exitCode] {
     RecordingRequest request{.path = settings->recording};
     if (!settings->format.empty()) request.format = ParseSampleFormat(settings->format);
@@ -81,8 +84,12 @@ void AddDemodCommand(CLI::App& app, int& exitCode) {
       exitCode = 2;
       return;
     }
-    const std::filesystem::path out =
-        settings->out.empty() ? DefaultOutput(request.path) : std::filesystem::path(settings->out);
+    SatelliteFamily family = SatelliteFamily::Noaa;
+    for (const FamilyFacts& facts : kFamilies) {
+      if (settings->family == facts.name) family = facts.family;
+    }
+    const std::filesystem::path out = settings->out.empty() ? DefaultOutput(request.path, family)
+                                                            : std::filesystem::path(settings->out);
     std::error_code same;
     if (std::filesystem::equivalent(out, source->info().dataPath, same)) {
       std::cerr << "halvik demod: " << out.string() << " is the recording itself\n";
@@ -93,10 +100,6 @@ void AddDemodCommand(CLI::App& app, int& exitCode) {
       std::cerr << "halvik demod: " << source->info().dataPath.string()
                 << ": a partial sample at the end (" << source->info().trailingBytes << " of "
                 << BytesPerSample(source->info().format) << " bytes) dropped\n";
-    }
-    SatelliteFamily family = SatelliteFamily::Noaa;
-    for (const FamilyFacts& facts : kFamilies) {
-      if (settings->family == facts.name) family = facts.family;
     }
     DemodulationSummary summary;
     bool done = false;

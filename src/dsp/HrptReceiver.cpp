@@ -1,10 +1,12 @@
 #include "dsp/HrptReceiver.h"
 
 #include <bit>
+#include <variant>
 #include <vector>
 
 #include "capture/BitFrame.h"
 #include "capture/Deframer.h"
+#include "dsp/CaduFramer.h"
 #include "dsp/PmDemodulator.h"
 
 namespace halvik {
@@ -109,14 +111,22 @@ class BitFramer {
   std::array<std::uint16_t, kFrameSync.size()> syncSeen_{};
 };
 
+// The frame layer of the family's frame kind.
+using Framer = std::variant<BitFramer, CaduFramer>;
+
+Framer MakeFramer(SatelliteFamily family) {
+  if (FactsOf(family).frameKind == FrameKind::Cadu) return Framer(std::in_place_type<CaduFramer>);
+  return Framer(std::in_place_type<BitFramer>, family);
+}
+
 }  // namespace
 
 struct HrptReceiver::Chain {
   Chain(double sampleRate, SatelliteFamily family)
-      : demodulator(sampleRate, FamilyBitRate(family)), framer(family) {}
+      : demodulator(sampleRate, FamilyBitRate(family)), framer(MakeFramer(family)) {}
 
   PmDemodulator demodulator;
-  BitFramer framer;
+  Framer framer;
   std::vector<float> softBits;
 };
 
@@ -139,7 +149,7 @@ void HrptReceiver::SetFrequencyCorrection(double hz) {
 void HrptReceiver::Push(std::span<const Sample> samples, const FrameSink& sink) {
   chain_->softBits.clear();
   chain_->demodulator.Push(samples, chain_->softBits);
-  chain_->framer.Push(chain_->softBits, sink);
+  std::visit([&](auto& framer) { framer.Push(chain_->softBits, sink); }, chain_->framer);
 }
 
 ReceiveQuality HrptReceiver::quality() const {
@@ -148,9 +158,13 @@ ReceiveQuality HrptReceiver::quality() const {
   quality.carrierLocked = demodulator.carrierLocked();
   quality.ebn0Db = demodulator.ebn0Db();
   quality.carrierOffsetHz = demodulator.carrierOffsetHz();
-  quality.frameSync = chain_->framer.locked();
-  quality.framesOut = chain_->framer.framesOut();
-  quality.framesWithSync = chain_->framer.framesWithSync();
+  std::visit(
+      [&](const auto& framer) {
+        quality.frameSync = framer.locked();
+        quality.framesOut = framer.framesOut();
+        quality.framesWithSync = framer.framesWithSync();
+      },
+      chain_->framer);
   return quality;
 }
 

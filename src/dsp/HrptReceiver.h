@@ -21,10 +21,11 @@ struct ReceiveQuality {
   std::int64_t framesWithSync = 0;
 };
 
-// The receive chain of the split-phase PM families (NOAA, SeaStar, FengYun): complex samples at
-// any rate from about 2.2 samples per chip up, to whole minor frames of 10-bit words, aligned on
-// their first sync word and in the right polarity. Frames in lock are handed over as the
-// Deframer hands them over (flywheel included). No I/O, no threads: the caller pushes blocks.
+// The receive chain of the split-phase PM families: complex samples at any rate from about 2.2
+// samples per chip up, to whole frames in the right polarity. The frame layer follows the
+// family's frame kind: HRPT minor frames of 10-bit words aligned on their first sync word, handed
+// over as the Deframer hands them over (flywheel included), or CADUs as the CaduFramer hands them
+// over. No I/O, no threads: the caller pushes blocks.
 class HrptReceiver {
  public:
   using FrameSink = std::function<void(std::span<const std::uint16_t> frame)>;

@@ -1,5 +1,6 @@
 #include "dsp/OfflineDemodulation.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -16,6 +17,8 @@ bool DemodulateRecording(RecordingSource& source, SatelliteFamily family,
                          const std::filesystem::path& out, DemodulationSummary& summary,
                          std::string& error, const std::function<void(double)>& progress) {
   summary = {};
+  summary.frameKind = FactsOf(family).frameKind;
+  const bool cadus = summary.frameKind == FrameKind::Cadu;
   HrptReceiver receiver(source.sampleRate(), family);
   PartFile file;
   std::vector<std::uint8_t> bytes;
@@ -28,10 +31,17 @@ bool DemodulateRecording(RecordingSource& source, SatelliteFamily family,
       failed = true;
       return;
     }
-    bytes.resize(frame.size() * 2);
-    for (std::size_t i = 0; i < frame.size(); ++i) {
-      bytes[2 * i] = static_cast<std::uint8_t>(frame[i]);
-      bytes[2 * i + 1] = static_cast<std::uint8_t>(frame[i] >> 8);
+    if (cadus) {
+      // A byte a word. The marker is written clean: a flywheel CADU sits where its marker
+      // should, and the tools that read CADU files find each CADU by its marker.
+      bytes.assign(frame.begin(), frame.end());
+      std::copy(kCaduMarker.begin(), kCaduMarker.end(), bytes.begin());
+    } else {
+      bytes.resize(frame.size() * 2);
+      for (std::size_t i = 0; i < frame.size(); ++i) {
+        bytes[2 * i] = static_cast<std::uint8_t>(frame[i]);
+        bytes[2 * i + 1] = static_cast<std::uint8_t>(frame[i] >> 8);
+      }
     }
     const ReceiveQuality quality = receiver.quality();
     if (summary.frames == 0) summary.carrierOffsetHz = quality.carrierOffsetHz;
@@ -67,15 +77,16 @@ bool DemodulateRecording(RecordingSource& source, SatelliteFamily family,
 }
 
 std::string SummaryLine(const DemodulationSummary& summary, const std::filesystem::path& out) {
+  const char* frames = summary.frameKind == FrameKind::Cadu ? "CADUs" : "frames";
   if (summary.frames == 0) {
-    return "0 frames in " + std::to_string(summary.samples) +
+    return std::string("0 ") + frames + " in " + std::to_string(summary.samples) +
            " samples: no signal found, nothing written";
   }
   char text[200];
   std::snprintf(text, sizeof text,
-                "%lld frames, %lld with sync, mean Eb/N0 %.1f dB, carrier found %+.0f Hz from the "
+                "%lld %s, %lld with sync, mean Eb/N0 %.1f dB, carrier found %+.0f Hz from the "
                 "centre",
-                static_cast<long long>(summary.frames),
+                static_cast<long long>(summary.frames), frames,
                 static_cast<long long>(summary.framesWithSync), summary.meanEbn0Db,
                 summary.carrierOffsetHz);
   return std::string(text) + (summary.written ? ", written to " + out.string() : std::string());

@@ -8,6 +8,7 @@
 #include "sim/HrptFrame.h"
 #include "sim/PmModulator.h"
 #include "support/TempDir.h"
+#include "support/TestCadu.h"
 
 namespace halvik {
 namespace {
@@ -88,6 +89,42 @@ TEST(OfflineDemodulationTest, FramesOfARecordingComeOutWholeAndInOrder) {
       << error;
 }
 
+TEST(OfflineDemodulationTest, MeteorCadusAreWrittenAsBytesWithACleanMarker) {
+  TempDir dir;
+  // Three CADUs (lock takes two markers), the second with two marker bits wrong as sent.
+  std::vector<std::vector<std::uint16_t>> cadus = {TestCadu(1), TestCadu(2), TestCadu(3)};
+  std::string expected;
+  for (const auto& cadu : cadus) expected.append(cadu.begin(), cadu.end());
+  cadus[1][0] ^= 0x41;
+  std::mt19937 random(4);
+  std::vector<std::uint8_t> bits(30000);
+  for (auto& bit : bits) bit = static_cast<std::uint8_t>(random() & 1u);
+  for (const auto& cadu : cadus) AppendWordBits(cadu, 8, bits);
+  bits.insert(bits.end(), 200, 0);
+  PmSignal signal;
+  signal.sampleRate = kRate;
+  signal.bitRate = FamilyBitRate(SatelliteFamily::Meteor);
+  signal.carrierOffsetHz = 17000;
+  signal.ebn0Db = 14;
+  std::vector<Sample> samples;
+  PmModulator(signal).Modulate(bits, samples);
+  std::string raw(reinterpret_cast<const char*>(samples.data()), samples.size() * sizeof(Sample));
+  dir.Write("pass.cf32", raw);
+
+  std::string error;
+  auto source = RecordingSource::Open(
+      {.path = dir.path() / "pass.cf32", .format = SampleFormat::Cf32, .sampleRate = kRate}, error);
+  ASSERT_NE(source, nullptr) << error;
+  DemodulationSummary summary;
+  const auto out = dir.path() / "pass.cadu";
+  ASSERT_TRUE(DemodulateRecording(*source, SatelliteFamily::Meteor, out, summary, error)) << error;
+  EXPECT_EQ(TempDir::ReadFile(out), expected);
+  EXPECT_EQ(summary.frames, 3);
+  EXPECT_EQ(summary.framesWithSync, 3);
+  EXPECT_EQ(SummaryLine(summary, out).rfind("3 CADUs, 3 with sync, mean Eb/N0 1", 0), 0u)
+      << SummaryLine(summary, out);
+}
+
 TEST(OfflineDemodulationTest, NoiseGivesNoFramesAndNoFile) {
   TempDir dir;
   std::mt19937 random(8);
@@ -106,6 +143,13 @@ TEST(OfflineDemodulationTest, NoiseGivesNoFramesAndNoFile) {
   EXPECT_FALSE(std::filesystem::exists(out));
   EXPECT_EQ(SummaryLine(summary, out),
             "0 frames in 600000 samples: no signal found, nothing written");
+  source = RecordingSource::Open(
+      {.path = dir.path() / "noise.cu8", .format = SampleFormat::Cu8, .sampleRate = 2.4e6}, error);
+  ASSERT_NE(source, nullptr) << error;
+  ASSERT_TRUE(DemodulateRecording(*source, SatelliteFamily::Meteor, out, summary, error));
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_EQ(SummaryLine(summary, out),
+            "0 CADUs in 600000 samples: no signal found, nothing written");
 }
 
 }  // namespace
