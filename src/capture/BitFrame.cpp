@@ -29,7 +29,7 @@ bool HasFrameSync(const std::uint16_t* frame) {
 }
 
 bool HasFrameSync(const std::uint16_t* frame, FrameKind kind) {
-  if (kind == FrameKind::Cadu) return CaduMarkerErrors(frame) <= kCaduMarkerErrorsAllowed;
+  if (kind == FrameKind::Cadu) return CaduMarkerErrors(frame) <= kCaduMarkerBitErrors;
   return HasFrameSync(frame);
 }
 
@@ -185,7 +185,7 @@ void CaptureEngine::UpdateBitErrors(const std::uint16_t* frame) {
   auto& status = context_.status;
   status.BitErrorCount.store(status.BitErrorCount.load() + errors);
   status.BitsCompared.store(status.BitsCompared.load() +
-                            (cadu ? kCaduMarkerBits : kBitsPerComparison));
+                            (cadu ? kCaduMarkerBitCount : kBitsPerComparison));
 }
 
 void CaptureEngine::OutOfDisk() {

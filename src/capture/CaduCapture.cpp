@@ -126,7 +126,7 @@ bool FinishPassRecord(const std::filesystem::path& logPath, const std::filesyste
   // The CADUs the file holds: after a crash, those the disk kept, whatever the log last said.
   record["cadus"] = cadusKept;
   record["sync_losses"] = counted.syncLosses;
-  record["marker_bits"] = counted.cadus * kCaduMarkerBits;
+  record["marker_bits"] = counted.cadus * kCaduMarkerBitCount;
   record["marker_bit_errors"] = counted.markerBitErrors;
   record["events"] = std::move(events);
   record["finished_after_interruption"] = interrupted;

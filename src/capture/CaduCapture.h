@@ -11,12 +11,6 @@
 
 namespace halvik {
 
-// Bit errors a CADU's attached sync marker may carry and still count as sync: 3 of 32 bits.
-// Random bits come that close about once in 780,000 positions; the capture judges only frames
-// the framer has already aligned, where one chance match changes nothing.
-inline constexpr int kCaduMarkerErrorsAllowed = 3;
-inline constexpr int kCaduMarkerBits = static_cast<int>(kCaduMarker.size()) * 8;
-
 // Bit errors in a CADU's marker: its first four words, one byte in the low bits of each.
 int CaduMarkerErrors(const std::uint16_t* cadu);
 

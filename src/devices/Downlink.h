@@ -23,6 +23,20 @@ enum class FrameKind { HrptWords, Cadu };
 inline constexpr int kCaduBytes = 1024;
 inline constexpr std::array<std::uint8_t, 4> kCaduMarker{0x1A, 0xCF, 0xFC, 0x1D};
 
+// The 32-bit attached sync marker, first bit in the high bit.
+inline constexpr std::uint32_t kCaduMarkerWord =
+    (std::uint32_t{kCaduMarker[0]} << 24) | (std::uint32_t{kCaduMarker[1]} << 16) |
+    (std::uint32_t{kCaduMarker[2]} << 8) | kCaduMarker[3];
+
+// Bit errors a marker may carry and still count. Random bits come within 3 errors of the 32-bit
+// marker with odds 5489 / 2^32 = 1.3e-6 per polarity, so a hunt through noise at 665 kbit/s
+// meets a false marker every half second or so; lock therefore waits for a second marker of the
+// same polarity exactly one CADU later, which noise supplies once in about 5 days of hunting.
+// A true marker has more than 3 errors with odds 2.9e-4 at a bit error rate of 1e-2, and in lock
+// the flywheel carries the stream over such a CADU anyway.
+inline constexpr int kCaduMarkerBitErrors = 3;
+inline constexpr int kCaduMarkerBitCount = static_cast<int>(kCaduMarker.size()) * 8;
+
 // Where the instrument's samples and the time code lie in one HRPT minor frame. Word indices
 // count from 0 at the first frame-sync word (the format documents count from 1).
 struct HrptLayout {

@@ -33,7 +33,7 @@ void CaduFramer::Push(std::span<const float> softBits, const FrameSink& sink) {
 
 void CaduFramer::Hunt(const FrameSink& sink) {
   if (huntBits_ < kMarkerBits) return;
-  const int errors = std::popcount(static_cast<std::uint32_t>(history_) ^ kCaduMarkerBits);
+  const int errors = std::popcount(static_cast<std::uint32_t>(history_) ^ kCaduMarkerWord);
   std::uint8_t match = 0;
   if (errors <= kCaduMarkerBitErrors) match = 1;
   if (kMarkerBits - errors <= kCaduMarkerBitErrors) match = 2;
@@ -68,7 +68,7 @@ void CaduFramer::JudgeMarker() {
   // History shift of the marker: 1 on time, 2 a bit early (a bit was lost), 0 a bit late.
   const auto errorsAt = [this](int shift, bool inverted) {
     const int errors =
-        std::popcount(static_cast<std::uint32_t>(history_ >> shift) ^ kCaduMarkerBits);
+        std::popcount(static_cast<std::uint32_t>(history_ >> shift) ^ kCaduMarkerWord);
     return inverted ? kMarkerBits - errors : errors;
   };
   if (errorsAt(1, inverted_) <= kCaduMarkerBitErrors) {

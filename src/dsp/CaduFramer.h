@@ -9,18 +9,6 @@
 
 namespace halvik {
 
-// The 32-bit attached sync marker, first bit in the high bit.
-inline constexpr std::uint32_t kCaduMarkerBits =
-    (std::uint32_t{kCaduMarker[0]} << 24) | (std::uint32_t{kCaduMarker[1]} << 16) |
-    (std::uint32_t{kCaduMarker[2]} << 8) | kCaduMarker[3];
-
-// Bit errors a marker may carry and still count. Random bits come within 3 errors of the 32-bit
-// marker with odds 5489 / 2^32 = 1.3e-6 per polarity, so a hunt through noise at 665 kbit/s
-// meets a false marker every half second or so; lock therefore waits for a second marker of the
-// same polarity exactly one CADU later, which noise supplies once in about 5 days of hunting.
-// A true marker has more than 3 errors with odds 2.9e-4 at a bit error rate of 1e-2, and in lock
-// the flywheel carries the stream over such a CADU anyway.
-inline constexpr int kCaduMarkerBitErrors = 3;
 // CADUs in a row whose marker is beyond the allowance still handed over before the hunt starts
 // again: the capture thread sees the damage and declares the loss.
 inline constexpr int kCaduFlywheel = 3;
@@ -46,7 +34,7 @@ class CaduFramer {
 
  private:
   static constexpr int kCaduBits = kCaduBytes * 8;
-  static constexpr int kMarkerBits = 32;
+  static constexpr int kMarkerBits = kCaduMarkerBitCount;
 
   void Hunt(const FrameSink& sink);
   void StartHunt();
