@@ -11,6 +11,7 @@
 #include "imaging/Pictures.h"
 #include "imaging/ScanLines.h"
 #include "orbit/PropagateListing.h"
+#include "platform/Files.h"
 #include "platform/Text.h"
 
 namespace halvik {
@@ -19,10 +20,7 @@ namespace {
 constexpr std::int64_t kMsPerDay = 86400000;
 constexpr std::size_t kCadusPerRead = 64;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = UniqueFile;
 
 // What the station wrote beside the capture about its pass.
 struct PassRecord {
@@ -33,7 +31,7 @@ struct PassRecord {
 
 PassRecord ReadPassRecord(const std::filesystem::path& path) {
   PassRecord pass;
-  File file(std::fopen(path.c_str(), "rb"));
+  File file = OpenRegularFile(path);
   if (!file) return pass;
   const nlohmann::json record = nlohmann::json::parse(file.get(), nullptr, false);
   if (!record.is_object()) return pass;
@@ -98,21 +96,16 @@ std::string TimeOfDay(std::int64_t ms) {
 CaptureImagesResult MakeCaduImages(const std::filesystem::path& capture,
                                    const std::filesystem::path& outDir) {
   CaptureImagesResult result;
-  auto fail = [&](std::string text) {
-    result.ok = false;
-    result.error = std::move(text);
-    return result;
-  };
   std::error_code error;
-  if (std::filesystem::is_directory(capture, error)) return fail("a directory, not a capture");
-  File file(std::fopen(capture.c_str(), "rb"));
-  if (!file) return fail(std::string("cannot open the file: ") + std::strerror(errno));
+  if (std::filesystem::is_directory(capture, error)) return Failed("a directory, not a capture");
+  File file = OpenRegularFile(capture);
+  if (!file) return Failed(std::string("cannot open the file: ") + std::strerror(errno));
   const auto bytes = std::filesystem::file_size(capture, error);
-  if (error) return fail("cannot read the file: " + error.message());
+  if (error) return Failed("cannot read the file: " + error.message());
   const auto cadus = static_cast<std::int64_t>(bytes / kCaduBytes);
-  if (cadus == 0) return fail("holds no whole CADU of 1024 bytes");
+  if (cadus == 0) return Failed("holds no whole CADU of 1024 bytes");
   if (!std::filesystem::is_directory(outDir, error)) {
-    return fail("cannot write into " + outDir.string() + ": not a directory");
+    return Failed("cannot write into " + outDir.string() + ": not a directory");
   }
   if (bytes % kCaduBytes != 0) {
     result.notes.push_back(Format("the last %d bytes are no whole CADU and are left out",
@@ -152,7 +145,7 @@ CaptureImagesResult MakeCaduImages(const std::filesystem::path& capture,
         }
         stamps.push_back(stamp);
       });
-  if (counts.lines == 0) return fail("no MSU-MR line in the CADUs");
+  if (counts.lines == 0) return Failed("no MSU-MR line in the CADUs");
   const ScanLinePlan plan = PlanScanLines(stamps, layout.framesPerSecond);
 
   std::optional<std::int64_t> midMs;

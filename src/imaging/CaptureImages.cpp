@@ -33,10 +33,7 @@ namespace {
 // Frames read from the file at a time.
 constexpr std::size_t kFramesPerRead = 32;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = UniqueFile;
 
 std::string TrimRight(std::string text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
@@ -180,20 +177,15 @@ void DrawChannels(std::FILE* file, std::int32_t blockWords, const HrptLayout& la
 CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
                                       const std::filesystem::path& outDir) {
   CaptureImagesResult result;
-  auto fail = [&](std::string text) {
-    result.ok = false;
-    result.error = std::move(text);
-    return result;
-  };
   std::error_code error;
-  if (std::filesystem::is_directory(capture, error)) return fail("a directory, not a capture");
+  if (std::filesystem::is_directory(capture, error)) return Failed("a directory, not a capture");
   CaptureReadResult read = ReadCaptureFile(capture);
-  if (!read.opened) return fail(std::string("cannot open the file: ") + std::strerror(errno));
-  if (!read.ok) return fail("not a whole capture: " + read.error);
+  if (!read.opened) return Failed(std::string("cannot open the file: ") + std::strerror(errno));
+  if (!read.ok) return Failed("not a whole capture: " + read.error);
   const CaptureFileContents& contents = read.contents;
-  if (contents.totalFrames == 0) return fail("the capture holds no frames");
+  if (contents.totalFrames == 0) return Failed("the capture holds no frames");
   if (!std::filesystem::is_directory(outDir, error)) {
-    return fail("cannot write into " + outDir.string() + ": not a directory");
+    return Failed("cannot write into " + outDir.string() + ": not a directory");
   }
 
   const std::string name = capture.filename().string();
@@ -203,7 +195,7 @@ CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
   const HrptLayout& layout = FactsOf(family).layout;
 
   File file(std::fopen(capture.c_str(), "rb"));
-  if (!file) return fail(std::string("cannot open the file: ") + std::strerror(errno));
+  if (!file) return Failed(std::string("cannot open the file: ") + std::strerror(errno));
   const auto pnTable = LoadPnTable(capture.parent_path());
   Survey survey = SurveyFrames(file.get(), contents.blockWords, layout, pnTable);
   const ScanLinePlan plan = PlanScanLines(survey.stamps, layout.framesPerSecond);
@@ -267,12 +259,12 @@ int ImageCaptureFile(const std::filesystem::path& capture,
   if (dir.empty()) dir = ".";
   CaptureImagesResult result = IsCaduCapture(capture, family) ? MakeCaduImages(capture, dir)
                                                               : MakeCaptureImages(capture, dir);
-  for (const std::string& note : result.notes) {
-    err << "halvik image: " << capture.string() << ": " << note << '\n';
-  }
   if (!result.ok) {
     err << "halvik image: " << capture.string() << ": " << result.error << '\n';
     return 2;
+  }
+  for (const std::string& note : result.notes) {
+    err << "halvik image: " << capture.string() << ": " << note << '\n';
   }
   for (const std::string& name : result.written) out << (dir / name).string() << '\n';
   return 0;

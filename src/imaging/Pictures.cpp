@@ -60,6 +60,12 @@ std::vector<std::uint8_t> Thumbnail(const std::array<const std::uint8_t*, 3>& pl
 
 }  // namespace
 
+CaptureImagesResult Failed(std::string error) {
+  CaptureImagesResult result;
+  result.error = std::move(error);
+  return result;
+}
+
 GreyTable StretchTable(const CountHistogram& histogram) {
   std::uint64_t total = 0;
   for (std::uint32_t n : histogram) total += n;

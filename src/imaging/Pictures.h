@@ -56,6 +56,9 @@ class ChannelPictures {
   std::vector<std::uint8_t> pixels_;
 };
 
+// A result that failed for `error`.
+CaptureImagesResult Failed(std::string error);
+
 // NAME.chK.png for every channel, NAME.rgb.png (the layout's composite) and NAME.thumb.png in
 // `outDir`, each named in `result.written`. On a failure nothing of the set is left and
 // `result` says why.
