@@ -47,12 +47,15 @@ inline constexpr int kMsuMrFractionsPerSecond = 255;
 inline constexpr int kMsuMrSerialOffset = 12;
 // The six channels one after the other, each 1572 pixels of 10 bits packed MSB first; a
 // channel is a whole number of bytes, so this is also one 10-bit stream from the first pixel
-// of channel 1 (offset unconfirmed). The thermal channels count like the AVHRR's: the count
-// rises as the scene cools (unconfirmed), so the stretched count shows cold cloud white.
+// of channel 1 (offset unconfirmed).
 inline constexpr int kMsuMrChannels = 6;
 inline constexpr int kMsuMrPixels = 1572;
 inline constexpr int kMsuMrChannelBytes = kMsuMrPixels * 10 / 8;
 inline constexpr int kMsuMrImageOffset = 50;
+// Unlike the AVHRR's, the thermal channels' counts rise with the scene's temperature (public
+// processing of the same imager's LRPT data negates its infrared pictures to show cold cloud
+// white), so their pictures are inverted to look like the HRPT families' thermal channels.
+inline constexpr bool kMsuMrThermalCountsRiseWithTemperature = true;
 
 static_assert(kMsuMrPixels * 10 % 8 == 0);
 // A CADU carries less than one MSU-MR frame: at most one line ends in each.

@@ -155,7 +155,11 @@ CaptureImagesResult MakeCaduImages(const std::filesystem::path& capture,
 
   // Second reading: the pictures.
   std::vector<GreyTable> tables;
-  for (const auto& histogram : histograms) tables.push_back(StretchTable(histogram));
+  for (int c = 0; c < kMsuMrChannels; ++c) {
+    const bool thermal = (layout.thermalChannels >> c) & 1;
+    tables.push_back(StretchTable(histograms[static_cast<std::size_t>(c)],
+                                  thermal && kMsuMrThermalCountsRiseWithTemperature));
+  }
   ChannelPictures pictures(kMsuMrPixels, plan.rows, kMsuMrChannels, northbound.value_or(false));
   std::size_t index = 0;
   ReadCadus(file.get(), [&](MsuMrEvent event, const MsuMrLine& line) {

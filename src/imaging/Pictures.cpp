@@ -66,7 +66,7 @@ CaptureImagesResult Failed(std::string error) {
   return result;
 }
 
-GreyTable StretchTable(const CountHistogram& histogram) {
+GreyTable StretchTable(const CountHistogram& histogram, bool inverted) {
   std::uint64_t total = 0;
   for (std::uint32_t n : histogram) total += n;
   int low = 0;
@@ -89,7 +89,8 @@ GreyTable StretchTable(const CountHistogram& histogram) {
   GreyTable table{};
   for (int v = 0; v < kTenBitLevels; ++v) {
     const double grey = 255.0 * (v - low) / (high - low);
-    table[v] = static_cast<std::uint8_t>(std::clamp(std::lround(grey), 0L, 255L));
+    const long level = std::clamp(std::lround(grey), 0L, 255L);
+    table[v] = static_cast<std::uint8_t>(inverted ? 255 - level : level);
   }
   return table;
 }

@@ -21,8 +21,9 @@ using CountHistogram = std::array<std::uint32_t, kTenBitLevels>;
 using GreyTable = std::array<std::uint8_t, kTenBitLevels>;
 
 // 10-bit count to grey: the 2nd percentile of the histogram to 0, the 98th to 255, linear
-// between. Thermal channels need no flip of their own (see CaptureImages.h).
-GreyTable StretchTable(const CountHistogram& histogram);
+// between; `inverted`, the other way round, for a thermal channel whose counts rise with
+// temperature (the HRPT families' fall: they need no flip, see CaptureImages.h).
+GreyTable StretchTable(const CountHistogram& histogram, bool inverted = false);
 
 // ms since 1970 as "2002-01-02T12:00:05.123Z"; nothing as null.
 std::string IsoUtc(std::int64_t ms);
