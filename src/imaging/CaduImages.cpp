@@ -190,9 +190,10 @@ CaptureImagesResult MakeCaduImages(const std::filesystem::path& capture,
   record["lines_cut"] = counts.linesCut;
   record["sync_losses"] = counts.gaps;
   record["cadus_lost"] = counts.cadusLost;
-  nlohmann::json seen = nlohmann::json::array();
+  nlohmann::ordered_json seen = nlohmann::ordered_json::array();
   for (std::size_t s = 0; s < serials.size(); ++s) {
-    if (serials[s] > 0) seen.push_back({{"serial", s}, {"lines", serials[s]}});
+    if (serials[s] > 0)
+      seen.push_back(nlohmann::ordered_json{{"serial", s}, {"lines", serials[s]}});
   }
   record["msumr_serials"] = seen;
   record["northbound"] = northbound ? nlohmann::json(*northbound) : nlohmann::json(nullptr);
