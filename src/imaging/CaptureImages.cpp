@@ -19,7 +19,8 @@
 #include "capture/CaptureFile.h"
 #include "capture/CaptureFileReader.h"
 #include "config/StationFileNames.h"
-#include "imaging/PngWriter.h"
+#include "imaging/CaduImages.h"
+#include "imaging/Pictures.h"
 #include "imaging/ScanLines.h"
 #include "orbit/ElementSet.h"
 #include "orbit/Sgp4.h"
@@ -29,17 +30,10 @@
 namespace halvik {
 namespace {
 
-constexpr int kTenBitLevels = 1024;
-constexpr double kStretchLow = 0.02;
-constexpr double kStretchHigh = 0.98;
-constexpr int kThumbnailWidth = 512;
 // Frames read from the file at a time.
 constexpr std::size_t kFramesPerRead = 32;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+using File = UniqueFile;
 
 std::string TrimRight(std::string text) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
@@ -57,20 +51,6 @@ void Identify(const CaptureFileContents& contents, const std::string& fileName,
   if (contents.blockWords == FamilyFrameLength(SatelliteFamily::FengYun)) {
     family = SatelliteFamily::FengYun;
   }
-}
-
-std::string IsoUtc(std::int64_t ms) {
-  std::int64_t seconds = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
-  std::time_t t = static_cast<std::time_t>(seconds);
-  std::tm utc{};
-  gmtime_r(&t, &utc);
-  return Format("%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<int>(ms - seconds * 1000));
-}
-
-nlohmann::json IsoOrNull(std::optional<std::int64_t> ms) {
-  return ms ? nlohmann::json(IsoUtc(*ms)) : nlohmann::json(nullptr);
 }
 
 // The station's pseudo-noise table beside the capture, as the capture engine reads it.
@@ -127,7 +107,7 @@ struct SyncLoss {
 // Everything the first pass over the frames learns.
 struct Survey {
   std::vector<FrameStamp> stamps;
-  std::vector<std::array<std::uint32_t, kTenBitLevels>> histograms;  // per channel
+  std::vector<CountHistogram> histograms;  // per channel
   std::vector<SyncLoss> syncLosses;
   std::int64_t framesWithSync = 0;
   std::int64_t bitErrors = 0;
@@ -173,60 +153,10 @@ Survey SurveyFrames(std::FILE* file, std::int32_t blockWords, const HrptLayout& 
   return survey;
 }
 
-// 10-bit count to grey: the 2nd percentile of the histogram to 0, the 98th to 255, linear
-// between. Thermal channels need no flip of their own (see the header).
-std::array<std::uint8_t, kTenBitLevels> StretchTable(
-    const std::array<std::uint32_t, kTenBitLevels>& histogram) {
-  std::uint64_t total = 0;
-  for (std::uint32_t n : histogram) total += n;
-  int low = 0;
-  int high = kTenBitLevels - 1;
-  if (total > 0) {
-    const auto lowCount = static_cast<std::uint64_t>(kStretchLow * static_cast<double>(total));
-    const auto highCount = static_cast<std::uint64_t>(kStretchHigh * static_cast<double>(total));
-    std::uint64_t seen = 0;
-    low = -1;
-    for (int v = 0; v < kTenBitLevels; ++v) {
-      seen += histogram[v];
-      if (low < 0 && seen > lowCount) low = v;
-      if (seen > highCount || v == kTenBitLevels - 1) {
-        high = v;
-        break;
-      }
-    }
-  }
-  if (high <= low) high = low + 1;
-  std::array<std::uint8_t, kTenBitLevels> table{};
-  for (int v = 0; v < kTenBitLevels; ++v) {
-    const double grey = 255.0 * (v - low) / (high - low);
-    table[v] = static_cast<std::uint8_t>(std::clamp(std::lround(grey), 0L, 255L));
-  }
-  return table;
-}
-
-// Northbound when the satellite's inertial velocity points north at the middle of the pass.
-std::optional<bool> Northbound(const CaptureHeader& header, std::optional<std::int64_t> midMs) {
-  if (!header.found || !midMs) return std::nullopt;
-  SatelliteRecord slot;
-  if (ParseElementSet(TrimRight(header.nameLine), header.line1, header.line2, slot) !=
-      ElementSetResult::Ok) {
-    return std::nullopt;
-  }
-  ElementSet elements = slot.Elements();
-  StateVector state;
-  Propagate(static_cast<double>(*midMs) / 60000.0 - elements.epochMinutes, elements, state);
-  return state.velocity[2] > 0;
-}
-
-// The channel pictures, one byte per pixel, channel after channel; north up.
-std::vector<std::uint8_t> DrawChannels(std::FILE* file, std::int32_t blockWords,
-                                       const HrptLayout& layout, const ScanLinePlan& plan,
-                                       const std::vector<FrameStamp>& stamps,
-                                       const std::vector<std::array<std::uint8_t, 1024>>& tables,
-                                       bool turn) {
-  const auto width = static_cast<std::size_t>(layout.pixels);
-  const std::size_t plane = width * static_cast<std::size_t>(plan.rows);
-  std::vector<std::uint8_t> pixels(plane * static_cast<std::size_t>(layout.channels), 0);
+// The channel pictures of the frames, north up.
+void DrawChannels(std::FILE* file, std::int32_t blockWords, const HrptLayout& layout,
+                  const ScanLinePlan& plan, const std::vector<FrameStamp>& stamps,
+                  const std::vector<GreyTable>& tables, ChannelPictures& pictures) {
   BlockReader reader(file, blockWords);
   reader.Next();
   std::size_t frame = 0;
@@ -234,52 +164,12 @@ std::vector<std::uint8_t> DrawChannels(std::FILE* file, std::int32_t blockWords,
     if (block[0] & kBlockFlag) continue;
     const std::size_t i = frame++;
     if (!stamps[i].sync) continue;  // a black line
-    const auto row = static_cast<std::size_t>(plan.rowOfFrame[i]);
     const std::uint16_t* sample = block + layout.earthFirstWord;
-    for (std::size_t c = 0; c < static_cast<std::size_t>(layout.channels); ++c) {
-      const std::uint8_t* table = tables[c].data();
-      std::uint8_t* out = pixels.data() + c * plane;
-      const std::uint16_t* in = sample + c;
-      const std::size_t step = static_cast<std::size_t>(layout.channels);
-      if (turn) {
-        // Half a turn: the last scan line on top, each line mirrored.
-        std::uint8_t* line = out + (static_cast<std::size_t>(plan.rows) - 1 - row) * width;
-        for (std::size_t p = 0; p < width; ++p) line[width - 1 - p] = table[in[p * step] & 0x3FF];
-      } else {
-        std::uint8_t* line = out + row * width;
-        for (std::size_t p = 0; p < width; ++p) line[p] = table[in[p * step] & 0x3FF];
-      }
+    for (int c = 0; c < layout.channels; ++c) {
+      pictures.Draw(c, plan.rowOfFrame[i], sample + c, static_cast<std::size_t>(layout.channels),
+                    tables[static_cast<std::size_t>(c)]);
     }
   }
-  return pixels;
-}
-
-// The composite at most kThumbnailWidth wide: each thumbnail pixel the mean of a square of
-// picture pixels.
-std::vector<std::uint8_t> Thumbnail(const std::array<const std::uint8_t*, 3>& planes, int width,
-                                    int rows, int& thumbWidth, int& thumbRows) {
-  const int factor = (width + kThumbnailWidth - 1) / kThumbnailWidth;
-  thumbWidth = std::max(1, width / factor);
-  thumbRows = std::max(1, rows / factor);
-  std::vector<std::uint8_t> thumb(static_cast<std::size_t>(thumbWidth) * thumbRows * 3);
-  for (int ty = 0; ty < thumbRows; ++ty) {
-    const int y0 = ty * factor;
-    const int y1 = std::min(rows, y0 + factor);
-    for (int tx = 0; tx < thumbWidth; ++tx) {
-      const int x0 = tx * factor;
-      for (int k = 0; k < 3; ++k) {
-        unsigned sum = 0;
-        unsigned n = 0;
-        for (int y = y0; y < y1; ++y) {
-          const std::uint8_t* line = planes[k] + static_cast<std::size_t>(y) * width;
-          for (int x = x0; x < x0 + factor; ++x, ++n) sum += line[x];
-        }
-        thumb[(static_cast<std::size_t>(ty) * thumbWidth + tx) * 3 + k] =
-            static_cast<std::uint8_t>((sum + n / 2) / std::max(1u, n));
-      }
-    }
-  }
-  return thumb;
 }
 
 }  // namespace
@@ -287,20 +177,15 @@ std::vector<std::uint8_t> Thumbnail(const std::array<const std::uint8_t*, 3>& pl
 CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
                                       const std::filesystem::path& outDir) {
   CaptureImagesResult result;
-  auto fail = [&](std::string text) {
-    result.ok = false;
-    result.error = std::move(text);
-    return result;
-  };
   std::error_code error;
-  if (std::filesystem::is_directory(capture, error)) return fail("a directory, not a capture");
+  if (std::filesystem::is_directory(capture, error)) return Failed("a directory, not a capture");
   CaptureReadResult read = ReadCaptureFile(capture);
-  if (!read.opened) return fail(std::string("cannot open the file: ") + std::strerror(errno));
-  if (!read.ok) return fail("not a whole capture: " + read.error);
+  if (!read.opened) return Failed(std::string("cannot open the file: ") + std::strerror(errno));
+  if (!read.ok) return Failed("not a whole capture: " + read.error);
   const CaptureFileContents& contents = read.contents;
-  if (contents.totalFrames == 0) return fail("the capture holds no frames");
+  if (contents.totalFrames == 0) return Failed("the capture holds no frames");
   if (!std::filesystem::is_directory(outDir, error)) {
-    return fail("cannot write into " + outDir.string() + ": not a directory");
+    return Failed("cannot write into " + outDir.string() + ": not a directory");
   }
 
   const std::string name = capture.filename().string();
@@ -310,94 +195,24 @@ CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
   const HrptLayout& layout = FactsOf(family).layout;
 
   File file(std::fopen(capture.c_str(), "rb"));
-  if (!file) return fail(std::string("cannot open the file: ") + std::strerror(errno));
+  if (!file) return Failed(std::string("cannot open the file: ") + std::strerror(errno));
   const auto pnTable = LoadPnTable(capture.parent_path());
   Survey survey = SurveyFrames(file.get(), contents.blockWords, layout, pnTable);
   const ScanLinePlan plan = PlanScanLines(survey.stamps, layout.framesPerSecond);
 
   std::optional<std::int64_t> midMs;
   if (plan.firstTimeMs && plan.lastTimeMs) midMs = (*plan.firstTimeMs + *plan.lastTimeMs) / 2;
-  const std::optional<bool> northbound = Northbound(contents.header, midMs);
+  const CaptureHeader& header = contents.header;
+  const std::optional<bool> northbound = NorthboundAt(
+      header.found ? TrimRight(header.nameLine) : "", header.line1, header.line2, midMs);
 
-  std::vector<std::array<std::uint8_t, kTenBitLevels>> tables;
+  std::vector<GreyTable> tables;
   for (const auto& histogram : survey.histograms) tables.push_back(StretchTable(histogram));
   survey.histograms.clear();
-  const std::vector<std::uint8_t> pixels =
-      DrawChannels(file.get(), contents.blockWords, layout, plan, survey.stamps, tables,
-                   northbound.value_or(false));
+  ChannelPictures pictures(layout.pixels, plan.rows, layout.channels, northbound.value_or(false));
+  DrawChannels(file.get(), contents.blockWords, layout, plan, survey.stamps, tables, pictures);
   file.reset();
-
-  const int width = layout.pixels;
-  const std::size_t plane = static_cast<std::size_t>(width) * static_cast<std::size_t>(plan.rows);
-  auto written = [&](bool ok, const std::string& fileName) {
-    if (!ok) {
-      fail("cannot write " + (outDir / fileName).string());
-      return false;
-    }
-    result.written.push_back(fileName);
-    return true;
-  };
-  const std::array<const std::uint8_t*, 3> planes = {
-      pixels.data() + static_cast<std::size_t>(layout.composite[0]) * plane,
-      pixels.data() + static_cast<std::size_t>(layout.composite[1]) * plane,
-      pixels.data() + static_cast<std::size_t>(layout.composite[2]) * plane};
-  // The channels and the composite are deflated on two threads: deflate is most of the work.
-  // Each picture is claimed through `next`; results land in their own slots.
-  const int pictures = layout.channels + 1;
-  std::vector<std::string> names;
-  for (int c = 0; c < layout.channels; ++c)
-    names.push_back(Format("%s.ch%d.png", name.c_str(), c + 1));
-  names.push_back(name + ".rgb.png");
-  std::vector<char> done(static_cast<std::size_t>(pictures), 0);
-  std::atomic<int> next{0};
-  auto encode = [&] {
-    for (int k = next++; k < pictures; k = next++) {
-      const std::filesystem::path path = outDir / names[static_cast<std::size_t>(k)];
-      if (k < layout.channels) {
-        const std::uint8_t* channel = pixels.data() + static_cast<std::size_t>(k) * plane;
-        done[static_cast<std::size_t>(k)] =
-            WritePng(path, width, plan.rows, 1, [&](int row, std::uint8_t*) {
-              return channel + static_cast<std::size_t>(row) * width;
-            });
-      } else {
-        done[static_cast<std::size_t>(k)] =
-            WritePng(path, width, plan.rows, 3, [&](int row, std::uint8_t* line) {
-              const std::size_t at = static_cast<std::size_t>(row) * width;
-              for (int x = 0; x < width; ++x) {
-                for (int j = 0; j < 3; ++j) line[x * 3 + j] = planes[j][at + x];
-              }
-              return static_cast<const std::uint8_t*>(line);
-            });
-      }
-    }
-  };
-  {
-    std::thread helper(encode);
-    encode();
-    helper.join();
-  }
-  for (int k = 0; k < pictures; ++k) {
-    if (!written(done[static_cast<std::size_t>(k)] != 0, names[static_cast<std::size_t>(k)])) {
-      // Complete pictures of a set that could not be finished are taken away again.
-      for (int j = 0; j < pictures; ++j) {
-        if (done[static_cast<std::size_t>(j)])
-          std::filesystem::remove(outDir / names[static_cast<std::size_t>(j)], error);
-      }
-      result.written.clear();
-      return result;
-    }
-  }
-  int thumbWidth = 0;
-  int thumbRows = 0;
-  const std::vector<std::uint8_t> thumb =
-      Thumbnail(planes, width, plan.rows, thumbWidth, thumbRows);
-  if (!written(WritePng(outDir / (name + ".thumb.png"), thumbWidth, thumbRows, 3,
-                        [&](int row, std::uint8_t*) {
-                          return thumb.data() + static_cast<std::size_t>(row) * thumbWidth * 3;
-                        }),
-               name + ".thumb.png")) {
-    return result;
-  }
+  if (!WritePictureSet(pictures, layout, outDir, name, result)) return result;
 
   nlohmann::ordered_json record;
   record["capture"] = name;
@@ -428,23 +243,28 @@ CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
                                   layout.composite[2] + 1};
   record["images"] = result.written;
   record["capture_bytes"] = contents.bytes;
-  if (!written(WriteFileAtomically(outDir / (name + ".json"), record.dump(2) + "\n"),
-               name + ".json")) {
-    return result;
-  }
-  result.ok = true;
+  WriteQualityRecord(record, outDir, name, result);
   return result;
+}
+
+bool IsCaduCapture(const std::filesystem::path& capture, std::optional<SatelliteFamily> family) {
+  if (family) return FactsOf(*family).frameKind == FrameKind::Cadu;
+  return capture.extension() == ".cadu";
 }
 
 int ImageCaptureFile(const std::filesystem::path& capture,
                      const std::optional<std::filesystem::path>& outDir, std::ostream& out,
-                     std::ostream& err) {
+                     std::ostream& err, std::optional<SatelliteFamily> family) {
   std::filesystem::path dir = outDir ? *outDir : capture.parent_path();
   if (dir.empty()) dir = ".";
-  CaptureImagesResult result = MakeCaptureImages(capture, dir);
+  CaptureImagesResult result = IsCaduCapture(capture, family) ? MakeCaduImages(capture, dir)
+                                                              : MakeCaptureImages(capture, dir);
   if (!result.ok) {
     err << "halvik image: " << capture.string() << ": " << result.error << '\n';
     return 2;
+  }
+  for (const std::string& note : result.notes) {
+    err << "halvik image: " << capture.string() << ": " << note << '\n';
   }
   for (const std::string& name : result.written) out << (dir / name).string() << '\n';
   return 0;

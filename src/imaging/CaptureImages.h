@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "devices/Downlink.h"
+
 namespace halvik {
 
 // What became of one capture.
@@ -14,6 +16,7 @@ struct CaptureImagesResult {
   bool ok = false;
   std::string error;                 // one line, when !ok
   std::vector<std::string> written;  // file names written into the output directory, in order
+  std::vector<std::string> notes;    // what was made of input that was not quite whole
 };
 
 // Turns a capture file into, in `outDir`, with NAME the capture's file name:
@@ -32,11 +35,15 @@ struct CaptureImagesResult {
 CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
                                       const std::filesystem::path& outDir);
 
-// `halvik image CAPTURE [--out DIR]`: the files written on `out`, one path a line; a one-line
-// fault on `err`. Returns the exit status: 0, or 2 for a capture that cannot be read or
-// pictured, or a directory that cannot be written.
+// True when `capture` holds CADUs: a family given whose frames are CADUs, or, with no family
+// given, a name ending in ".cadu".
+bool IsCaduCapture(const std::filesystem::path& capture, std::optional<SatelliteFamily> family);
+
+// `halvik image CAPTURE [--family F] [--out DIR]`: the files written on `out`, one path a line;
+// notes and a one-line fault on `err`. Returns the exit status: 0, or 2 for a capture that
+// cannot be read or pictured, or a directory that cannot be written.
 int ImageCaptureFile(const std::filesystem::path& capture,
                      const std::optional<std::filesystem::path>& outDir, std::ostream& out,
-                     std::ostream& err);
+                     std::ostream& err, std::optional<SatelliteFamily> family = std::nullopt);
 
 }  // namespace halvik

@@ -7,8 +7,11 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <numeric>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +22,7 @@
 #include "devices/Downlink.h"
 #include "devices/FrameSyncDevice.h"
 #include "imaging/CaptureImages.h"
+#include "imaging/MsuMr.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "platform/Messages.h"
@@ -339,6 +343,213 @@ TEST(CaptureImages, BadInputsFailCleanlyLeavingNoFileUnderAFinalName) {
       EXPECT_EQ(file.find(".json"), std::string::npos) << file;
     }
   }
+}
+
+// Meteor CADUs as the downlink's public description lays them out, in the tests' own numbers:
+// the 24-bit counter in bytes 6-8 and the imager's bytes at 1-based 23-260, 279-516, 535-772
+// and 791-1024 of each (948 a CADU).
+using Cadu = std::array<std::uint8_t, 1024>;
+std::vector<Cadu> ToCadus(const std::vector<std::uint8_t>& msumr, std::uint32_t counter) {
+  std::vector<Cadu> cadus;
+  for (std::size_t at = 0; at < msumr.size(); counter = (counter + 1) & 0xFFFFFF) {
+    Cadu& cadu = cadus.emplace_back(Cadu{0x1A, 0xCF, 0xFC, 0x1D, 0x40, 0x05});
+    for (int i = 0; i < 3; ++i) cadu[6 + i] = static_cast<std::uint8_t>(counter >> (16 - 8 * i));
+    for (int i : {22, 278, 534, 790}) {
+      for (int end = i == 790 ? 1024 : i + 238; i < end && at < msumr.size(); ++i)
+        cadu[i] = msumr[at++];
+    }
+  }
+  return cadus;
+}
+
+// MSU-MR frames of 11850 bytes: the sync, hour, minute, second, 1/255 s and serial from byte 8,
+// and from byte 50 the 6 x 1572 counts of `sample(line, channel, pixel)`, 10 bits MSB first.
+std::vector<std::uint8_t> MsuMrFrames(int lines, const std::function<int(int, int, int)>& sample) {
+  std::vector<std::uint8_t> stream;
+  for (int k = 0; k < lines; ++k) {
+    const std::size_t at = stream.size();
+    stream.insert(stream.end(), {0x02, 0x18, 0xA7, 0xA3, 0x92, 0xDD, 0x9A, 0xBF, 12, 0,
+                                 static_cast<std::uint8_t>(5 + k / 6),
+                                 static_cast<std::uint8_t>(k % 6 * 255 / 6), 42});
+    stream.resize(at + 11850, 0);
+    std::size_t bit = (at + 50) * 8;
+    for (int c = 0; c < 6; ++c) {
+      for (int p = 0; p < 1572; ++p) {
+        for (int b = 9; b >= 0; --b, ++bit) {
+          if ((sample(k, c, p) >> b) & 1)
+            stream[bit / 8] |= static_cast<std::uint8_t>(0x80 >> (bit % 8));
+        }
+      }
+    }
+  }
+  return stream;
+}
+
+int Pattern(int line, int channel, int pixel) {
+  return (line * 7 + channel * 300 + pixel) & 0x3FF;
+}
+
+// Every line the reader makes of the CADUs, pushed as the capture thread's words.
+std::vector<MsuMrLine> ReadLines(const std::vector<Cadu>& cadus, MsuMrReader& reader) {
+  std::vector<MsuMrLine> lines;
+  for (const Cadu& cadu : cadus) {
+    std::array<std::uint16_t, 1024> words;
+    std::copy(cadu.begin(), cadu.end(), words.begin());
+    if (reader.Push(std::span<const std::uint16_t, 1024>(words)) == MsuMrEvent::Line)
+      lines.push_back(reader.Line());
+  }
+  return lines;
+}
+
+TEST(MsuMr, LiteralBytesSetInTheCadusBecomeTheLine) {
+  // Line 0 all zero but for bytes set by hand in the CADUs; line 1 packed with a pattern.
+  std::vector<Cadu> cadus = ToCadus(
+      MsuMrFrames(2, [](int k, int c, int p) { return k == 0 ? 0 : Pattern(k, c, p); }), 0x100);
+  const auto set = [&](int cadu, int at, std::vector<std::uint8_t> bytes) {
+    std::copy(bytes.begin(), bytes.end(), cadus[static_cast<std::size_t>(cadu)].begin() + at);
+  };
+  set(0, 30, {13, 45, 30, 51, 0x2A});          // 13:45:30 + 51/255 s, serial 42
+  set(0, 72, {0xFF, 0xC0, 0x00, 0x00, 0x01});  // channel 1, pixels 0-3: 1023, 0, 0, 1
+  // Channel 3, pixels 4-7, 512 each: frame byte 50 + 2 x 1965 + 5 = 3985, CADU 4, run 1.
+  set(4, 215, {0x80, 0x20, 0x08, 0x02, 0x00});
+  // Channel 6, pixel 1571 = 1023: frame bytes 11835-11839, CADU 12, run 2.
+  set(12, 499, {0x00, 0x00, 0x00, 0x03, 0xFF});
+  MsuMrReader reader;
+  const std::vector<MsuMrLine> lines = ReadLines(cadus, reader);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].msOfDay, ((13 * 60 + 45) * 60 + 30) * 1000 + 200);
+  EXPECT_EQ(lines[0].serial, 42);
+  EXPECT_EQ(lines[0].Channel(0)[0], 1023);
+  EXPECT_EQ(lines[0].Channel(0)[3], 1);
+  for (int p = 4; p < 8; ++p) EXPECT_EQ(lines[0].Channel(2)[p], 512) << p;
+  EXPECT_EQ(lines[0].Channel(5)[1571], 1023);
+  EXPECT_EQ(std::accumulate(lines[0].samples.begin(), lines[0].samples.end(), 0),
+            1023 + 1 + 4 * 512 + 1023);                       // nothing else
+  EXPECT_EQ(lines[1].msOfDay, (12 * 3600 + 5) * 1000 + 165);  // 42/255 s
+  for (int c = 0; c < 6; ++c)
+    for (int p = 0; p < 1572; p += 97) EXPECT_EQ(lines[1].Channel(c)[p], Pattern(1, c, p));
+}
+
+TEST(MsuMr, SyncBitErrorsAndLostCadus) {
+  // Bits wrong in line 0's sync (searched for) and line 1's (due at once): lines found of 3.
+  const int cases[][3] = {{4, 0, 3}, {5, 0, 2}, {0, 12, 3}, {0, 13, 2}};
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> stream = MsuMrFrames(3, Pattern);
+    for (int i = 0; i < c[0]; ++i) stream[i % 8] ^= static_cast<std::uint8_t>(1 << (i / 8));
+    for (int i = 0; i < c[1]; ++i) stream[11850 + i % 8] ^= static_cast<std::uint8_t>(1 << (i / 8));
+    MsuMrReader reader;
+    EXPECT_EQ(ReadLines(ToCadus(stream, 0), reader).size(), static_cast<std::size_t>(c[2]))
+        << c[0] << " and " << c[1] << " bits";
+  }
+  // The counter wraps at 2^24 inside line 0; CADU 20, inside line 1, is lost.
+  std::vector<Cadu> cadus = ToCadus(MsuMrFrames(3, Pattern), 0xFFFFF8);
+  cadus.erase(cadus.begin() + 20);
+  MsuMrReader reader;
+  const std::vector<MsuMrLine> lines = ReadLines(cadus, reader);
+  EXPECT_EQ(reader.counts().gaps, 1);
+  EXPECT_EQ(reader.counts().cadusLost, 1);
+  EXPECT_EQ(reader.counts().linesCut, 1);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].msOfDay, (12 * 3600 + 5) * 1000 + 333);  // line 2, not a splice
+  for (int p = 0; p < 1572; p += 97) EXPECT_EQ(lines[1].Channel(5)[p], Pattern(2, 5, p));
+}
+
+// 24 lines from 12:00:05 on the day of kAos. Channel 1 rises from pixel 0 to 1571, channel 2
+// brightens line by line. CADU 130 lies inside line 10.
+std::string MeteorCapture(bool loseLine10) {
+  std::vector<Cadu> cadus = ToCadus(
+      MsuMrFrames(24, [](int k, int c, int p) { return c == 1 ? (k + 1) * 40 : p * 1023 / 1571; }),
+      77);
+  if (loseLine10) cadus.erase(cadus.begin() + 130);
+  std::string bytes;
+  for (const Cadu& cadu : cadus) bytes.append(cadu.begin(), cadu.end());
+  return bytes;
+}
+
+TEST(CaptureImages, MeteorCadusArePicturedNorthUpWithLostLinesBlack) {
+  // The pass record's element set (one text, or its lines), or no record.
+  const std::pair<std::string, bool> cases[] = {
+      {kSouthbound, false}, {kNorthbound, true}, {"", false}};
+  for (const auto& [elements, turned] : cases) {
+    SCOPED_TRACE(turned ? "northbound" : elements.empty() ? "no record" : "southbound");
+    TempDir dir;
+    dir.Write("We02JanA.mtr.cadu", MeteorCapture(true));
+    nlohmann::json pass = {{"satellite", "METEOR-M2 3"}, {"start_utc", "2002-01-02T12:00:00Z"}};
+    pass["element_set"] = elements;
+    if (!turned) {
+      pass["element_set"] = nlohmann::json::array();
+      std::istringstream in(elements);
+      for (std::string line; std::getline(in, line);) pass["element_set"].push_back(line);
+    }
+    if (!elements.empty()) dir.Write("We02JanA.mtr.pass.json", pass.dump());
+    std::ostringstream out, err;
+    ASSERT_EQ(ImageCaptureFile(dir.path() / "We02JanA.mtr.cadu", std::nullopt, out, err), 0)
+        << err.str();
+    std::vector<Picture> ch;
+    for (int k = 1; k <= 6; ++k) {
+      ch.push_back(ReadPng(dir.path() / ("We02JanA.mtr.ch" + std::to_string(k) + ".png")));
+      ASSERT_EQ(ch.back().width * 100 + ch.back().height, 1572 * 100 + 24);
+    }
+    auto row = [&](int k) { return turned ? 23 - k : k; };
+    auto column = [&](int p) { return turned ? 1571 - p : p; };
+    EXPECT_LT(ch[0].at(column(100), row(3)), ch[0].at(column(1500), row(3)));
+    // Thermal channel 6 is inverted: its high counts are warm, dark.
+    EXPECT_GT(ch[5].at(column(100), row(3)), ch[5].at(column(1500), row(3)));
+    EXPECT_LT(ch[1].at(700, row(2)), ch[1].at(700, row(20)));
+    for (const Picture& picture : ch)
+      for (int x = 0; x < 1572; x += 7) EXPECT_EQ(picture.at(x, row(10)), 0) << x;
+    const nlohmann::json record = nlohmann::json::parse(dir.Read("We02JanA.mtr.json"));
+    const nlohmann::json expected = {
+        {"scan_lines", 24},
+        {"black_lines", 1},
+        {"lines_cut", 1},
+        {"sync_losses", 1},
+        {"cadus", 300 - 1},
+        {"lock_fraction", 23.0 / 24},
+        {"composite_channels", {2, 2, 1}},
+        {"msumr_serials", {{{"serial", 42}, {"lines", 23}}}},
+        {"first_line_utc", elements.empty() ? "12:00:05.000Z" : "2002-01-02T12:00:05.000Z"},
+        {"northbound", elements.empty() ? nlohmann::json(nullptr) : nlohmann::json(turned)}};
+    for (const auto& [key, value] : expected.items()) EXPECT_EQ(record[key], value) << key;
+    EXPECT_NE(out.str().find("We02JanA.mtr.thumb.png"), std::string::npos);
+  }
+}
+
+TEST(CaptureImages, BadCaduCapturesFailCleanly) {
+  TempDir work;
+  std::filesystem::create_directory(work.path() / "made");
+  const std::string whole = MeteorCapture(false);
+  const std::filesystem::path made = work.path() / "made", missing = work.path() / "missing";
+  struct Case {
+    std::string content;  // none: no file
+    std::filesystem::path outDir;
+    int status;
+    const char* says;
+  };
+  const std::vector<Case> cases = {{whole.substr(0, 1000), made, 2, "no whole CADU"},
+                                   {std::string(50 * 1024, 'U'), made, 2, "no MSU-MR line"},
+                                   {"", made, 2, "cannot open"},
+                                   {whole, missing, 2, "cannot write into"},
+                                   {whole + "abc", work.path(), 0, "last 3 bytes are no whole"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.says);
+    if (!c.content.empty()) work.Write("a.mtr.cadu", c.content);
+    std::ostringstream out, err;
+    EXPECT_EQ(ImageCaptureFile(work.path() / (c.content.empty() ? "b.cadu" : "a.mtr.cadu"),
+                               c.outDir, out, err),
+              c.status);
+    const std::string message = err.str();
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+    EXPECT_NE(message.find(c.says), std::string::npos) << message;
+    if (c.status == 2) {
+      EXPECT_TRUE(std::filesystem::is_empty(made));
+    }
+  }
+  // Named by --family rather than by its name, a capture is read as CADUs all the same.
+  work.Write("pass.bin", whole);
+  std::ostringstream out, err;
+  EXPECT_EQ(ImageCaptureFile(work.path() / "pass.bin", made, out, err, SatelliteFamily::Meteor), 0);
+  EXPECT_TRUE(std::filesystem::exists(made / "pass.bin.ch6.png"));
 }
 
 }  // namespace

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <filesystem>
+
+#include "imaging/CaptureImages.h"
+
+namespace halvik {
+
+// The products of a capture of Meteor CADUs (a `.cadu` file: CADUs of 1024 bytes, marker
+// first), named as MakeCaptureImages names them with NAME the file name without ".cadu":
+// the six MSU-MR channels, the composite, the thumbnail and the quality record. The pass
+// record beside the capture (NAME.pass.json: "satellite", "element_set", "start_utc",
+// "end_utc"), when there is one, gives the satellite, the date of the lines' times of day and
+// the element set that says whether the pass went north; without it the lines keep their
+// times of day and the picture is not turned, as for an HRPT capture without an element set.
+// A last CADU cut short is left out and said so in `notes`.
+CaptureImagesResult MakeCaduImages(const std::filesystem::path& capture,
+                                   const std::filesystem::path& outDir);
+
+}  // namespace halvik
