@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "imaging/MsuMr.h"
+#include "capture/MsuMr.h"
 
 namespace halvik {
 namespace {

@@ -188,6 +188,25 @@ void CaptureEngine::UpdateBitErrors(const std::uint16_t* frame) {
                             (cadu ? kCaduMarkerBitCount : kBitsPerComparison));
 }
 
+void CaptureEngine::AddToQuickLook(const std::uint16_t* frame) {
+  const bool reversed = context_.handOff.QuickLookReversed.load() != 0;
+  if (FrameKindNow() == FrameKind::HrptWords) {
+    AddQuickLookFrame(context_.quickLook, quickLookCycle_, ring_.family(), reversed, frame);
+    return;
+  }
+  if (msuMr_.Push(std::span<const std::uint16_t, kCaduBytes>(frame, kCaduBytes)) !=
+      MsuMrEvent::Line) {
+    return;
+  }
+  const QuickLookGeometry channels = FactsOf(ring_.family()).quickLook;
+  const MsuMrLine& line = msuMr_.Line();
+  const bool thermalB =
+      (FactsOf(ring_.family()).layout.thermalChannels >> channels.firstWordB) & 1u;
+  AddQuickLookLine(context_.quickLook, quickLookCycle_, reversed, line.Channel(channels.firstWordA),
+                   line.Channel(channels.firstWordB), kMsuMrPixels,
+                   thermalB && kMsuMrThermalCountsRiseWithTemperature);
+}
+
 void CaptureEngine::OutOfDisk() {
   context_.handOff.CaptureSuspended.store(1, std::memory_order_release);
   SetState(CaptureStateValue::ClosingDownCapture);
@@ -265,6 +284,7 @@ void CaptureEngine::SetUpCapture() {
   ring_.SetFamily(family);
   ClearQuickLook(context_.quickLook, quickLookCycle_,
                  context_.handOff.QuickLookReversed.load() != 0);
+  msuMr_ = MsuMrReader{};
   if (!file_.OpenCaptureFile(name, family)) {
     // No file to record into (already shown): the capture ends at once, without frames.
     SetState(CaptureStateValue::ClosingDownCapture);
@@ -298,10 +318,7 @@ void CaptureEngine::ReceiveData() {
     context_.status.FramesWritten = context_.status.FramesWritten + 1;
     if (HasFrameSync(frame, FrameKindNow()))
       context_.status.FramesWithSync = context_.status.FramesWithSync + 1;
-    if (FrameKindNow() == FrameKind::HrptWords) {
-      AddQuickLookFrame(context_.quickLook, quickLookCycle_, ring_.family(),
-                        context_.handOff.QuickLookReversed.load() != 0, frame);
-    }
+    AddToQuickLook(frame);
     UpdateBitErrors(frame);
     // The frame that tips the count is written too; the restart empties the ring.
     if (SyncLost(kLossThreshold, frame)) {

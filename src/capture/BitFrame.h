@@ -11,6 +11,7 @@
 #include "capture/CaptureFile.h"
 #include "capture/CaptureShared.h"
 #include "capture/FrameRing.h"
+#include "capture/MsuMr.h"
 #include "capture/QuickLook.h"
 #include "devices/FrameSource.h"
 
@@ -99,6 +100,7 @@ class CaptureEngine {
   void Assemble(std::size_t words);
   bool SyncAcquired(int threshold, const std::uint16_t* frame);
   bool SyncLost(int threshold, const std::uint16_t* frame);
+  void AddToQuickLook(const std::uint16_t* frame);
   FrameKind FrameKindNow() const { return FactsOf(ring_.family()).frameKind; }
   void UpdateBitErrors(const std::uint16_t* frame);
   void OutOfDisk();
@@ -115,6 +117,8 @@ class CaptureEngine {
   FrameSource& device_;
   bool opened_ = false;  // by Begin, until End
   FrameRing ring_;
+  // A CADU family's imager lines, for the quick look.
+  MsuMrReader msuMr_;
   CaptureFile file_;
   QuickLookCycle quickLookCycle_;
   std::unique_ptr<std::uint16_t[]> block_;

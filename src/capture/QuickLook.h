@@ -24,4 +24,12 @@ void ClearQuickLook(QuickLookBuffer& buffer, QuickLookCycle& cycle, bool reverse
 void AddQuickLookFrame(QuickLookBuffer& buffer, QuickLookCycle& cycle, SatelliteFamily family,
                        bool reversed, const std::uint16_t* frame);
 
+// The same for a CADU family, whose imager lines come out of the CADUs: one line of `pixels`
+// 10-bit counts per channel, channels A and B of the family's quick look (channel numbers from
+// 0), spread over the row. `invertB`: channel B's counts rise with temperature, and is shown
+// inverted so that cold cloud is white in both families' pictures.
+void AddQuickLookLine(QuickLookBuffer& buffer, QuickLookCycle& cycle, bool reversed,
+                      const std::uint16_t* channelA, const std::uint16_t* channelB, int pixels,
+                      bool invertB);
+
 }  // namespace halvik

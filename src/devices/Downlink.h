@@ -87,7 +87,8 @@ inline constexpr HrptLayout kSeaStarHrpt{11090, 704, 8, 1285, 0, 8, 6, {5, 4, 1}
 inline constexpr HrptLayout kMeteorCadu{kCaduBytes, 0, 6, 1572, 0b111000, -1, 6, {1, 1, 0}};
 
 // Where a family's two quick-look channels lie in a minor frame: word indices from the first
-// frame-sync word, sample k of a row at first + k * step.
+// frame-sync word, sample k of a row at first + k * step. A CADU family's quick look comes from
+// its imager's lines instead: A and B are then channel numbers (from 0), and step is unused.
 struct QuickLookGeometry {
   int firstWordA;
   int firstWordB;
@@ -158,7 +159,7 @@ inline constexpr std::array<FamilyFacts, 4> kFamilies{{
      "mtr",
      "*.mtr.cadu",
      "ppmeteor.exe",
-     {0, 1, 1}},
+     {1, 4, 0}},
 }};
 
 constexpr const FamilyFacts& FactsOf(SatelliteFamily family) {

@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <system_error>
 
-#include "imaging/MsuMr.h"
+#include "capture/MsuMr.h"
 #include "imaging/Pictures.h"
 #include "imaging/ScanLines.h"
 #include "orbit/PropagateListing.h"

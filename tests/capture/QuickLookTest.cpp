@@ -143,5 +143,24 @@ TEST_F(QuickLookTest, FengYunAndSeaStarUseTheirOwnWords) {
   }
 }
 
+// An imager line of 1572 pixels: the first, the middle-ish and the last pixel reach the row's
+// first, a middle and its last column, and channel B is shown inverted when asked.
+TEST_F(QuickLookTest, ImagerLinesSpreadOverTheRow) {
+  std::vector<std::uint16_t> a(1572, 0), b(1572, 0);
+  a[0] = 4 * 10;
+  a[1572 - 1] = 4 * 200;
+  a[76 * 1571 / 152] = 4 * 76;
+  b[0] = 0x3FF - 4 * 33;  // shown as 33 once inverted
+  ClearQuickLook(*buffer, cycle, true);
+  for (int i = 0; i < 13; ++i)
+    AddQuickLookLine(*buffer, cycle, true, a.data(), b.data(), 1572, true);
+  // Northbound: the bottom row, mirrored.
+  EXPECT_EQ(buffer->At(0, 380, 152), 10);
+  EXPECT_EQ(buffer->At(0, 380, 0), 200);
+  EXPECT_EQ(buffer->At(0, 380, 152 - 76), 76);
+  EXPECT_EQ(buffer->At(1, 380, 152), 33);
+  EXPECT_EQ(buffer->QuickLookLine.load(), 379);
+}
+
 }  // namespace
 }  // namespace halvik

@@ -22,7 +22,7 @@
 #include "devices/Downlink.h"
 #include "devices/FrameSyncDevice.h"
 #include "imaging/CaptureImages.h"
-#include "imaging/MsuMr.h"
+#include "capture/MsuMr.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "platform/Messages.h"

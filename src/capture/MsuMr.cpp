@@ -1,4 +1,4 @@
-#include "imaging/MsuMr.h"
+#include "capture/MsuMr.h"
 
 #include <bit>
 #include <cmath>
