@@ -3,9 +3,14 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <array>
 #include <bit>
+#include <limits>
 #include <nlohmann/json.hpp>
+#include <optional>
+#include <ostream>
 
+#include "devices/MeteorFormat.h"
 #include "platform/Text.h"
 
 namespace halvik {
@@ -15,6 +20,8 @@ using json = nlohmann::json;
 
 // A log line longer than this is no line of ours (a start line holds three element lines).
 constexpr std::size_t kLogLineLimit = 4096;
+// A pass's record: a few hundred events at most.
+constexpr std::size_t kRecordLimit = 1 << 20;
 
 json TallyJson(const PassTally& tally) {
   return {{"cadus", tally.cadus},
@@ -110,14 +117,17 @@ bool FinishPassRecord(const std::filesystem::path& logPath, const std::filesyste
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const json& line = lines[i];
     if (!line.contains("event")) continue;
-    events.push_back({{"event", line.value("event", std::string())},
-                      {"after", line.value("after", 0)},
-                      {"utc", line.value("utc", std::string())}});
+    json event = {{"event", line.value("event", std::string())},
+                  {"after", line.value("after", 0)},
+                  {"utc", line.value("utc", std::string())}};
     if (const auto t = line.find("tally"); t != line.end() && t->is_object()) {
       last.cadus = t->value("cadus", std::int64_t{0});
+      // Where in the file it happened: the CADUs written before it.
+      event["cadu"] = last.cadus;
       last.markerBitErrors = t->value("marker_bit_errors", std::int64_t{0});
       last.syncLosses = t->value("sync_losses", std::int64_t{0});
     }
+    events.push_back(std::move(event));
   }
   const PassTally counted = tally != nullptr ? *tally : last;
   record["end_utc"] = IsoUtcSeconds(endSeconds);
@@ -134,6 +144,81 @@ bool FinishPassRecord(const std::filesystem::path& logPath, const std::filesyste
   std::error_code error;
   std::filesystem::remove(logPath, error);
   return true;
+}
+
+int InspectCaduFile(const std::filesystem::path& path, std::ostream& out, std::ostream& err) {
+  const UniqueFile file = OpenRegularFile(path);
+  if (!file) {
+    err << "halvik inspect: " << path.string() << ": cannot open the file\n";
+    return 2;
+  }
+  // The record beside the capture (or beside its temporary name, as a log) gives the satellite
+  // and the events; a .cadu from elsewhere has none.
+  const std::filesystem::path dir = path.parent_path();
+  const std::string recordName = PassRecordNameFor(path.filename().string());
+  json record =
+      json::parse(ReadSmallFile(dir / recordName, kRecordLimit).value_or(""), nullptr, false);
+  if (!record.is_object()) {
+    const std::vector<json> log = ReadLog(dir / (recordName + std::string(kPartSuffix)));
+    record = log.empty() ? json::object() : log.front();
+  }
+  const json set = record.value("element_set", json());
+  if (set.is_array() && set.size() == 3) {
+    out << "header found";
+    for (const json& text : set) out << " \"" << text.get<std::string>() << "\"";
+    out << "\n";
+  } else {
+    out << "header not-found\n";
+  }
+  std::vector<std::pair<std::int64_t, std::string>> events;  // CADUs before it, its line
+  for (const json& event : record.value("events", json::array())) {
+    events.emplace_back(event.value("cadu", std::int64_t{0}),
+                        Format("marker %s %d %s", event.value("event", std::string()).c_str(),
+                               event.value("after", 0), event.value("utc", std::string()).c_str()));
+  }
+  std::size_t nextEvent = 0;
+  std::int64_t cadus = 0, runCadus = 0, runSync = 0, gaps = 0;
+  std::optional<std::uint32_t> counter;
+  auto endRun = [&] {
+    if (runCadus > 0) {
+      out << Format("cadus %lld sync %lld\n", static_cast<long long>(runCadus),
+                    static_cast<long long>(runSync));
+    }
+    runCadus = runSync = 0;
+  };
+  auto eventsUpTo = [&](std::int64_t at) {
+    for (; nextEvent < events.size() && events[nextEvent].first <= at; ++nextEvent) {
+      endRun();
+      out << events[nextEvent].second << "\n";
+    }
+  };
+  std::array<std::uint8_t, kCaduBytes> cadu{};
+  std::size_t got = 0;
+  while ((got = std::fread(cadu.data(), 1, cadu.size(), file.get())) == cadu.size()) {
+    eventsUpTo(cadus);
+    int errors = 0;
+    for (std::size_t i = 0; i < kCaduMarker.size(); ++i)
+      errors += std::popcount(static_cast<unsigned>(cadu[i] ^ kCaduMarker[i]));
+    runSync += errors <= kCaduMarkerBitErrors ? 1 : 0;
+    const std::uint32_t now = (std::uint32_t{cadu[kCaduCounterOffset]} << 16) |
+                              (std::uint32_t{cadu[kCaduCounterOffset + 1]} << 8) |
+                              cadu[kCaduCounterOffset + 2];
+    if (counter && now != ((*counter + 1) & 0xFFFFFF)) ++gaps;
+    counter = now;
+    ++runCadus;
+    ++cadus;
+  }
+  eventsUpTo(std::numeric_limits<std::int64_t>::max());
+  endRun();
+  out << Format("total cadus %lld counter-gaps %lld bytes %lld\n", static_cast<long long>(cadus),
+                static_cast<long long>(gaps),
+                static_cast<long long>(cadus * kCaduBytes + static_cast<std::int64_t>(got)));
+  if (got != 0) {
+    err << "halvik inspect: " << path.string() << ": " << got
+        << " bytes after the last whole CADU\n";
+    return 2;
+  }
+  return 0;
 }
 
 }  // namespace halvik

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -66,5 +67,10 @@ bool FinishPassRecord(const std::filesystem::path& logPath, const std::filesyste
 
 // The start facts of a log (for a leftover: its satellite fixes the family and the name).
 PassStart ReadPassStart(const std::filesystem::path& logPath);
+
+// `halvik inspect` for a CADU capture: the record's element set and events between runs of
+// CADUs (with how many carry their marker), then the totals and the breaks in the CADU counter.
+// Exit status 0, or 2 for a file that cannot be read or ends in part of a CADU.
+int InspectCaduFile(const std::filesystem::path& path, std::ostream& out, std::ostream& err);
 
 }  // namespace halvik

@@ -211,6 +211,10 @@ std::vector<std::string> InspectionLines(const CaptureFileContents& contents, bo
 }
 
 int InspectCaptureFile(const std::filesystem::path& path, std::ostream& out, std::ostream& err) {
+  const std::string name = path.filename().string();
+  if (name.ends_with(kCaduSuffix) ||
+      name.ends_with(std::string(kCaduSuffix) + std::string(kPartSuffix)))
+    return InspectCaduFile(path, out, err);
   CaptureReadResult result = ReadCaptureFile(path);
   if (!result.opened) {
     err << "halvik inspect: " << path.string() << ": cannot open the file\n";

@@ -111,4 +111,14 @@ bool WriteFileAtomically(const std::filesystem::path& link, std::string_view con
   return ok;
 }
 
+std::optional<std::string> ReadSmallFile(const std::filesystem::path& path, std::size_t limit) {
+  const UniqueFile file = OpenRegularFile(path);
+  if (!file) return std::nullopt;
+  std::string text(limit + 1, '\0');
+  const std::size_t got = std::fread(text.data(), 1, text.size(), file.get());
+  if (got > limit || std::ferror(file.get())) return std::nullopt;
+  text.resize(got);
+  return text;
+}
+
 }  // namespace halvik

@@ -46,6 +46,10 @@ class LineReader {
   std::size_t limit_;
 };
 
+// The whole content of a regular file of at most `limit` bytes (see OpenRegularFile); nothing
+// for a file that cannot be opened or is larger.
+std::optional<std::string> ReadSmallFile(const std::filesystem::path& path, std::size_t limit);
+
 // Replaces a file's content through a temporary file in the same directory and a rename, so a
 // crash or a full disk never leaves half a file: either the old content or the new one is
 // there. A symbolic link is followed: its target gets the content and the link stays. The file

@@ -22,21 +22,41 @@ bool EndsWith(std::string_view text, std::string_view tail) {
 // The length of a final capture name: "We02JanA.N14".
 constexpr std::size_t kCaptureNameLength = 12;
 
+bool IsCaduCode(std::string_view code) {
+  for (const FamilyFacts& facts : kFamilies)
+    if (facts.frameKind == FrameKind::Cadu && code == facts.fileCode) return true;
+  return false;
+}
+
+bool IsCaptureStem(std::string_view stem) {
+  if (stem.size() != kCaptureNameLength || !LooksLikeCaptureName(stem)) return false;
+  const std::string_view code = stem.substr(9);
+  if (code == "str" || code == "fy1" || IsCaduCode(code)) return true;
+  return code[0] == 'N' && IsDigit(code[1]) && IsDigit(code[2]);
+}
+
 }  // namespace
 
 bool IsCaptureFileName(std::string_view name) {
-  if (name.size() != kCaptureNameLength || !LooksLikeCaptureName(name)) return false;
-  const std::string_view code = name.substr(9);
-  if (code == "str" || code == "fy1") return true;
-  return code[0] == 'N' && IsDigit(code[1]) && IsDigit(code[2]);
+  if (name.ends_with(kCaduSuffix)) {
+    name.remove_suffix(kCaduSuffix.size());
+    return IsCaptureStem(name) && IsCaduCode(name.substr(9));
+  }
+  return IsCaptureStem(name) && !IsCaduCode(name.substr(9));
+}
+
+std::string_view CaptureStem(std::string_view name) {
+  if (name.ends_with(kCaduSuffix)) name.remove_suffix(kCaduSuffix.size());
+  return name;
 }
 
 bool IsServableName(std::string_view name) {
   if (IsCaptureFileName(name)) return true;
-  if (name.size() <= kCaptureNameLength || !IsCaptureFileName(name.substr(0, kCaptureNameLength)))
+  if (name.size() <= kCaptureNameLength || !IsCaptureStem(name.substr(0, kCaptureNameLength)))
     return false;
   const std::string_view rest = name.substr(kCaptureNameLength);
   if (rest == ".json" || rest == ".rgb.png" || rest == ".thumb.png") return true;
+  if (rest == kPassRecordSuffix) return IsCaduCode(name.substr(9, 3));
   // ".chK.png": one channel digit.
   return rest.size() == 8 && rest.substr(0, 3) == ".ch" && IsDigit(rest[3]) &&
          EndsWith(rest, ".png");

@@ -245,24 +245,31 @@ json CapturesJson(const std::filesystem::path& dir, std::size_t limit) {
 
   json captures = json::array();
   for (const Found& capture : found) {
+    const std::string stem(CaptureStem(capture.name));
     json images = json::array();
-    std::vector<std::string> outputs{capture.name + ".rgb.png"};
+    std::vector<std::string> outputs{stem + ".rgb.png"};
     for (char channel = '1'; channel <= '9'; ++channel) {
-      outputs.push_back(capture.name + ".ch" + channel + ".png");
+      outputs.push_back(stem + ".ch" + channel + ".png");
     }
     for (const std::string& output : outputs) {
       if (std::filesystem::is_regular_file(dir / output, error)) images.push_back(output);
     }
-    const std::string thumb = capture.name + ".thumb.png";
-    captures.push_back(
-        {{"name", capture.name},
-         {"code", capture.name.substr(9)},
-         {"bytes", capture.bytes},
-         {"modified_utc", IsoUtc(capture.modified)},
-         {"images", std::move(images)},
-         {"thumbnail",
-          std::filesystem::is_regular_file(dir / thumb, error) ? json(thumb) : json(nullptr)},
-         {"record", QualityRecord(dir, capture.name + ".json")}});
+    const std::string thumb = stem + ".thumb.png";
+    json entry = {
+        {"name", capture.name},
+        {"code", stem.substr(9)},
+        {"bytes", capture.bytes},
+        {"modified_utc", IsoUtc(capture.modified)},
+        {"images", std::move(images)},
+        {"thumbnail",
+         std::filesystem::is_regular_file(dir / thumb, error) ? json(thumb) : json(nullptr)},
+        {"record", QualityRecord(dir, stem + ".json")}};
+    if (capture.name != stem) {
+      const std::string pass = stem + std::string(kPassRecordSuffix);
+      entry["pass_record"] =
+          std::filesystem::is_regular_file(dir / pass, error) ? json(pass) : json(nullptr);
+    }
+    captures.push_back(std::move(entry));
   }
   return captures;
 }

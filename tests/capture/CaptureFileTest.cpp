@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,7 @@
 
 #include "CaptureFakes.h"
 #include "capture/CaptureFile.h"
+#include "capture/CaptureFileReader.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 #include "platform/Text.h"
@@ -413,6 +415,17 @@ TEST_F(CaptureFileTest, ACaduPassIsPlainCadusWithItsRecordBeside) {
   EXPECT_EQ(spawner.Spawned()[0].argv,
             (std::vector<std::string>{"ppmeteor.exe",
                                       fs::canonical(dir.path() / "We02JanA.mtr.cadu").string()}));
+  std::ostringstream out, err;
+  EXPECT_EQ(InspectCaptureFile(dir.path() / "We02JanA.mtr.cadu", out, err), 0);
+  EXPECT_EQ(out.str(), "header found \"METEOR-M2 3\" \"" +
+                           record["element_set"][1].get<std::string>() + "\" \"" +
+                           record["element_set"][2].get<std::string>() +
+                           "\"\n"
+                           "marker sync_acquired 30 2002-01-02T12:00:00Z\n"
+                           "cadus 2 sync 2\n"
+                           "marker sync_lost 30 2002-01-02T12:10:00Z\n"
+                           "cadus 1 sync 1\n"
+                           "total cadus 3 counter-gaps 2 bytes 3072\n");
 
   // --- A pass cut off by a crash mid-CADU is finished at the next start ---
   {

@@ -14,7 +14,8 @@ namespace {
 TEST(CaptureNames, OnlyTheStationsOwnNameForms) {
   for (const char* good : {"We02JanA.N14", "Mo31Dec9.N09", "Fr01Febz.str", "Su12Mar1.fy1",
                            "Tu03AprB.N17", "We02JanA.N14.ch1.png", "We02JanA.N14.ch5.png",
-                           "We02JanA.N14.rgb.png", "We02JanA.N14.thumb.png", "We02JanA.N14.json"}) {
+                           "We02JanA.N14.rgb.png", "We02JanA.N14.thumb.png", "We02JanA.N14.json",
+                           "We02JanA.mtr.cadu", "We02JanA.mtr.pass.json", "We02JanA.mtr.ch6.png"}) {
     EXPECT_TRUE(IsServableName(good)) << good;
   }
   for (const char* bad : {"",
@@ -38,11 +39,17 @@ TEST(CaptureNames, OnlyTheStationsOwnNameForms) {
                           "We02JanA.N14.thumb.png/",
                           "We02Jan!.N14",
                           "We02JanA.N14.tmp",
+                          "We02JanA.N14.cadu",
+                          "We02JanA.N14.pass.json",
+                          "We02JanA.mtr.cadu.part",
+                          "We02JanA.mtr.pass.json.part",
                           "hrptRcvr.sys"}) {
     EXPECT_FALSE(IsServableName(bad)) << bad;
   }
   EXPECT_TRUE(IsCaptureFileName("We02JanA.N14"));
   EXPECT_FALSE(IsCaptureFileName("We02JanA.N14.json"));
+  EXPECT_TRUE(IsCaptureFileName("We02JanA.mtr.cadu"));
+  EXPECT_FALSE(IsCaptureFileName("We02JanA.mtr"));
 }
 
 TEST(CaptureNames, ServesRegularFilesOfTheDirectoryOnly) {
