@@ -8,6 +8,7 @@
 
 #include "devices/Downlink.h"
 #include "platform/Units.h"
+#include "sim/MeteorFrame.h"
 #include "sim/PseudoNoise.h"
 #include "sim/Sky.h"
 
@@ -259,8 +260,21 @@ int SpacecraftAddress(std::string_view name) {
 
 std::vector<std::uint16_t> StreamFrame(std::string_view satelliteName, std::int64_t startUtcMs,
                                        std::int64_t passFrames, std::int64_t n) {
+  const SatelliteFamily family = DownlinkPlanFor(satelliteName).family;
+  if (FactsOf(family).frameKind == FrameKind::Cadu) {
+    // CADUs from the first that starts at `startUtcMs`; the scene runs through the pass in the
+    // time of `passFrames` scan lines.
+    const double passMs = static_cast<double>(std::max<std::int64_t>(passFrames, 1)) * 1000.0 /
+                          FactsOf(family).layout.framesPerSecond;
+    const double ms = static_cast<double>(n) * ShapeOf(family).frameSeconds() * 1000.0;
+    std::vector<std::uint16_t> cadu(static_cast<std::size_t>(ShapeOf(family).words));
+    MeteorStream(satelliteName)
+        .CaduWords(CaduNumberAt(static_cast<double>(startUtcMs)) + n,
+                   std::fmod(ms, passMs) / passMs, cadu);
+    return cadu;
+  }
   FrameContext context;
-  context.family = DownlinkPlanFor(satelliteName).family;
+  context.family = family;
   context.frameCounter = static_cast<std::uint32_t>(n);
   context.timeMs = startUtcMs + n * 1000 / kNoaaHrpt.framesPerSecond;
   context.spacecraftAddress = SpacecraftAddress(satelliteName);

@@ -71,7 +71,9 @@ int SpacecraftAddress(std::string_view name);
 
 // Frame `n` of a satellite's stream, six a second from `startUtcMs`, the scene running through
 // the pass over `passFrames` frames (then starting over): the simulated synchronizer's clean
-// minor frame, 10-bit words, the family's length.
+// minor frame, 10-bit words, the family's length. A CADU family's frame `n` is the n-th CADU
+// from `startUtcMs` (ShapeOf(family).frameSeconds() apart), one byte a word, its scene running
+// through the pass in the time of `passFrames` scan lines.
 std::vector<std::uint16_t> StreamFrame(std::string_view satelliteName, std::int64_t startUtcMs,
                                        std::int64_t passFrames, std::int64_t n);
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "devices/MeteorFormat.h"
+#include "sim/HrptFrame.h"
 #include "sim/MeteorFrame.h"
 
 namespace halvik::sim {
@@ -100,6 +101,21 @@ TEST(MeteorFrame, MsuMrFramesRunAcrossCadusSixLinesASecond) {
     EXPECT_EQ(Slice(imager, image + channel * channelBytes, 5), thermal ? thermalLand : land);
     EXPECT_EQ(Slice(imager, image + (channel + 1) * channelBytes - 5, 5),
               thermal ? thermalSea : sea);
+  }
+}
+
+TEST(MeteorFrame, StreamFramesOfAMeteorAreItsCadusFromTheStart) {
+  // What serve-frames sends: CADU n after the start, one byte a word, the scene running through
+  // the pass in the time of 4320 scan lines (720 s).
+  const auto startMs = static_cast<std::int64_t>(kNoonMs);
+  for (std::int64_t n : {0, 1, 500}) {
+    SCOPED_TRACE(n);
+    const std::vector<std::uint16_t> words = StreamFrame("METEOR-M2 4", startMs, 4320, n);
+    ASSERT_EQ(words.size(), 1024u);
+    MeteorStream stream("METEOR-M2 4");
+    const Bytes cadu =
+        Cadu(stream, CaduNumberAt(kNoonMs) + n, static_cast<double>(n) * 8192 / 665400 / 720);
+    EXPECT_TRUE(std::equal(words.begin(), words.end(), cadu.begin())) << n;
   }
 }
 
