@@ -45,11 +45,6 @@ TEST(MeteorFrame, CadusCarryTheMarkerHeaderAndAWrappingCounter) {
     EXPECT_EQ(Slice(cadu, 4, 2), (Bytes{0x40, 0xC5}));
     EXPECT_EQ(Slice(cadu, kCaduCounterOffset, 3), counter);
   }
-  // Both words and bytes: the low 8 bits of each word.
-  std::vector<std::uint16_t> words(kCaduBytes, 0xFFFF);
-  stream.CaduWords(77, 0, words);
-  const Bytes cadu = Cadu(stream, 77);
-  for (int i = 0; i < kCaduBytes; ++i) ASSERT_EQ(words[i], cadu[i]) << i;
   // CADUs start one period (8192 bits at 665.4 kbit/s) apart from 1970 on.
   EXPECT_NEAR(CaduStartMs(CaduNumberAt(kNoonMs)) - kNoonMs, 0, 8192 / 665.4);
   EXPECT_GE(CaduStartMs(CaduNumberAt(kNoonMs)), kNoonMs);
