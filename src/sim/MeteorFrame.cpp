@@ -86,6 +86,9 @@ void SynthesizeMsuMrFrame(std::int64_t line, int serial, double alongTrack,
   std::vector<std::uint16_t> visible(kMsuMrPixels);
   std::vector<std::uint16_t> thermal(kMsuMrPixels);
   SceneLine(alongTrack, visible, thermal);
+  // The scene's thermal counts rise as it cools, the AVHRR's way; MSU-MR's rise with the
+  // temperature, so cold cloud tops are dark in its counts.
+  for (std::uint16_t& count : thermal) count = static_cast<std::uint16_t>(1023 - count);
   for (int channel = 0; channel < kMsuMrChannels; ++channel) {
     const bool isThermal = (kMeteorCadu.thermalChannels >> channel) & 1u;
     const std::vector<std::uint16_t>& samples = isThermal ? thermal : visible;

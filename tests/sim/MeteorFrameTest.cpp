@@ -82,14 +82,14 @@ TEST(MeteorFrame, MsuMrFramesRunAcrossCadusSixLinesASecond) {
   // The frame of noon itself begins in the CADU going down at noon.
   EXPECT_LE(syncs[0], 948u);
 
-  // The scene's first line: land (400 visible, 470 thermal) on the west edge, sea (60, 560) on
-  // the east, packed four samples into five bytes, channel after channel.
+  // The scene's first line: land (400 visible, 553 thermal) on the west edge, sea (60, 463: the
+  // colder) on the east, packed four samples into five bytes, channel after channel.
   const std::size_t image = syncs[0] + kMsuMrImageOffset;
   const std::size_t channelBytes = 1965;
   const Bytes land{0x64, 0x19, 0x06, 0x41, 0x90};
-  const Bytes thermalLand{0x75, 0x9D, 0x67, 0x59, 0xD6};
+  const Bytes thermalLand{0x8A, 0x62, 0x98, 0xA6, 0x29};
   const Bytes sea{0x0F, 0x03, 0xC0, 0xF0, 0x3C};
-  const Bytes thermalSea{0x8C, 0x23, 0x08, 0xC2, 0x30};
+  const Bytes thermalSea{0x73, 0xDC, 0xF7, 0x3D, 0xCF};
   for (std::size_t channel = 0; channel < 6; ++channel) {
     SCOPED_TRACE(channel);
     const bool thermal = channel >= 3;
