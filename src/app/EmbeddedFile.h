@@ -14,5 +14,7 @@ struct EmbeddedFile {
 
 // The files of share/station, as they were when the program was built.
 std::vector<EmbeddedFile> SampleStationFiles();
+// The files of share/station-today, which a station of today's sky takes in their place.
+std::vector<EmbeddedFile> TodayStationFiles();
 
 }  // namespace halvik

@@ -1,5 +1,6 @@
 #include "app/SampleStation.h"
 
+#include <algorithm>
 #include <system_error>
 
 #include "app/EmbeddedFile.h"
@@ -13,27 +14,39 @@ namespace {
 // Stands for the absolute path of `halvik` in the sample post-processing programs.
 constexpr std::string_view kHalvikPlaceholder = "@HALVIK@";
 
-std::vector<EmbeddedFile> AllFiles() {
+std::vector<EmbeddedFile> AllFiles(SampleSky sky) {
   std::vector<EmbeddedFile> files = SampleStationFiles();
   files.push_back({kPseudoNoiseFile, sim::PseudoNoiseFileBytes(), false});
+  if (sky == SampleSky::Today) {
+    // Today's files take the place of the historical ones of the same name; the map, the
+    // pseudo-noise table and the other programs stay.
+    for (EmbeddedFile& today : TodayStationFiles()) {
+      auto same = std::find_if(files.begin(), files.end(),
+                               [&](const EmbeddedFile& file) { return file.name == today.name; });
+      if (same != files.end())
+        *same = std::move(today);
+      else
+        files.push_back(std::move(today));
+    }
+  }
   return files;
 }
 
 }  // namespace
 
-std::vector<std::string> SampleStationFileNames() {
+std::vector<std::string> SampleStationFileNames(SampleSky sky) {
   std::vector<std::string> names;
-  for (const EmbeddedFile& file : AllFiles()) names.push_back(file.name);
+  for (const EmbeddedFile& file : AllFiles(sky)) names.push_back(file.name);
   return names;
 }
 
 std::string InitStation(const std::filesystem::path& dir,
-                        const std::filesystem::path& halvikProgram) {
+                        const std::filesystem::path& halvikProgram, SampleSky sky) {
   std::error_code error;
   std::filesystem::create_directories(dir, error);
   if (error) return "cannot create " + dir.string() + ": " + error.message();
 
-  std::vector<EmbeddedFile> files = AllFiles();
+  std::vector<EmbeddedFile> files = AllFiles(sky);
   // The post-processing programs call back the program that laid the station out, by its
   // absolute path, inside single quotes in the script.
   std::string quoted;

@@ -9,14 +9,13 @@
 
 #include "devices/Downlink.h"
 #include "sim/HrptFrame.h"
+#include "sim/Sky.h"
 
 namespace halvik {
 namespace {
 
 // How often the serving thread looks at its stop flag while it waits for a client or for room.
 constexpr int kStopCheckMs = 50;
-// The downlink's pace: six minor frames a second in every family.
-constexpr int kFramesPerSecond = kNoaaHrpt.framesPerSecond;
 
 }  // namespace
 
@@ -64,11 +63,13 @@ void StreamFrameServer::Serve() {
     // The downlink's pace, counted from the start of the connection.
     using Steady = std::chrono::steady_clock;
     const Steady::time_point began = Steady::now();
+    const double framesPerSecond =
+        1.0 / sim::ShapeOf(sim::DownlinkPlanFor(options_.satelliteName).family).frameSeconds();
     for (std::int64_t sent = 0; options_.totalFrames < 0 || next < options_.totalFrames; ++sent) {
       if (options_.speed > 0) {
         const auto due =
             began + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(
-                        static_cast<double>(sent) / (kFramesPerSecond * options_.speed)));
+                        static_cast<double>(sent) / (framesPerSecond * options_.speed)));
         for (Steady::duration left = due - Steady::now(); !stop_ && left > left.zero();
              left = due - Steady::now()) {
           std::this_thread::sleep_for(

@@ -8,6 +8,7 @@
 
 #include "devices/Downlink.h"
 #include "platform/Units.h"
+#include "sim/MeteorFrame.h"
 #include "sim/PseudoNoise.h"
 #include "sim/Sky.h"
 
@@ -72,7 +73,7 @@ struct AcrossTerms {
         cos07(std::cos(kTwoPi * 0.7 * across)) {}
 };
 
-// One table per scan-line width (2048 or 1285 pixels), made once and only read after.
+// One table per scan-line width (2048, 1285 or 1572 pixels), made once and only read after.
 const std::vector<AcrossTerms>& AcrossTable(int pixels) {
   auto make = [](int n) {
     std::vector<AcrossTerms> table;
@@ -83,7 +84,9 @@ const std::vector<AcrossTerms>& AcrossTable(int pixels) {
   };
   static const std::vector<AcrossTerms> noaa = make(kNoaaLayout.pixels);
   static const std::vector<AcrossTerms> seaStar = make(kSeaStarLayout.pixels);
+  static const std::vector<AcrossTerms> meteor = make(kMeteorCadu.pixels);
   static_assert(kFengYunLayout.pixels == kNoaaLayout.pixels);
+  if (pixels == kMeteorCadu.pixels) return meteor;
   return pixels == kSeaStarLayout.pixels ? seaStar : noaa;
 }
 
@@ -175,8 +178,30 @@ const FrameLayout& LayoutFor(SatelliteFamily family) {
   return kNoaaLayout;
 }
 
+FrameShape ShapeOf(SatelliteFamily family) {
+  const FamilyFacts& facts = FactsOf(family);
+  if (facts.frameKind == FrameKind::Cadu) return {kCaduBytes, 8, facts.bitRate};
+  return {LayoutFor(family).frameWords, 10, facts.bitRate};
+}
+
 std::uint16_t SceneSample(bool thermal, double across, double along) {
   return ToWord(std::lround(ValueOf(PointAt(AcrossTerms(across), AlongTerms(along)), thermal)));
+}
+
+void SceneLine(double along, std::span<std::uint16_t> visible, std::span<std::uint16_t> thermal) {
+  const auto pixels = static_cast<int>(visible.size());
+  const AlongTerms terms(Clamp01(along));
+  // The tables hold the widths of the formats; another width takes its terms pixel by pixel.
+  const std::vector<AcrossTerms>& table = AcrossTable(pixels);
+  const bool tabled = static_cast<int>(table.size()) == pixels;
+  for (int pixel = 0; pixel < pixels; ++pixel) {
+    const ScenePoint point =
+        PointAt(tabled ? table[static_cast<std::size_t>(pixel)]
+                       : AcrossTerms(pixels > 1 ? pixel / static_cast<double>(pixels - 1) : 0.0),
+                terms);
+    visible[static_cast<std::size_t>(pixel)] = ToWord(std::lround(ValueOf(point, false)));
+    thermal[static_cast<std::size_t>(pixel)] = ToWord(std::lround(ValueOf(point, true)));
+  }
 }
 
 void SynthesizeFrame(const FrameContext& context, std::span<std::uint16_t> out) {
@@ -235,8 +260,21 @@ int SpacecraftAddress(std::string_view name) {
 
 std::vector<std::uint16_t> StreamFrame(std::string_view satelliteName, std::int64_t startUtcMs,
                                        std::int64_t passFrames, std::int64_t n) {
+  const SatelliteFamily family = DownlinkPlanFor(satelliteName).family;
+  if (FactsOf(family).frameKind == FrameKind::Cadu) {
+    // CADUs from the first that starts at `startUtcMs`; the scene runs through the pass in the
+    // time of `passFrames` scan lines.
+    const double passMs = static_cast<double>(std::max<std::int64_t>(passFrames, 1)) * 1000.0 /
+                          FactsOf(family).layout.framesPerSecond;
+    const double ms = static_cast<double>(n) * ShapeOf(family).frameSeconds() * 1000.0;
+    std::vector<std::uint16_t> cadu(static_cast<std::size_t>(ShapeOf(family).words));
+    MeteorStream(satelliteName)
+        .CaduWords(CaduNumberAt(static_cast<double>(startUtcMs)) + n,
+                   std::fmod(ms, passMs) / passMs, cadu);
+    return cadu;
+  }
   FrameContext context;
-  context.family = DownlinkPlanFor(satelliteName).family;
+  context.family = family;
   context.frameCounter = static_cast<std::uint32_t>(n);
   context.timeMs = startUtcMs + n * 1000 / kNoaaHrpt.framesPerSecond;
   context.spacecraftAddress = SpacecraftAddress(satelliteName);

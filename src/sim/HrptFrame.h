@@ -32,6 +32,18 @@ struct FrameLayout {
 // The places are the formats' own (devices/Downlink.h, which cites the documents).
 const FrameLayout& LayoutFor(SatelliteFamily family);
 
+// A family's frames as the simulation sends them: HRPT minor frames of 10-bit words, or CADUs
+// carried one byte a word.
+struct FrameShape {
+  int words;        // per frame
+  int bitsPerWord;  // data bits on the downlink per word
+  double bitsPerSecond;
+
+  constexpr double wordsPerSecond() const { return bitsPerSecond / bitsPerWord; }
+  constexpr double frameSeconds() const { return words * bitsPerWord / bitsPerSecond; }
+};
+FrameShape ShapeOf(SatelliteFamily family);
+
 // Everything that makes one frame differ from the next.
 struct FrameContext {
   SatelliteFamily family = SatelliteFamily::Noaa;
@@ -50,13 +62,18 @@ void SynthesizeFrame(const FrameContext& context, std::span<std::uint16_t> out);
 // a cloud field over the later part of the pass. 10-bit sample of one channel at `across`
 // (0 first pixel .. 1 last pixel) and `along` (0 .. 1 through the pass).
 std::uint16_t SceneSample(bool thermal, double across, double along);
+// One scan line of it at `along`, as wide as `visible` (and `thermal`): the visible and thermal
+// counts SceneSample gives at each pixel, from the first pixel (across 0) to the last (1).
+void SceneLine(double along, std::span<std::uint16_t> visible, std::span<std::uint16_t> thermal);
 
 // Identification nibble of a satellite: the number in its name ("NOAA 15" gives 15), 4 bits.
 int SpacecraftAddress(std::string_view name);
 
 // Frame `n` of a satellite's stream, six a second from `startUtcMs`, the scene running through
 // the pass over `passFrames` frames (then starting over): the simulated synchronizer's clean
-// minor frame, 10-bit words, the family's length.
+// minor frame, 10-bit words, the family's length. A CADU family's frame `n` is the n-th CADU
+// from `startUtcMs` (ShapeOf(family).frameSeconds() apart), one byte a word, its scene running
+// through the pass in the time of `passFrames` scan lines.
 std::vector<std::uint16_t> StreamFrame(std::string_view satelliteName, std::int64_t startUtcMs,
                                        std::int64_t passFrames, std::int64_t n);
 

@@ -17,6 +17,7 @@
 #include "orbit/StationGeometry.h"
 #include "platform/Units.h"
 #include "sim/HrptFrame.h"
+#include "sim/MeteorFrame.h"
 #include "sim/PmModulator.h"
 
 namespace halvik::sim {
@@ -28,9 +29,8 @@ using Steady = std::chrono::steady_clock;
 constexpr int kStopCheckMs = 50;
 // How long a new client is given to send its settings before the samples start.
 constexpr int kSettingsWaitMs = 500;
-constexpr int kFramesPerSecond = kNoaaHrpt.framesPerSecond;
-// Frames over which the synthetic scene runs through the pass: twelve minutes.
-constexpr std::int64_t kPassFrames = 12 * 60 * kFramesPerSecond;
+// The synthetic scene runs through the pass in twelve minutes.
+constexpr double kPassSeconds = 12 * 60;
 // The greeting of a dongle with the common tuner: R820T, 29 gain steps.
 constexpr rtltcp::Header kGreeting{5, 29};
 constexpr double kEbN0AtHorizonDb = 8.0;
@@ -114,6 +114,18 @@ void IqServer::ServeClient(int fd) {
   ::poll(&settings, 1, kSettingsWaitMs);
 
   const SatelliteFamily family = options_.satellite.downlink.family;
+  // Frames of the family's kind: HRPT minor frames, or CADUs carried one byte a word; frame n
+  // goes down n frame periods after the pass's start.
+  const FrameShape shape = ShapeOf(family);
+  const double framesPerSecond = 1.0 / shape.frameSeconds();
+  const auto passFrames = static_cast<std::int64_t>(std::llround(kPassSeconds * framesPerSecond));
+  std::optional<MeteorStream> cadus;
+  std::int64_t firstCadu = 0;
+  if (FactsOf(family).frameKind == FrameKind::Cadu) {
+    cadus.emplace(options_.satellite.name);
+    firstCadu = CaduNumberAt(options_.startUtcSeconds * 1000.0);
+  }
+  std::vector<std::uint16_t> frame(static_cast<std::size_t>(shape.words));
   const double downlinkHz = options_.satellite.downlink.frequencyMHz * kHzPerMhz;
   const auto startMs = static_cast<std::int64_t>(std::llround(options_.startUtcSeconds * 1000.0));
   std::unique_ptr<PmModulator> modulator;
@@ -128,12 +140,12 @@ void IqServer::ServeClient(int fd) {
       const double passSeconds =
           options_.clockStartUtcSeconds - options_.startUtcSeconds +
           std::chrono::duration<double>(Steady::now() - began_).count() * options_.speed;
-      const auto due = static_cast<std::int64_t>(std::floor(passSeconds * kFramesPerSecond));
+      const auto due = static_cast<std::int64_t>(std::floor(passSeconds * framesPerSecond));
       if (due > next_) next_ = due;
       SleepUntil(
           began_ + std::chrono::duration_cast<Steady::duration>(std::chrono::duration<double>(
                        (options_.startUtcSeconds - options_.clockStartUtcSeconds +
-                        static_cast<double>(next_) / kFramesPerSecond) /
+                        static_cast<double>(next_) / framesPerSecond) /
                        options_.speed)),
           stop_, kStopCheckMs);
     }
@@ -148,13 +160,20 @@ void IqServer::ServeClient(int fd) {
       modulator = std::make_unique<PmModulator>(signal);
     }
     // The link as it is half-way through the frame.
-    const double mid = options_.startUtcSeconds +
-                       (static_cast<double>(next_) + 0.5) / static_cast<double>(kFramesPerSecond);
+    const double mid =
+        options_.startUtcSeconds + (static_cast<double>(next_) + 0.5) / framesPerSecond;
     const LinkState link = LinkAt(options_, mid);
     modulator->SetCarrierOffset(downlinkHz + link.dopplerHz - tunedHz_.load());
     modulator->SetEbN0(options_.ebn0Db.value_or(PassEbN0Db(link.elevationDeg)));
     bits.clear();
-    AppendWordBits(StreamFrame(options_.satellite.name, startMs, kPassFrames, next_), 10, bits);
+    if (cadus) {
+      const double along =
+          static_cast<double>(next_ % passFrames) / static_cast<double>(passFrames);
+      cadus->CaduWords(firstCadu + next_, along, frame);
+    } else {
+      frame = StreamFrame(options_.satellite.name, startMs, passFrames, next_);
+    }
+    AppendWordBits(frame, shape.bitsPerWord, bits);
     samples.clear();
     modulator->Modulate(bits, samples);
     ToFormat(SampleFormat::Cu8, samples, bytes);

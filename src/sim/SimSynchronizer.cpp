@@ -23,7 +23,7 @@ SimSynchronizer::SimSynchronizer(SkyLink& sky, Clock& clock, SimSynchronizerOpti
       options_(options),
       random_(options.seed),
       frame_(kLongestFrameWords, 0),
-      frameWords_(static_cast<std::size_t>(LayoutFor(SatelliteFamily::Noaa).frameWords)),
+      frameWords_(static_cast<std::size_t>(ShapeOf(SatelliteFamily::Noaa).words)),
       noiseState_(options.seed),
       streamMs_(std::numeric_limits<double>::quiet_NaN()) {}
 
@@ -68,6 +68,7 @@ bool SimSynchronizer::Control(std::uint32_t code, std::span<const std::uint8_t> 
       // A fresh acquisition delivers from the next frame boundary on.
       framePosition_ = 0;
       frameReady_ = false;
+      nextCadu_.reset();
       return true;
     }
     case IOCTL_SYNC_READ_BLOCK:
@@ -98,11 +99,12 @@ bool SimSynchronizer::ReadBlock(std::span<std::uint8_t> output, std::uint32_t& t
     if (locked && link.family != frameFamily_) {
       // Another format on the air: the board finds its frames from a boundary.
       frameFamily_ = link.family;
-      frameWords_ = static_cast<std::size_t>(LayoutFor(frameFamily_).frameWords);
+      frameWords_ = static_cast<std::size_t>(ShapeOf(frameFamily_).words);
       framePosition_ = 0;
       frameReady_ = false;
+      nextCadu_.reset();
     }
-    double wordsPerSecond = LayoutFor(locked ? link.family : SatelliteFamily::Noaa).wordsPerSecond;
+    double wordsPerSecond = ShapeOf(locked ? link.family : SatelliteFamily::Noaa).wordsPerSecond();
     double blockMs = static_cast<double>(words) * 1000.0 / wordsPerSecond;
     auto now = static_cast<double>(clock_.MonotonicMs());
     if (std::isnan(streamMs_)) streamMs_ = now;
@@ -155,6 +157,19 @@ void SimSynchronizer::Emit(const DownlinkView& link, bool locked, std::span<std:
 }
 
 void SimSynchronizer::StartFrame(const DownlinkView& link, std::int64_t utcMs) {
+  if (FactsOf(link.family).frameKind == FrameKind::Cadu) {
+    if (!caduStream_ || caduSatellite_ != link.satelliteName) {
+      caduStream_ = std::make_unique<MeteorStream>(link.satelliteName);
+      caduSatellite_ = link.satelliteName;
+      nextCadu_.reset();
+    }
+    if (!nextCadu_) nextCadu_ = CaduNumberAt(static_cast<double>(utcMs));
+    caduStream_->CaduWords((*nextCadu_)++, link.alongTrack, frame_);
+    InjectBitErrors(link.bitErrorRate, 0, frameWords_, 8);
+    frameReady_ = true;
+    framesInLock_.fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
   FrameContext context;
   context.family = link.family;
   context.frameCounter = frameCounter_;
@@ -162,15 +177,16 @@ void SimSynchronizer::StartFrame(const DownlinkView& link, std::int64_t utcMs) {
   context.spacecraftAddress = SpacecraftAddress(link.satelliteName);
   context.alongTrack = link.alongTrack;
   SynthesizeFrame(context, frame_);
-  InjectBitErrors(link.bitErrorRate, kSyncWordCount, frameWords_);
+  InjectBitErrors(link.bitErrorRate, kSyncWordCount, frameWords_, 10);
   frameReady_ = true;
   framesInLock_.fetch_add(1, std::memory_order_relaxed);
 }
 
 void SimSynchronizer::InjectBitErrors(double bitErrorRate, std::size_t firstWord,
-                                      std::size_t endWord) {
+                                      std::size_t endWord, int bitsPerWord) {
   if (!(bitErrorRate > 0)) return;
-  const double totalBits = static_cast<double>((endWord - firstWord) * 10);
+  const auto wordBits = static_cast<std::size_t>(bitsPerWord);
+  const double totalBits = static_cast<double>((endWord - firstWord) * wordBits);
   const double logKeep = bitErrorRate >= 1 ? 0 : std::log1p(-bitErrorRate);
   // Gaps between errors are geometric, so the cost follows the number of errors, not of bits.
   auto gap = [&]() -> double {
@@ -180,7 +196,7 @@ void SimSynchronizer::InjectBitErrors(double bitErrorRate, std::size_t firstWord
   };
   for (double bit = gap(); bit < totalBits; bit += 1 + gap()) {
     auto index = static_cast<std::size_t>(bit);
-    frame_[firstWord + index / 10] ^= static_cast<std::uint16_t>(1u << (index % 10));
+    frame_[firstWord + index / wordBits] ^= static_cast<std::uint16_t>(1u << (index % wordBits));
   }
 }
 

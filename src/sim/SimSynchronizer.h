@@ -2,12 +2,16 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Device.h"
+#include "sim/MeteorFrame.h"
 #include "sim/SkyLink.h"
 
 namespace halvik::sim {
@@ -43,7 +47,9 @@ struct SimSynchronizerCounters {
 // downlink offers; in lock, in the acquisition mode that matches the satellite, it delivers that
 // satellite's minor frames, starting at a frame boundary after each start, with the downlink's
 // bit errors in everything but the sync words (the board re-inserts the sync pattern it locked
-// on). Otherwise it delivers noise. Blocks arrive at the downlink's word rate on the clock.
+// on). A CADU family's frames are its CADUs, one byte a word, with the bit errors in every byte,
+// marker included. Otherwise it delivers noise. Blocks arrive at the downlink's word rate on the
+// clock.
 class SimSynchronizer final : public Device {
  public:
   SimSynchronizer(SkyLink& sky, Clock& clock, SimSynchronizerOptions options = {});
@@ -63,7 +69,8 @@ class SimSynchronizer final : public Device {
   void Emit(const DownlinkView& link, bool locked, std::span<std::uint8_t> output,
             std::size_t words, double utcMs, double msPerWord);
   void StartFrame(const DownlinkView& link, std::int64_t utcMs);
-  void InjectBitErrors(double bitErrorRate, std::size_t firstWord, std::size_t endWord);
+  void InjectBitErrors(double bitErrorRate, std::size_t firstWord, std::size_t endWord,
+                       int bitsPerWord);
   std::uint16_t NoiseWord();
 
   SkyLink& sky_;
@@ -81,6 +88,11 @@ class SimSynchronizer final : public Device {
   bool frameReady_ = false;
   SatelliteFamily frameFamily_ = SatelliteFamily::Noaa;
   std::uint32_t frameCounter_ = 0;
+  // A CADU family's stream: the satellite's, and the number of its next CADU (nothing: taken
+  // from the time when the next CADU starts, after an acquisition).
+  std::unique_ptr<MeteorStream> caduStream_;
+  std::string caduSatellite_;
+  std::optional<std::int64_t> nextCadu_;
   std::uint64_t noiseState_;  // the noise generator's own, apart from the bit errors
   std::uint64_t noiseBits_ = 0;
   int noiseWordsLeft_ = 0;

@@ -7,6 +7,7 @@
 
 #include "app/SampleStation.h"
 #include "app/SimStart.h"
+#include "config/PassListing.h"
 #include "config/StationFiles.h"
 #include "platform/Files.h"
 #include "platform/Messages.h"
@@ -120,6 +121,67 @@ TEST(SampleStation, NextPassStartsShortlyBeforeTheFirstPassTheStationFollows) {
   ASSERT_TRUE(highAos.has_value());
   EXPECT_NEAR(*highAos - later->AsSeconds(), kSimLeadSeconds, 1.0);
   EXPECT_GT(later->AsSeconds(), t);
+}
+
+TEST(SampleStation, TodaysSkyIsTheMeteorsWhosePassesPredict) {
+  TempDir dir;
+  ASSERT_EQ(InitStation(dir.path(), {}, SampleSky::Today), "");
+  struct stat info {};
+  ASSERT_EQ(stat((dir.path() / "ppmeteor.exe").c_str(), &info), 0);
+  EXPECT_NE(info.st_mode & S_IXUSR, 0u);
+  for (const char* file : {"map.dat", "pn.fil", "SOURCES.md"})
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / file)) << file;
+
+  // Both element sets pass the parser's checks (checksums included: a changed digit fails),
+  // and the sky knows them as Meteor-M on 1700.0 MHz.
+  std::vector<sim::TrueSatellite> satellites;
+  for (const char* name : {"METEOR-M2 3", "METEOR-M2 4"}) {
+    sim::TrueSatellite satellite;
+    ASSERT_EQ(sim::FindTrueSatellite(dir.path() / "elements.dat", name, satellite),
+              ElementSetResult::Ok)
+        << name;
+    EXPECT_EQ(satellite.downlink.family, SatelliteFamily::Meteor) << name;
+    EXPECT_EQ(satellite.downlink.frequencyMHz, 1700.0) << name;
+    satellites.push_back(satellite);
+  }
+  const std::string elements = dir.Read("elements.dat");
+  std::string line1 = elements.substr(elements.find("1 57166U"), 69);
+  std::string line2 = elements.substr(elements.find("2 57166 "), 69);
+  sim::TrueSatellite checked;
+  EXPECT_EQ(sim::MakeTrueSatellite("METEOR-M2 3", line1, line2, checked), ElementSetResult::Ok);
+  line2[18] = '7';  // right ascension 275.9498: a well-formed line whose checksum no longer holds
+  EXPECT_EQ(sim::MakeTrueSatellite("METEOR-M2 3", line1, line2, checked),
+            ElementSetResult::ChecksumError);
+
+  // The station's own loaders take the list; both satellites pass over the site within a day
+  // of the start, and the next-pass start lies just before the first of them.
+  SatelliteTable table;
+  StationConfig config;
+  RecordingMessages messages;
+  ConfigContext context{dir.path(), table, config, messages};
+  LoadMinimumElevation(context);
+  EXPECT_TRUE(LoadStation(context));
+  EXPECT_TRUE(LoadSatellites(context));
+  EXPECT_TRUE(messages.Shown().empty());
+  const std::optional<SystemTime> start = NextPassStart(dir.path());
+  ASSERT_TRUE(start.has_value());
+  const PassListing listing = ListPasses(dir.path(), start->AsSeconds(), 24, messages);
+  EXPECT_EQ(listing.satellitesLoaded, 2);
+  std::set<std::string> passing;
+  for (const std::string& line : listing.lines) {
+    if (line.find("METEOR-M2_3") != std::string::npos) passing.insert("3");
+    if (line.find("METEOR-M2_4") != std::string::npos) passing.insert("4");
+  }
+  EXPECT_EQ(passing, (std::set<std::string>{"3", "4"}));
+  // A site above 69 N sees a polar orbiter on most of its fourteen orbits a day.
+  EXPECT_GE(listing.lines.size(), 16u);
+  const LocationValues location = ReadLocation(dir.path());
+  EXPECT_GT(location.latitude, 60);
+  const sim::TrueStation station{location.latitude, location.longitude, location.height};
+  const std::optional<double> aos = sim::FirstAos(satellites, station, start->AsSeconds() - 1,
+                                                  ReadMinimumElevationDeg(dir.path()));
+  ASSERT_TRUE(aos.has_value());
+  EXPECT_NEAR(*aos - start->AsSeconds(), kSimLeadSeconds, 1.0);
 }
 
 }  // namespace

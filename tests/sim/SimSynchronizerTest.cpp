@@ -27,6 +27,7 @@ class ScriptedSky final : public SkyLink {
     view.signalLevelVolts = 6.0;
     view.satelliteName = family == SatelliteFamily::FengYun   ? "FENGYUN 1C"
                          : family == SatelliteFamily::SeaStar ? "ORBVIEW 2 (SEASTAR)"
+                         : family == SatelliteFamily::Meteor  ? "METEOR-M2 3"
                                                               : "NOAA 15";
     view.family = family;
     view.elevationDeg = 40;
@@ -111,6 +112,54 @@ TEST(SimSynchronizer, DeliversTheHeardFamilysMinorFramesInLock) {
       EXPECT_EQ(words[f * c.frameWords + 6] >> 8, static_cast<int>(f % 3 + 1));
     }
   }
+}
+
+TEST(SimSynchronizer, DeliversMeteorCadusOneByteAWordInLock) {
+  // Two boards on identical clocks, one hearing a clean link and one a link with 1e-2 bit
+  // errors: the same CADUs, told apart only by the errors.
+  ManualClock cleanClock, noisyClock;
+  ScriptedSky cleanSky, noisySky;
+  cleanSky.Hear(SatelliteFamily::Meteor, 0);
+  noisySky.Hear(SatelliteFamily::Meteor, 1e-2);
+  SimSynchronizer clean(cleanSky, cleanClock), noisy(noisySky, noisyClock);
+  // Meteor's split-phase downlink at the NOAA bit rate is acquired in the NOAA mode.
+  ASSERT_TRUE(Send(clean, IOCTL_SYNC_START_NOAA));
+  ASSERT_TRUE(Send(noisy, IOCTL_SYNC_START_NOAA));
+  const std::vector<std::uint16_t> words = ReadStream(clean, 4);
+  const std::vector<std::uint16_t> received = ReadStream(noisy, 4);
+  ASSERT_EQ(words.size(), 4u * 8192);
+  ASSERT_EQ(received.size(), words.size());
+  EXPECT_EQ(clean.counters().framesInLock, 32u);
+  // 4 blocks of 8192 words, 8 bits each, at 665.4 kbit/s.
+  EXPECT_EQ(cleanClock.MonotonicMs(), static_cast<std::int64_t>(std::ceil(4 * 8192 * 8 / 665.4)));
+
+  std::uint32_t lastCounter = 0;
+  int markerErrors = 0;
+  for (std::size_t f = 0; f < 32; ++f) {
+    SCOPED_TRACE(f);
+    const std::size_t at = f * 1024;
+    EXPECT_EQ(words[at], 0x1A);
+    EXPECT_EQ(words[at + 1], 0xCF);
+    EXPECT_EQ(words[at + 2], 0xFC);
+    EXPECT_EQ(words[at + 3], 0x1D);
+    const auto counter =
+        static_cast<std::uint32_t>(words[at + 6] << 16 | words[at + 7] << 8 | words[at + 8]);
+    if (f > 0) {
+      EXPECT_EQ(counter, (lastCounter + 1) & 0xFFFFFF);
+    }
+    lastCounter = counter;
+    for (std::size_t i = 0; i < 4; ++i)
+      markerErrors += std::popcount(static_cast<unsigned>(words[at + i] ^ received[at + i]));
+  }
+  int errors = 0;
+  for (std::size_t i = 0; i < words.size(); ++i)
+    errors += std::popcount(static_cast<unsigned>(words[i] ^ received[i]));
+  // 262144 bits at 1e-2: 2621 errors, 4 standard deviations either side; the markers get theirs.
+  EXPECT_GE(errors, 2417);
+  EXPECT_LE(errors, 2825);
+  EXPECT_GT(markerErrors, 0);
+  EXPECT_TRUE(
+      std::all_of(received.begin(), received.end(), [](std::uint16_t w) { return w <= 0xFF; }));
 }
 
 TEST(SimSynchronizer, NoSyncWithoutLockOrInTheWrongMode) {
