@@ -190,10 +190,12 @@ void CaptureEngine::UpdateBitErrors(const std::uint16_t* frame) {
 
 void CaptureEngine::AddToQuickLook(const std::uint16_t* frame) {
   const bool reversed = context_.handOff.QuickLookReversed.load() != 0;
-  if (FrameKindNow() == FrameKind::HrptWords) {
+  const Imager imager = FactsOf(ring_.family()).imager;
+  if (imager == Imager::HrptFrame) {
     AddQuickLookFrame(context_.quickLook, quickLookCycle_, ring_.family(), reversed, frame);
     return;
   }
+  if (imager != Imager::MsuMr) return;
   if (msuMr_.Push(std::span<const std::uint16_t, kCaduBytes>(frame, kCaduBytes)) !=
       MsuMrEvent::Line) {
     return;

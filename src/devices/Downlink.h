@@ -12,12 +12,23 @@ namespace halvik {
 
 // The kind of downlink being received: chosen from the satellite name when a capture starts,
 // it fixes everything in FamilyFacts below.
-enum class SatelliteFamily { Noaa, FengYun, SeaStar, Meteor };
+enum class SatelliteFamily { Noaa, FengYun, SeaStar, Meteor, Metop };
 
 // What the bit stream is cut into: HRPT minor frames of 10-bit words behind six sync words, or
 // CCSDS CADUs of 1024 bytes behind the attached sync marker 0x1ACFFC1D. Through the frame
 // layers and the capture thread a CADU travels as 1024 words, one byte in the low bits of each.
 enum class FrameKind { HrptWords, Cadu };
+
+// How the carrier is modulated, and what coding protects the frames: split-phase (Manchester)
+// bits phase-modulating a residual carrier, uncoded; or QPSK of a rate-3/4 punctured K=7
+// convolutional code over randomized CADUs of four interleaved Reed-Solomon (255,223) codewords.
+enum class Modulation { SplitPhasePm, Qpsk };
+enum class Coding { None, ConvolutionalReedSolomon };
+
+// The imaging radiometer whose scan lines a family's frames carry, and so which reader turns
+// them into lines: from the HRPT minor frame's words (AVHRR, MVISR, SeaWiFS), from the MSU-MR
+// frames in Meteor's CADUs, or from the AVHRR/3 packets in Metop's.
+enum class Imager { HrptFrame, MsuMr, Avhrr3Packets };
 
 // A CADU's length in bytes and its attached sync marker, first byte first.
 inline constexpr int kCaduBytes = 1024;
@@ -86,6 +97,12 @@ inline constexpr HrptLayout kSeaStarHrpt{11090, 704, 8, 1285, 0, 8, 6, {5, 4, 1}
 // composite is Meteor users' customary 2-2-1: near infrared as red and green, visible as blue.
 inline constexpr HrptLayout kMeteorCadu{kCaduBytes, 0, 6, 1572, 0b111000, -1, 6, {1, 1, 0}};
 
+// Metop, after the public descriptions of its AHRPT downlink: CADUs of 1024 bytes (as for
+// Meteor, `frameWords` counts bytes) carrying CCSDS packets; the AVHRR/3 of the NOAA family,
+// five channels of 2048 pixels (channel 3 is 3A by day, 3B by night, as each line's packet
+// says), six lines a second. The composite is NOAA's 2-2-4.
+inline constexpr HrptLayout kMetopCadu{kCaduBytes, 0, 5, 2048, 0b11100, -1, 6, {1, 1, 3}};
+
 // Where a family's two quick-look channels lie in a minor frame: word indices from the first
 // frame-sync word, sample k of a row at first + k * step. A CADU family's quick look comes from
 // its imager's lines instead: A and B are then channel numbers (from 0), and step is unused.
@@ -100,7 +117,11 @@ struct FamilyFacts {
   SatelliteFamily family;
   const char* name;  // as image records name it
   FrameKind frameKind;
-  double bitRate;  // data bits per second, before the split-phase line code doubles them
+  Modulation modulation;
+  Coding coding;
+  Imager imager;
+  double bitRate;     // data bits per second: before the line code, or after decoding
+  double symbolRate;  // channel symbols per second: split-phase chips, or QPSK symbols
   HrptLayout layout;
   std::uint32_t syncStartCode;  // the synchronizer's acquisition mode
   int receiverMode;             // receiver mode command number that demodulates it
@@ -115,11 +136,15 @@ struct FamilyFacts {
 // channels 2 and 5. Meteor's split-phase PM at the NOAA bit rate is what the receiver's NOAA
 // mode and the synchronizer's NOAA mode demodulate; its quick look comes from the MSU-MR lines
 // inside the CADUs, not from word positions.
-inline constexpr std::array<FamilyFacts, 4> kFamilies{{
+inline constexpr std::array<FamilyFacts, 5> kFamilies{{
     {SatelliteFamily::Noaa,
      "noaa",
      FrameKind::HrptWords,
+     Modulation::SplitPhasePm,
+     Coding::None,
+     Imager::HrptFrame,
      665400.0,
+     1330800.0,
      kNoaaHrpt,
      IOCTL_SYNC_START_NOAA,
      3,
@@ -130,7 +155,11 @@ inline constexpr std::array<FamilyFacts, 4> kFamilies{{
     {SatelliteFamily::FengYun,
      "fengyun",
      FrameKind::HrptWords,
+     Modulation::SplitPhasePm,
+     Coding::None,
+     Imager::HrptFrame,
      1330800.0,
+     2661600.0,
      kFengYunHrpt,
      IOCTL_SYNC_START_NOAA,
      5,
@@ -141,7 +170,11 @@ inline constexpr std::array<FamilyFacts, 4> kFamilies{{
     {SatelliteFamily::SeaStar,
      "seastar",
      FrameKind::HrptWords,
+     Modulation::SplitPhasePm,
+     Coding::None,
+     Imager::HrptFrame,
      665400.0,
+     1330800.0,
      kSeaStarHrpt,
      IOCTL_SYNC_START_SEASTAR,
      3,
@@ -152,7 +185,11 @@ inline constexpr std::array<FamilyFacts, 4> kFamilies{{
     {SatelliteFamily::Meteor,
      "meteor",
      FrameKind::Cadu,
+     Modulation::SplitPhasePm,
+     Coding::None,
+     Imager::MsuMr,
      665400.0,
+     1330800.0,
      kMeteorCadu,
      IOCTL_SYNC_START_NOAA,
      3,
@@ -160,6 +197,23 @@ inline constexpr std::array<FamilyFacts, 4> kFamilies{{
      "*.mtr.cadu",
      "ppmeteor.exe",
      {1, 4, 0}},
+    // 2,333,333 QPSK symbols a second carry 4,666,667 code bits, 3,500,000 data bits at rate
+    // 3/4. No board mode receives it.
+    {SatelliteFamily::Metop,
+     "metop",
+     FrameKind::Cadu,
+     Modulation::Qpsk,
+     Coding::ConvolutionalReedSolomon,
+     Imager::Avhrr3Packets,
+     3500000.0,
+     7000000.0 / 3.0,
+     kMetopCadu,
+     IOCTL_SYNC_START_NOAA,
+     3,
+     "mtp",
+     "*.mtp.cadu",
+     "ppmetop.exe",
+     {1, 3, 0}},
 }};
 
 constexpr const FamilyFacts& FactsOf(SatelliteFamily family) {
@@ -204,7 +258,7 @@ struct Downlink {
   int catalogueNumber = 0;  // in the element sets; 0: recognised by name only
 };
 
-inline constexpr std::array<Downlink, 14> kDownlinks{{
+inline constexpr std::array<Downlink, 16> kDownlinks{{
     {"noaa 9", 1707.0, SatelliteFamily::Noaa},
     {"noaa 10", 1698.0, SatelliteFamily::Noaa},
     {"noaa 11", 1707.0, SatelliteFamily::Noaa},
@@ -220,6 +274,8 @@ inline constexpr std::array<Downlink, 14> kDownlinks{{
     // Both Meteors send on 1700.0 MHz: the MSU-MR serial in the imagery tells them apart.
     {"meteor-m2 3", 1700.0, SatelliteFamily::Meteor, 57166},
     {"meteor-m2 4", 1700.0, SatelliteFamily::Meteor, 59051},
+    {"metop-b", 1701.3, SatelliteFamily::Metop, 38771},
+    {"metop-c", 1701.3, SatelliteFamily::Metop, 43689},
 }};
 
 // The downlink of a satellite name (first match), or nothing for a name the table does not hold.

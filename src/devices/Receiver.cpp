@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "devices/PortIo.h"
 #include "platform/BoundedWait.h"
 
 namespace halvik {
-namespace {
 
 struct TuningRow {
   int mhz;
@@ -16,15 +16,21 @@ struct TuningRow {
   double frequency;
 };
 
+namespace {
+
 // The downlinks the station tunes. The argument is the downlink in whole MHz; the command
-// carries the exact frequency. Only the 1700.5 MHz downlink needs mode 5.
-constexpr std::array<TuningRow, 6> kTuning{{
+// carries the exact frequency. Only the 1700.5 MHz downlink needs mode 5. The rows of whole
+// MHz 0 are today's downlinks, which the whole-MHz tuning does not know (1700.0 would be taken
+// for 1700.5): they are reached by their exact frequency only.
+constexpr std::array<TuningRow, 8> kTuning{{
     {1691, "f1691.000\r", "m3\r", 1691.0},
     {1694, "f1694.500\r", "m3\r", 1694.5},
     {1698, "f1698.000\r", "m3\r", 1698.0},
     {1700, "f1700.500\r", "m5\r", 1700.5},
     {1702, "f1702.500\r", "m3\r", 1702.5},
     {1707, "f1707.000\r", "m3\r", 1707.0},
+    {0, "f1700.000\r", "m3\r", 1700.0},
+    {0, "f1701.300\r", "m3\r", 1701.3},
 }};
 
 // Reads of the receive buffer that empty the 16-byte receive FIFO of earlier traffic, and the
@@ -42,12 +48,18 @@ std::int64_t LineTimeMs(std::size_t characters) {
   return std::max<std::int64_t>(1, static_cast<std::int64_t>(characters) * kCharacterTimeUs / 1000);
 }
 
+// The first row of a whole MHz.
+const TuningRow* RowOf(int mhz) {
+  for (const TuningRow& row : kTuning) {
+    if (row.mhz == mhz) return &row;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 std::optional<double> DownlinkExactMhz(int mhz) {
-  for (const TuningRow& row : kTuning) {
-    if (row.mhz == mhz) return row.frequency;
-  }
+  if (const TuningRow* row = RowOf(mhz)) return row->frequency;
   return std::nullopt;
 }
 
@@ -58,7 +70,7 @@ void Receiver::ReceiverInit() {
   WritePortByte(device_, kUartDivisorHigh, 0);
   WritePortByte(device_, kUartLineControl, 0x03);  // 8 data bits, no parity, 1 stop bit
   WritePortByte(device_, kUartFifoControl, 0x07);  // FIFOs on, both cleared
-  TuneLocked(ReceiverIdleFrequency);
+  if (const TuningRow* row = RowOf(ReceiverIdleFrequency)) TuneLocked(*row);
 }
 
 void Receiver::ReceiverSendCommand(std::string_view command) {
@@ -69,7 +81,14 @@ void Receiver::ReceiverSendCommand(std::string_view command) {
 
 void Receiver::ReceiverTune(int mhz) {
   std::lock_guard lock(exchange_);
-  TuneLocked(mhz);
+  if (const TuningRow* row = RowOf(mhz)) TuneLocked(*row);
+}
+
+void Receiver::ReceiverTuneExact(double mhz) {
+  std::lock_guard lock(exchange_);
+  for (const TuningRow& row : kTuning) {
+    if (std::abs(row.frequency - mhz) < 1e-6) return TuneLocked(row);
+  }
 }
 
 float Receiver::ReceiverReadStatus() {
@@ -98,16 +117,12 @@ bool Receiver::SendCommandLocked(std::string_view command) {
   return true;
 }
 
-void Receiver::TuneLocked(int mhz) {
-  for (const TuningRow& row : kTuning) {
-    if (row.mhz != mhz) continue;
-    // A frequency command that cannot be sent leaves the receiver where it was; its mode
-    // command would only wait out the same bound again.
-    if (!SendCommandLocked(row.frequencyCommand)) return;
-    SendCommandLocked(row.modeCommand);
-    frequency_ = row.frequency;
-    return;
-  }
+void Receiver::TuneLocked(const TuningRow& row) {
+  // A frequency command that cannot be sent leaves the receiver where it was; its mode command
+  // would only wait out the same bound again.
+  if (!SendCommandLocked(row.frequencyCommand)) return;
+  SendCommandLocked(row.modeCommand);
+  frequency_ = row.frequency;
 }
 
 bool Receiver::ReadReplyByte(std::uint8_t& byte, std::size_t bytesToCome) {

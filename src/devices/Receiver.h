@@ -31,6 +31,9 @@ inline constexpr std::int64_t kReplyByteTimeoutMs = 50;
 // the 1702.5 MHz downlink); nothing for a frequency the receiver is not tuned to.
 std::optional<double> DownlinkExactMhz(int mhz);
 
+// One downlink in the receiver's tuning table.
+struct TuningRow;
+
 // The L-band receiver: its serial line behind the port I/O driver, its tuning and its status
 // query. Tuning runs on the tracking thread, the status query on the user-interface thread;
 // both drive one serial line, so every whole exchange (the UART set-up, a tune's command pair,
@@ -48,6 +51,7 @@ class Receiver final : public Tuner {
   void ReceiverSendCommand(std::string_view command);
   // Tunes one of the known downlinks, given in whole MHz; any other value does nothing.
   void ReceiverTune(int mhz) override;
+  void ReceiverTuneExact(double mhz) override;
   // Asks the receiver for its signal level (volts, returned) and lock (kept for
   // ReceiverLocked). A reply that does not come in time gives level 0.0 and not locked.
   float ReceiverReadStatus() override;
@@ -57,7 +61,7 @@ class Receiver final : public Tuner {
 
  private:
   bool SendCommandLocked(std::string_view command);
-  void TuneLocked(int mhz);
+  void TuneLocked(const TuningRow& row);
   bool WaitLineStatus(std::uint8_t bit, std::int64_t timeoutMs, std::int64_t firstPauseMs);
   // `bytesToCome`: this byte and the rest of the reply, which the wait's first pause allows for.
   bool ReadReplyByte(std::uint8_t& byte, std::size_t bytesToCome);

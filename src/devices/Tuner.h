@@ -24,6 +24,10 @@ class Tuner {
   virtual void ReceiverInit() = 0;
   // Tunes one of the known downlinks (or the idle frequency); any other value does nothing.
   virtual void ReceiverTune(int mhz) = 0;
+  // Tunes a downlink by its exact carrier, MHz, where two share a whole MHz (Meteor's 1700.0
+  // and FengYun's 1700.5). A receiver whose table knows each downlink only by its whole MHz
+  // takes the whole MHz.
+  virtual void ReceiverTuneExact(double mhz) { ReceiverTune(static_cast<int>(mhz)); }
   // Once a second on the tracking thread: reads what the status publishes, for a receiver whose
   // status exchange must not hold the user-interface thread.
   virtual void ReceiverRefresh() {}

@@ -124,10 +124,12 @@ void HamlibRig::ReceiverInit() {
 }
 
 void HamlibRig::ReceiverTune(int mhz) {
-  const std::optional<double> exact = DownlinkExactMhz(mhz);
-  if (!exact) return;
-  planned_ = *exact;
-  frequency_ = *exact;
+  if (const std::optional<double> exact = DownlinkExactMhz(mhz)) ReceiverTuneExact(*exact);
+}
+
+void HamlibRig::ReceiverTuneExact(double mhz) {
+  planned_ = mhz;
+  frequency_ = mhz;
   if (Ready()) SetFrequency();
 }
 

@@ -47,6 +47,7 @@ class HamlibRig final : public Tuner {
 
   void ReceiverInit() override;
   void ReceiverTune(int mhz) override;
+  void ReceiverTuneExact(double mhz) override;
   void ReceiverRefresh() override;
   float ReceiverReadStatus() override;
   int ReceiverLocked() const override { return locked_.load(); }

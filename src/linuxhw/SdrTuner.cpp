@@ -13,11 +13,13 @@ float EbN0ToVolts(double ebn0Db) {
 }
 
 void SdrTuner::ReceiverTune(int mhz) {
-  const std::optional<double> exact = DownlinkExactMhz(mhz);
-  if (!exact) return;
+  if (const std::optional<double> exact = DownlinkExactMhz(mhz)) ReceiverTuneExact(*exact);
+}
+
+void SdrTuner::ReceiverTuneExact(double mhz) {
   // A new frequency starts with no shift: the tracking loop gives the pass's own.
   source_.SetDopplerCorrection(0.0);
-  source_.SetCentre(*exact * kHzPerMhz);
+  source_.SetCentre(mhz * kHzPerMhz);
 }
 
 float SdrTuner::ReceiverReadStatus() {

@@ -24,6 +24,7 @@ class SdrTuner final : public Tuner {
 
   void ReceiverInit() override { ReceiverTune(ReceiverIdleFrequency); }
   void ReceiverTune(int mhz) override;
+  void ReceiverTuneExact(double mhz) override;
   void ReceiverDoppler(double hz) override { source_.SetDopplerCorrection(hz); }
   float ReceiverReadStatus() override;
   int ReceiverLocked() const override { return locked_.load(std::memory_order_relaxed); }

@@ -173,6 +173,7 @@ const FrameLayout& LayoutFor(SatelliteFamily family) {
       return kSeaStarLayout;
     case SatelliteFamily::Noaa:
     case SatelliteFamily::Meteor:  // CADUs have no minor-frame layout
+    case SatelliteFamily::Metop:
       break;
   }
   return kNoaaLayout;

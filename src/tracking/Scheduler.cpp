@@ -135,7 +135,9 @@ void Scheduler::FollowDoppler(const SatelliteRecord& slot) {
 }
 
 void Scheduler::TuneForSatellite(std::string_view name) {
-  if (std::optional<int> mhz = DownlinkFrequency(name)) context_.receiver.ReceiverTune(*mhz);
+  if (const std::optional<Downlink> downlink = DownlinkFor(name)) {
+    context_.receiver.ReceiverTuneExact(downlink->frequencyMHz);
+  }
 }
 
 void Scheduler::ArmCapture(const std::function<void()>& waitTurn) {

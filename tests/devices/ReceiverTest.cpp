@@ -127,6 +127,20 @@ TEST(Receiver, SetUpAndTuningTraffic) {
   EXPECT_EQ(bench.board.registers->CallCount(), 0u);
   EXPECT_DOUBLE_EQ(bench.receiver.ReceiverFrequency(), 1707.0);
 
+  // --- exact frequencies tell apart the downlinks that share a whole MHz
+  for (const auto& [exact, command] : std::map<double, std::string>{
+           {1700.0, "f1700.000\r"}, {1700.5, "f1700.500\r"}, {1701.3, "f1701.300\r"}}) {
+    bench.uart.commands.clear();
+    bench.receiver.ReceiverTuneExact(exact);
+    ASSERT_EQ(bench.uart.commands.size(), 2u) << exact;
+    EXPECT_EQ(bench.uart.commands[0], command);
+    EXPECT_DOUBLE_EQ(bench.receiver.ReceiverFrequency(), exact);
+  }
+  bench.uart.commands.clear();
+  bench.receiver.ReceiverTuneExact(1699.9);
+  EXPECT_TRUE(bench.uart.commands.empty());
+  bench.receiver.ReceiverTune(1707);
+
   // --- set-up again (the tracking thread's start) repeats the same traffic and ends on 1691
   bench.board.registers->ClearLog();
   bench.receiver.ReceiverInit();
