@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <nlohmann/json.hpp>
 #include <span>
+#include <sstream>
 #include <variant>
 
 #include "app/Headless.h"
@@ -16,6 +19,7 @@
 #include "capture/CaptureFileReader.h"
 #include "config/StationFiles.h"
 #include "e2e/StationRig.h"
+#include "imaging/CaptureImages.h"
 #include "linuxhw/GpsdTimeSource.h"
 #include "linuxhw/HamlibRotator.h"
 #include "linuxhw/LinuxHardware.h"
@@ -224,24 +228,35 @@ TEST(LinuxStation, OneNoaaPassOnDaemonsAndAFrameStream) {
   EXPECT_TRUE(fixReached);
 }
 
-TEST(LinuxStation, OneNoaaPassDemodulatedFromServeIq) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  // At 30 times real time the chain must take 90 Msps; under a sanitizer it takes a tenth of
-  // that, so the server skips what the station cannot follow and no pass is caught. The chain's
-  // threads are checked under the sanitizers by the SDR frame source's own tests.
-  GTEST_SKIP() << "the receive chain cannot follow a 30x clock under a sanitizer";
-#endif
-  // The station's own receive chain on the samples of the IQ server, both on one fast clock.
-  constexpr double kSdrSpeed = 30.0;
-  TempDir dir;
-  ASSERT_EQ(InitStation(dir.path()), "");
-  dir.Write("sats.dat", "NOAA 15\n \n \n \n \n \n");
+// What one pass demodulated by the station from the IQ server's samples left behind.
+struct ServedPass {
+  std::int32_t capturesFinished = 0;
+  std::vector<std::filesystem::path> files;
+  double tunedDuringPass = 0;  // Hz, the dongle's centre while frames were recorded
+  int connections = 0;
+  std::int64_t framesServed = 0;
+};
+
+// How the IQ server serves a pass.
+struct Serving {
+  double speed = 30.0;  // times real time, on the station's clock too
+  // Seconds of the pass the station runs for (0: the whole pass), at a fixed signal level.
+  double passSeconds = 0;
+  std::optional<double> ebn0Db;
+};
+
+// The station's own receive chain on the samples of the IQ server, both on one fast clock: the
+// first pass of `satellite`, in a sample station of `sky`, with a dummy rotator.
+void RunServedPass(TempDir& dir, SampleSky sky, const std::string& satellite,
+                   const Serving& serving, ServedPass& out) {
+  ASSERT_EQ(InitStation(dir.path(), {}, sky), "");
+  dir.Write("sats.dat", satellite + "\n \n \n \n \n \n");
   const std::optional<SystemTime> from = NextPassStart(dir.path());
   ASSERT_TRUE(from);
   const LocationValues location = ReadLocation(dir.path());
   const sim::TrueStation where{location.latitude, location.longitude, location.height};
   sim::IqServerOptions served;
-  ASSERT_EQ(sim::FindTrueSatellite(dir.path() / "elements.dat", "NOAA 15", served.satellite),
+  ASSERT_EQ(sim::FindTrueSatellite(dir.path() / "elements.dat", satellite, served.satellite),
             ElementSetResult::Ok);
   const std::optional<double> aos =
       sim::FirstAos(std::span(&served.satellite, 1), where, from->AsSeconds(), kMinimumElevation);
@@ -249,7 +264,8 @@ TEST(LinuxStation, OneNoaaPassDemodulatedFromServeIq) {
   served.station = sim::MakeStationConfig(where);
   served.startUtcSeconds = *aos;
   served.clockStartUtcSeconds = from->AsSeconds();
-  served.speed = kSdrSpeed;
+  served.speed = serving.speed;
+  served.ebn0Db = serving.ebn0Db;
 
   ASSERT_TRUE(testing::Installed("rotctld"));
   const int rotPort = testing::FreeLoopbackPort();
@@ -259,7 +275,7 @@ TEST(LinuxStation, OneNoaaPassDemodulatedFromServeIq) {
   options.rotatorModel = 2;
   options.rotatorPort = "127.0.0.1:" + std::to_string(rotPort);
   options.gpsd = "none";
-  ScaledClock clock(*from, kSdrSpeed);
+  ScaledClock clock(*from, serving.speed);
   sim::IqServer samples(served);
   std::string error;
   ASSERT_TRUE(samples.Listen(0, error)) << error;
@@ -270,20 +286,43 @@ TEST(LinuxStation, OneNoaaPassDemodulatedFromServeIq) {
   testing::RecordingSpawner spawner;
   LinuxHardware hardware(options, clock, messages);
   Station station({dir.path(), clock, messages, beeper, systemInfo, spawner, hardware});
-  double tunedDuringPass = 0;
   auto watch = [&] {
     if (station.captureStatus.CaptureState == CaptureStateValue::ReceivingData) {
-      tunedDuringPass = samples.tunedHz();
+      out.tunedDuringPass = samples.tunedHz();
     }
   };
-  ASSERT_TRUE(RunStation(station, 1, 1800, [&](Station&) { watch(); }));
+  const auto limit =
+      serving.passSeconds > 0
+          ? static_cast<std::int64_t>(std::ceil(*aos - from->AsSeconds() + serving.passSeconds))
+          : 1800;
+  ASSERT_TRUE(RunStation(station, 1, limit, [&](Station&) { watch(); }));
+  out.capturesFinished = station.captureStatus.CapturesFinished.load();
+  out.connections = samples.connections();
+  out.framesServed = samples.framesSent();
+  out.files = CaptureFilesIn(dir.path());
+}
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// At 30 times real time the chain must take 90 Msps; under a sanitizer it takes a tenth of that,
+// so the server skips what the station cannot follow and no pass is caught. The chain's threads
+// are checked under the sanitizers by the SDR frame source's own tests.
+#define SKIP_UNDER_SANITIZERS() \
+  GTEST_SKIP() << "the receive chain cannot follow a 30x clock under a sanitizer"
+#else
+#define SKIP_UNDER_SANITIZERS() static_cast<void>(0)
+#endif
+
+TEST(LinuxStation, OneNoaaPassDemodulatedFromServeIq) {
+  SKIP_UNDER_SANITIZERS();
+  TempDir dir;
+  ServedPass pass;
+  RunServedPass(dir, SampleSky::Historical, "NOAA 15", Serving{}, pass);
+  ASSERT_FALSE(HasFatalFailure());
   // One capture of frames in sync, demodulated from the samples; the dongle tuned to the
   // downlink (the Doppler corrected in the chain).
-  EXPECT_EQ(station.captureStatus.CapturesFinished.load(), 1);
-  const std::vector<std::filesystem::path> files = CaptureFilesIn(dir.path());
-  ASSERT_EQ(files.size(), 1u);
-  CaptureReadResult read = ReadCaptureFile(files[0]);
+  EXPECT_EQ(pass.capturesFinished, 1);
+  ASSERT_EQ(pass.files.size(), 1u);
+  CaptureReadResult read = ReadCaptureFile(pass.files[0]);
   ASSERT_TRUE(read.ok) << read.error;
   EXPECT_EQ(read.contents.header.nameLine, "NOAA 15");
   std::int64_t frames = 0;
@@ -296,11 +335,41 @@ TEST(LinuxStation, OneNoaaPassDemodulatedFromServeIq) {
   }
   RecordProperty("frames", std::to_string(frames));
   RecordProperty("frames_with_sync", std::to_string(withSync));
-  RecordProperty("frames_served", std::to_string(samples.framesSent()));
+  RecordProperty("frames_served", std::to_string(pass.framesServed));
   EXPECT_GT(withSync, 100) << Describe(read.contents);
   EXPECT_GE(withSync, frames * 9 / 10) << Describe(read.contents);
-  EXPECT_EQ(tunedDuringPass, 1702.5e6);
-  EXPECT_GE(samples.connections(), 1);
+  EXPECT_EQ(pass.tunedDuringPass, 1702.5e6);
+  EXPECT_GE(pass.connections, 1);
+}
+
+TEST(LinuxStation, OneMeteorPassDemodulatedFromServeIqAndPictured) {
+  SKIP_UNDER_SANITIZERS();
+  TempDir dir;
+  ServedPass pass;
+  // A minute of the pass at a speed the chain and the server follow on a loaded machine, so that
+  // no CADU is skipped and the imager's lines come out whole.
+  RunServedPass(dir, SampleSky::Today, "METEOR-M2 3", Serving{6.0, 60.0, 12.0}, pass);
+  ASSERT_FALSE(HasFatalFailure());
+  // The CADUs of one pass, tuned on Meteor's own 1700.0 MHz, with their record beside them.
+  EXPECT_EQ(pass.capturesFinished, 1);
+  ASSERT_EQ(pass.files.size(), 1u);
+  const std::filesystem::path cadu = pass.files[0];
+  EXPECT_TRUE(cadu.filename().string().ends_with(".mtr.cadu")) << cadu;
+  const std::uintmax_t bytes = std::filesystem::file_size(cadu);
+  EXPECT_EQ(bytes % kCaduBytes, 0u);
+  EXPECT_GT(bytes / kCaduBytes, 2000u);
+  EXPECT_EQ(pass.tunedDuringPass, 1700.0e6);
+  std::ostringstream inspected, err;
+  EXPECT_EQ(InspectCaptureFile(cadu, inspected, err), 0) << err.str();
+  EXPECT_TRUE(inspected.str().starts_with("header found \"METEOR-M2 3\"")) << inspected.str();
+  // The MSU-MR lines in them make the pictures.
+  std::ostringstream written;
+  ASSERT_EQ(ImageCaptureFile(cadu, std::nullopt, written, err), 0) << err.str() << inspected.str();
+  std::ifstream record(cadu.parent_path() / (cadu.stem().string() + ".json"));
+  const nlohmann::json quality = nlohmann::json::parse(record, nullptr, false);
+  RecordProperty("scan_lines", quality.value("scan_lines", 0));
+  EXPECT_GT(quality.value("scan_lines", 0), 250) << quality.dump();
+  EXPECT_LT(quality.value("lines_cut", 0), 10) << quality.dump();
 }
 
 }  // namespace
