@@ -29,7 +29,8 @@ th { font-weight: 600; color: #555; font-size: 12px; }
 .next { color: #0000a0; font-weight: 600; } .pass { color: #00a000; font-weight: 600; }
 #timeline svg, #map svg, #history svg { width: 100%; height: auto; display: block; }
 #sky svg { width: 100%; max-width: 420px; height: auto; display: block; margin: auto; }
-section.half { grid-column: span 2; }
+.where { display: flex; gap: 14px; flex-wrap: wrap; }
+.where > div { flex: 1 1 300px; } .where > div.map { flex: 2.4 1 480px; }
 .captures { display: flex; gap: 12px; flex-wrap: wrap; }
 .capture { width: 170px; font-size: 12px; }
 .capture img { width: 160px; background: #000; display: block; min-height: 40px; }
@@ -49,8 +50,8 @@ section.half { grid-column: span 2; }
 <section class="wide"><h2>Satellites</h2><table><thead><tr><th>Slot</th><th>Satellite</th>
 <th>Lat</th><th>Lon</th><th>Az</th><th>El</th><th>Next</th><th>At (UTC)</th><th>In</th></tr></thead>
 <tbody id="sats"></tbody></table><div id="satwarn" class="bad"></div></section>
-<section class="half"><h2>Sky</h2><div id="sky" class="dim">-</div></section>
-<section class="half"><h2>Where they are</h2><div id="map" class="dim">-</div></section>
+<section class="wide where"><div><h2>Sky</h2><div id="sky" class="dim">-</div></div>
+<div class="map"><h2>Where they are</h2><div id="map" class="dim">-</div></div></section>
 <section class="wide"><h2>Next 24 hours</h2><div id="timeline"></div>
 <div class="legend dim"><span style="background:#16a34a"></span>followed
 <span style="background:#d1d5db"></span>skipped by the priority rule</div></section>
