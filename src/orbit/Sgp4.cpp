@@ -6,7 +6,6 @@ namespace halvik {
 namespace {
 
 // Constants of the near-Earth model (WGS-72 based), distances in Earth radii, time in minutes.
-constexpr double kXke = 0.0743669161;
 constexpr double kCk2 = 0.000541308;    // 1/2 J2 AE^2
 constexpr double kCk4 = 6.2098875e-07;  // -3/8 J4 AE^4
 constexpr double kXj3 = -2.53881e-06;

@@ -5,6 +5,9 @@
 
 namespace halvik {
 
+// sqrt(GM) of the near-Earth model (WGS-72 based), Earth radii^1.5 per minute.
+inline constexpr double kXke = 0.0743669161;
+
 // Position and velocity in the propagator's inertial frame.
 struct StateVector {
   double position[3] = {0, 0, 0};  // Earth radii

@@ -27,7 +27,10 @@ table { border-collapse: collapse; width: 100%; }
 td, th { padding: 3px 8px; text-align: left; border-bottom: 1px solid #eee; white-space: nowrap; }
 th { font-weight: 600; color: #555; font-size: 12px; }
 .next { color: #0000a0; font-weight: 600; } .pass { color: #00a000; font-weight: 600; }
-#timeline svg { width: 100%; height: auto; display: block; }
+#timeline svg, #map svg, #history svg { width: 100%; height: auto; display: block; }
+#sky svg { width: 100%; max-width: 420px; height: auto; display: block; margin: auto; }
+.where { display: flex; gap: 14px; flex-wrap: wrap; }
+.where > div { flex: 1 1 300px; } .where > div.map { flex: 2.4 1 480px; }
 .captures { display: flex; gap: 12px; flex-wrap: wrap; }
 .capture { width: 170px; font-size: 12px; }
 .capture img { width: 160px; background: #000; display: block; min-height: 40px; }
@@ -47,9 +50,12 @@ th { font-weight: 600; color: #555; font-size: 12px; }
 <section class="wide"><h2>Satellites</h2><table><thead><tr><th>Slot</th><th>Satellite</th>
 <th>Lat</th><th>Lon</th><th>Az</th><th>El</th><th>Next</th><th>At (UTC)</th><th>In</th></tr></thead>
 <tbody id="sats"></tbody></table><div id="satwarn" class="bad"></div></section>
+<section class="wide where"><div><h2>Sky</h2><div id="sky" class="dim">-</div></div>
+<div class="map"><h2>Where they are</h2><div id="map" class="dim">-</div></div></section>
 <section class="wide"><h2>Next 24 hours</h2><div id="timeline"></div>
 <div class="legend dim"><span style="background:#16a34a"></span>followed
 <span style="background:#d1d5db"></span>skipped by the priority rule</div></section>
+<section class="wide"><h2>Quality of the last passes</h2><div id="history" class="dim">-</div></section>
 <section class="wide"><h2>Last captures</h2><div id="captures" class="captures dim">-</div></section>
 </main>
 <script>
@@ -154,8 +160,24 @@ function showCaptures(list) {
   }
 }
 
+// The station's own pictures, asked with the tag of the one shown: an unchanged picture is
+// answered 304 and left in place. Parsed as SVG, never as HTML, so it carries no markup of ours.
+const tags = {};
+async function picture(id, path) {
+  const r = await fetch(path, {cache: "no-store", headers: tags[path] ? {"If-None-Match": tags[path]} : {}});
+  if (r.status === 304 || !r.ok) return;
+  const doc = new DOMParser().parseFromString(await r.text(), "image/svg+xml");
+  if (doc.documentElement.nodeName !== "svg") return;
+  $(id).replaceChildren(document.importNode(doc.documentElement, true));
+  $(id).className = "";
+  tags[path] = r.headers.get("ETag");
+}
+
 async function tick(n) {
   try { showStatus(await get("/status.json")); } catch (e) { put("updated", "station not answering", "bad"); }
+  try { await picture("sky", "/sky.svg"); } catch (e) {}
+  if (n % 5 === 0) { try { await picture("map", "/map.svg"); } catch (e) {} }
+  if (n % 10 === 0) { try { await picture("history", "/history.svg"); } catch (e) {} }
   if (n % 20 === 0) { try { showPasses(await get("/passes.json?hours=24")); } catch (e) {} }
   if (n % 10 === 0) { try { showCaptures(await get("/captures.json")); } catch (e) {} }
 }

@@ -90,8 +90,8 @@ json DroppedSamplesJson(const Tuner& receiver) {
   return dropped ? json(*dropped) : json(nullptr);
 }
 
-// The capture's quality record, NAME.json: read from what was opened, as the files served are,
-// so a FIFO swapped in under the name cannot hold the listing.
+}  // namespace
+
 json QualityRecord(const std::filesystem::path& dir, const std::string& name) {
   const std::shared_ptr<const ServedFile> file = OpenServable(dir, name);
   if (!file) return nullptr;
@@ -103,8 +103,6 @@ json QualityRecord(const std::filesystem::path& dir, const std::string& name) {
   if (record.is_discarded() || !record.is_object()) return json{{"error", "unreadable record"}};
   return record;
 }
-
-}  // namespace
 
 json StatusJson(Station& station, const LevelRecordingReadout* polled) {
   const StationEnvironment& env = station.environment();

@@ -8,13 +8,17 @@
 #include <chrono>
 #include <vector>
 
+#include "orbit/Coastlines.h"
 #include "platform/Text.h"
 #include "web/ByteRange.h"
 #include "web/CaptureNames.h"
+#include "web/History.h"
 #include "web/HttpFront.h"
 #include "web/Metrics.h"
 #include "web/ReceiverLevel.h"
 #include "web/StationJson.h"
+#include "web/Svg.h"
+#include "web/WorldMap.h"
 
 namespace halvik::web {
 namespace {
@@ -27,6 +31,15 @@ constexpr int kTimelineHours = 24;
 constexpr std::size_t kCapturesListed = 50;
 constexpr std::size_t kFileChunkBytes = 64 * 1024;
 constexpr int kKeepAliveRequests = 10;
+// The sky plot's listing reaches back this far, past the AOS of any pass still under way, and
+// ahead far enough to hold the next pass the priority rule lets through.
+constexpr std::int64_t kSkyLookBackSeconds = 1800;
+constexpr double kSkyListingHours = 12.5;
+// The map's satellites move on once in this many station seconds: between two such steps the
+// map is the same picture, and a page asking again gets 304.
+constexpr std::int64_t kMapStepSeconds = 30;
+// How often the antenna's read-back is looked at for the sky plot's trail, real time.
+constexpr auto kTrailSampleInterval = std::chrono::milliseconds(500);
 // Answers longer than this count as downloads (a capture, not a thumbnail or record).
 constexpr std::uint64_t kLargeAnswerBytes = 1 << 20;
 
@@ -128,6 +141,19 @@ const char* ContentType(const std::string& name) {
   return "application/octet-stream";
 }
 
+// A picture drawn by the station, with its entity tag: a page that already has this picture
+// (If-None-Match) gets 304 and no body, and keeps what it shows.
+void SendSvg(const httplib::Request& req, httplib::Response& res, std::string body) {
+  const std::string tag = EntityTag(body);
+  res.set_header("ETag", tag);
+  res.set_header("Cache-Control", "no-cache");
+  if (req.get_header_value("If-None-Match") == tag) {
+    res.status = 304;
+    return;
+  }
+  res.set_content(std::move(body), "image/svg+xml");
+}
+
 // N of "hours=N": a whole number within 1..168, nothing otherwise.
 std::optional<int> ParseHours(const std::string& text) {
   if (text.empty() || text.size() > 3) return std::nullopt;
@@ -169,7 +195,10 @@ std::optional<HttpAddress> ParseHttpAddress(std::string_view text) {
 }
 
 WebServer::WebServer(Station& station, LevelRecordingReadout* polled, PngRenderer renderPng)
-    : station_(station), polled_(polled), renderPng_(std::move(renderPng)) {}
+    : station_(station),
+      polled_(polled),
+      renderPng_(std::move(renderPng)),
+      coastlinePath_(CoastlinePath(BuiltInCoastlines())) {}
 
 WebServer::~WebServer() {
   Stop();
@@ -190,6 +219,43 @@ WebServer::CachedListing WebServer::Listing(std::int64_t now, int hours) {
     cached.madeAt = now;
   }
   return cached;
+}
+
+WebServer::CachedListing WebServer::SkyListing(std::int64_t now) {
+  std::lock_guard lock(listingMutex_);
+  CachedListing& cached = skyListing_;
+  if (!cached.listing || now < cached.madeAt || now - cached.madeAt >= kListingLifetimeSeconds) {
+    SilentMessages quiet;
+    cached.listing = std::make_shared<const PassListing>(
+        ListPasses(station_.environment().dir, now - kSkyLookBackSeconds, kSkyListingHours, quiet));
+    cached.madeAt = now;
+  }
+  return cached;
+}
+
+std::string WebServer::HistoryPicture() {
+  const std::filesystem::path& dir = station_.environment().dir;
+  const std::vector<RecordFile> files = ListRecordFiles(dir);
+  std::string key = RecordFilesKey(files);
+  std::lock_guard lock(historyMutex_);
+  // Records are read again only when one of them changed.
+  if (historySvg_.empty() || key != historyKey_) {
+    std::vector<PassQuality> passes = ReadPassQualities(dir, files);
+    AddMaxElevations(passes, station_.table, station_.station);
+    historySvg_ = HistorySvg(passes);
+    historyKey_ = std::move(key);
+  }
+  return historySvg_;
+}
+
+void WebServer::SampleTrail() {
+  std::unique_lock lock(trailMutex_);
+  while (!stopping_) {
+    const SchedulerState* scheduler = station_.scheduler();
+    const bool following = scheduler && scheduler->TrackingActive != 0;
+    trail_.Sample(StationNow(), station_.antennaState, following);
+    trailStop_.wait_for(lock, kTrailSampleInterval, [this] { return stopping_; });
+  }
 }
 
 std::string WebServer::Snapshot() {
@@ -330,6 +396,21 @@ void WebServer::Route() {
     res.set_header("Cache-Control", "no-store");
     res.set_content(std::move(png), "image/png");
   });
+  server.Get("/sky.svg", [this](const httplib::Request& req, httplib::Response& res) {
+    const std::int64_t now = StationNow();
+    const CachedListing listing = SkyListing(now);
+    SendSvg(req, res, SkyPlotSvg(MakeSkyPlot(station_, *listing.listing, now, trail_)));
+  });
+  server.Get("/map.svg", [this](const httplib::Request& req, httplib::Response& res) {
+    const std::int64_t now = StationNow();
+    const CachedListing listing = SkyListing(now);
+    const SkyPlot sky = MakeSkyPlot(station_, *listing.listing, now, trail_);
+    const std::int64_t step = now - now % kMapStepSeconds;
+    SendSvg(req, res, WorldMapSvg(MakeWorldMap(station_, step, sky), coastlinePath_));
+  });
+  server.Get("/history.svg", [this](const httplib::Request& req, httplib::Response& res) {
+    SendSvg(req, res, HistoryPicture());
+  });
   server.Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
     std::optional<PlannedPasses> planned;
     const CachedListing listing = Listing(StationNow(), kTimelineHours);
@@ -363,11 +444,22 @@ std::string WebServer::Start(const HttpAddress& address) {
   }
   server_->WidenBacklog();
   thread_ = std::thread([this] { server_->listen_after_bind(); });
+  {
+    std::lock_guard lock(trailMutex_);
+    stopping_ = false;
+  }
+  trailThread_ = std::thread([this] { SampleTrail(); });
   return {};
 }
 
 void WebServer::Stop() {
   if (!server_) return;
+  {
+    std::lock_guard lock(trailMutex_);
+    stopping_ = true;
+  }
+  trailStop_.notify_all();
+  if (trailThread_.joinable()) trailThread_.join();
   server_->stop();
   if (thread_.joinable()) thread_.join();
   server_->StopFront();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -14,6 +15,7 @@
 #include "app/Station.h"
 #include "config/PassListing.h"
 #include "ui/StatusView.h"
+#include "web/SkyPlot.h"
 
 namespace halvik::web {
 
@@ -68,6 +70,12 @@ class WebServer {
   void Route();
   // The pass listing from about `now` (made afresh once a minute of station time).
   CachedListing Listing(std::int64_t now, int hours);
+  // The listing the sky plot and the map choose their pass from: from half an hour before
+  // about `now`, so that it still holds a pass under way.
+  CachedListing SkyListing(std::int64_t now);
+  std::string HistoryPicture();
+  // Keeps the antenna's trail until `Stop`.
+  void SampleTrail();
   std::int64_t StationNow() const;
   std::string Snapshot();
 
@@ -80,6 +88,16 @@ class WebServer {
 
   std::mutex listingMutex_;  // web threads only
   std::map<int, CachedListing> listings_;
+  CachedListing skyListing_;
+  std::string coastlinePath_;  // made once: the land of every map
+  AntennaTrail trail_;
+  std::thread trailThread_;
+  std::mutex trailMutex_;  // web threads only: the sampler's stop
+  std::condition_variable trailStop_;
+  bool stopping_ = false;
+  std::mutex historyMutex_;  // web threads only
+  std::string historyKey_;
+  std::string historySvg_;
   std::mutex snapshotMutex_;  // web threads only: one picture at a time
   std::unique_ptr<QuickLookBuffer> snapshotQuickLook_;
   std::atomic<int> downloads_{0};  // large answers being written

@@ -33,6 +33,7 @@ struct Answer {
   int status = 0;  // 0: no answer
   std::string body;
   std::string type;
+  std::string tag;  // ETag
 };
 
 // What the station looked like just before and just after a request.
@@ -55,7 +56,16 @@ struct Gathered {
   std::string metricsAfterPass;
   std::int64_t capturesFinished = 0;
   std::string thumbBytes;
+  std::string passesListing;   // `halvik passes` around the sky plot's pass
+  int historyAgainStatus = 0;  // /history.svg asked again with its tag
 };
+
+// The value of attribute `name` in the first element that has it; empty when none does.
+std::string Attribute(const std::string& svg, const std::string& name) {
+  std::smatch m;
+  const std::regex pattern(" " + name + "=\"([^\"]*)\"");
+  return std::regex_search(svg, m, pattern) ? m[1].str() : std::string();
+}
 
 constexpr const char* kThumb = "\x89PNG\r\n\x1a\nnot really a picture";
 
@@ -65,6 +75,7 @@ Answer Ask(httplib::Client& client, const std::string& path, const httplib::Head
     answer.status = res->status;
     answer.body = res->body;
     answer.type = res->get_header_value("Content-Type");
+    answer.tag = res->get_header_value("ETag");
   }
   return answer;
 }
@@ -116,6 +127,9 @@ void Gather(Gathered& out) {
                              "/metrics",
                              "/captures.json",
                              "/snapshot.png",
+                             "/sky.svg",
+                             "/map.svg",
+                             "/history.svg",
                              "/captures/Mo01JanA.N15.thumb.png",
                              "/captures/Mo01JanA.N15",
                              "/passes.json?hours=0",
@@ -135,6 +149,10 @@ void Gather(Gathered& out) {
                              "/nothing",
                              "/status.json/x"}) {
       ask(path);
+    }
+    if (auto res =
+            client.Get("/history.svg", {{"If-None-Match", out.answers["/history.svg"].tag}})) {
+      out.historyAgainStatus = res->status;
     }
     out.framesBeforeAbuse = capture.FramesWritten;
     // Clients that stop half-way through their request hold no worker.
@@ -170,6 +188,19 @@ void Gather(Gathered& out) {
   };
   ASSERT_TRUE(rig.Run(1, 3600, during));
   out.capturesFinished = rig.station().captureStatus.CapturesFinished;
+  // What `halvik passes` lists around the sky plot's pass, from twenty minutes before its AOS.
+  if (const std::optional<double> aos =
+          ParseIsoUtc(Attribute(out.answers["/sky.svg"].body, "data-aos"))) {
+    const std::string command = "cd '" + rig.dir().string() + "' && " + HALVIK_EXE +
+                                " passes --from " + FormatIsoUtc(*aos - 1200) + " --hours 1";
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+      char buffer[4096];
+      std::size_t got = 0;
+      while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.passesListing.append(buffer, got);
+      pclose(pipe);
+    }
+  }
   out.framesAtEnd = rig.station().captureStatus.FramesWritten;
   out.captureAfterPass = Ask(client, "/captures.json").body;
   out.metricsAfterPass = Ask(client, "/metrics").body;
@@ -434,6 +465,59 @@ void PageAndPicture(const Gathered& g) {
   EXPECT_EQ(be32(20), 480u);
 }
 
+void PicturesOfTheSkyTheMapAndTheHistory(const Gathered& g) {
+  for (const char* path : {"/sky.svg", "/map.svg", "/history.svg"}) {
+    const Answer& answer = Get(g, path);
+    EXPECT_EQ(answer.status, 200) << path;
+    EXPECT_EQ(answer.type, "image/svg+xml") << path;
+    EXPECT_TRUE(answer.body.starts_with("<svg xmlns=\"http://www.w3.org/2000/svg\"")) << path;
+    EXPECT_TRUE(answer.body.ends_with("</svg>\n")) << path;
+    EXPECT_EQ(answer.body.find("<script"), std::string::npos) << path;
+    EXPECT_EQ(answer.tag.size(), 18u) << path;
+  }
+  // Unchanged since it was fetched: 304, so the page keeps the picture it shows.
+  EXPECT_EQ(g.historyAgainStatus, 304);
+
+  // The sky plot shows the pass being captured, with the satellite, its track and the antenna.
+  const std::string& sky = Get(g, "/sky.svg").body;
+  for (const char* id : {"id=\"track\"", "id=\"aos\"", "id=\"los\"", "id=\"satellite\"",
+                         "id=\"trail\"", "followed now"})
+    EXPECT_NE(sky.find(id), std::string::npos) << id;
+  // Its AOS and LOS are those of `halvik passes` within a second.
+  const std::optional<double> aos = ParseIsoUtc(Attribute(sky, "data-aos"));
+  const std::optional<double> los = ParseIsoUtc(Attribute(sky, "data-los"));
+  ASSERT_TRUE(aos && los);
+  bool listed = false;
+  std::istringstream lines(g.passesListing);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::istringstream fields(line);
+    std::string slot, name, listedAos, listedLos;
+    fields >> slot >> name >> listedAos >> listedLos;
+    const std::optional<double> a = ParseIsoUtc(listedAos);
+    const std::optional<double> l = ParseIsoUtc(listedLos);
+    if (!a || !l || std::fabs(*a - *aos) > 1.0) continue;
+    listed = true;
+    EXPECT_NEAR(*l, *los, 1.0) << line;
+  }
+  EXPECT_TRUE(listed) << g.passesListing;
+
+  // The map: land, the station, every listed satellite and the followed pass.
+  const std::string& map = Get(g, "/map.svg").body;
+  for (const char* id : {"id=\"land\"", "id=\"station\"", "id=\"pass\""})
+    EXPECT_NE(map.find(id), std::string::npos) << id;
+  std::size_t satellites = 0;
+  for (std::size_t at = map.find("class=\"satellite\""); at != std::string::npos;
+       at = map.find("class=\"satellite\"", at + 1))
+    ++satellites;
+  EXPECT_EQ(satellites, 5u);  // the sample station's five
+
+  // The history holds the earlier captures' records; the broken one is left out.
+  const std::string& history = Get(g, "/history.svg").body;
+  EXPECT_NE(history.find("data-name=\"NOAA 15\" data-passes=\"1\""), std::string::npos);
+  EXPECT_EQ(history.find("N16"), std::string::npos);
+}
+
 // One station run for all the checks: each needs the station in the middle of a pass.
 TEST(WebStation, EndpointsDuringAPass) {
   int argc = 1;
@@ -466,6 +550,10 @@ TEST(WebStation, EndpointsDuringAPass) {
   {
     SCOPED_TRACE("PageAndPicture");
     PageAndPicture(g);
+  }
+  {
+    SCOPED_TRACE("PicturesOfTheSkyTheMapAndTheHistory");
+    PicturesOfTheSkyTheMapAndTheHistory(g);
   }
 }
 
