@@ -227,10 +227,12 @@ CaptureImagesResult MakeCaduImages(const std::filesystem::path& capture,
   const FamilyFacts& facts = FactsOf(captureFamily);
   const HrptLayout& layout = facts.layout;
 
-  nlohmann::ordered_json record;
-  record["capture"] = capture.filename().string();
-  record["satellite"] = pass.satellite ? nlohmann::json(*pass.satellite) : nlohmann::json(nullptr);
-  record["family"] = facts.name;
+  // The family's own fields, after the ones every CADU capture's record has.
+  nlohmann::ordered_json extra = nlohmann::ordered_json::object();
+  struct {
+    std::int64_t decoded, cut, gaps, cadusLost;
+  } lines{};
+  bool datedTimes = true;
   std::optional<PicturePlan> pictures;
   if (facts.imager == Imager::Avhrr3Packets) {
     // The capture's CADUs were corrected on the way in: the check finds those that could not be.
@@ -245,30 +247,20 @@ CaptureImagesResult MakeCaduImages(const std::filesystem::path& capture,
     pictures = DrawPictures(read, "no AVHRR/3 line in the CADUs", facts,
                             kAvhrrThermalCountsRiseWithTemperature, pass, outDir, name, result);
     if (!pictures) return result;
-    const ScanLinePlan& plan = pictures->plan;
-    record["first_line_utc"] = IsoOrNull(plan.firstTimeMs);
-    record["last_line_utc"] = IsoOrNull(plan.lastTimeMs);
-    record["scan_lines"] = plan.rows;
-    record["cadus"] = cadus;
-    record["lines_decoded"] = counts.lines;
-    record["lock_fraction"] = static_cast<double>(counts.lines) / plan.rows;
-    record["black_lines"] = plan.rows - counts.lines;
-    record["lines_3a"] = counts.lines3A;
-    record["lines_3b"] = counts.lines - counts.lines3A;
-    record["lines_cut"] = counts.linesCut;
-    record["sync_losses"] = counts.gaps;
-    record["cadus_lost"] = counts.cadusLost;
-    record["rs_corrected_bytes"] = counts.rsCorrectedBytes;
-    record["rs_uncorrectable_codewords"] = counts.rsFailedCodewords;
-    record["cadus_uncorrectable"] = counts.uncorrectable;
-    record["other_vcdus"] = counts.otherVcdus;
+    lines = {counts.lines, counts.linesCut, counts.gaps, counts.cadusLost};
+    extra["lines_3a"] = counts.lines3A;
+    extra["lines_3b"] = counts.lines - counts.lines3A;
+    extra["rs_corrected_bytes"] = counts.rsCorrectedBytes;
+    extra["rs_uncorrectable_codewords"] = counts.rsFailedCodewords;
+    extra["cadus_uncorrectable"] = counts.uncorrectable;
+    extra["other_vcdus"] = counts.otherVcdus;
     nlohmann::ordered_json packets = nlohmann::ordered_json::object();
     for (std::size_t apid = 0; apid < counts.packetsPerApid.size(); ++apid) {
       if (counts.packetsPerApid[apid] > 0)
         packets[std::to_string(apid)] = counts.packetsPerApid[apid];
     }
-    record["packets_per_apid"] = packets;
-    record["packets_broken"] = counts.packetsBroken;
+    extra["packets_per_apid"] = packets;
+    extra["packets_broken"] = counts.packetsBroken;
     // The recognition check: the spacecraft the VCDUs name against the pass record's satellite.
     nlohmann::ordered_json seen = nlohmann::ordered_json::array();
     std::vector<int> ids;
@@ -278,16 +270,16 @@ CaptureImagesResult MakeCaduImages(const std::filesystem::path& capture,
       seen.push_back(
           nlohmann::ordered_json{{"spacecraft_id", id}, {"vcdus", counts.vcdusPerSpacecraft[id]}});
     }
-    record["spacecraft_ids"] = seen;
+    extra["spacecraft_ids"] = seen;
     std::optional<int> expected;
     if (pass.satellite) {
       if (auto downlink = DownlinkFor(*pass.satellite, CatalogueNumber(pass)))
         expected = MetopSpacecraftId(downlink->catalogueNumber);
     }
-    record["expected_spacecraft_id"] =
+    extra["expected_spacecraft_id"] =
         expected ? nlohmann::json(*expected) : nlohmann::json(nullptr);
     const bool mismatch = expected && !ids.empty() && (ids.size() > 1 || ids.front() != *expected);
-    record["spacecraft_mismatch"] = mismatch;
+    extra["spacecraft_mismatch"] = mismatch;
     if (mismatch) {
       std::string named;
       for (int id : ids) named += (named.empty() ? "" : ", ") + std::to_string(id);
@@ -325,30 +317,37 @@ CaptureImagesResult MakeCaduImages(const std::filesystem::path& capture,
     pictures = DrawPictures(read, "no MSU-MR line in the CADUs", facts,
                             kMsuMrThermalCountsRiseWithTemperature, turnBy, outDir, name, result);
     if (!pictures) return result;
-    const ScanLinePlan& plan = pictures->plan;
     // Times carry their date only when the pass record gave one.
-    auto lineTime = [&](std::optional<std::int64_t> ms) {
-      if (!ms) return nlohmann::json(nullptr);
-      return nlohmann::json(pass.startMs ? IsoUtc(*ms) : TimeOfDay(*ms));
-    };
-    record["first_line_utc"] = lineTime(plan.firstTimeMs);
-    record["last_line_utc"] = lineTime(plan.lastTimeMs);
-    record["scan_lines"] = plan.rows;
-    record["cadus"] = cadus;
-    record["lines_decoded"] = counts.lines;
-    record["lock_fraction"] = static_cast<double>(counts.lines) / plan.rows;
-    record["black_lines"] = plan.rows - counts.lines;
-    record["lines_cut"] = counts.linesCut;
-    record["sync_losses"] = counts.gaps;
-    record["cadus_lost"] = counts.cadusLost;
+    datedTimes = pass.startMs.has_value();
+    lines = {counts.lines, counts.linesCut, counts.gaps, counts.cadusLost};
     nlohmann::ordered_json seen = nlohmann::ordered_json::array();
     for (std::size_t s = 0; s < serials.size(); ++s) {
       if (serials[s] > 0)
         seen.push_back(nlohmann::ordered_json{{"serial", s}, {"lines", serials[s]}});
     }
-    record["msumr_serials"] = seen;
+    extra["msumr_serials"] = seen;
   }
   file.reset();
+  const ScanLinePlan& plan = pictures->plan;
+  auto lineTime = [&](std::optional<std::int64_t> ms) {
+    if (!ms) return nlohmann::json(nullptr);
+    return nlohmann::json(datedTimes ? IsoUtc(*ms) : TimeOfDay(*ms));
+  };
+  nlohmann::ordered_json record;
+  record["capture"] = capture.filename().string();
+  record["satellite"] = pass.satellite ? nlohmann::json(*pass.satellite) : nlohmann::json(nullptr);
+  record["family"] = facts.name;
+  record["first_line_utc"] = lineTime(plan.firstTimeMs);
+  record["last_line_utc"] = lineTime(plan.lastTimeMs);
+  record["scan_lines"] = plan.rows;
+  record["cadus"] = cadus;
+  record["lines_decoded"] = lines.decoded;
+  record["lock_fraction"] = static_cast<double>(lines.decoded) / plan.rows;
+  record["black_lines"] = plan.rows - lines.decoded;
+  record["lines_cut"] = lines.cut;
+  record["sync_losses"] = lines.gaps;
+  record["cadus_lost"] = lines.cadusLost;
+  for (const auto& [key, value] : extra.items()) record[key] = value;
   const std::optional<bool> northbound = pictures->northbound;
   record["northbound"] = northbound ? nlohmann::json(*northbound) : nlohmann::json(nullptr);
   record["composite_channels"] = {layout.composite[0] + 1, layout.composite[1] + 1,
