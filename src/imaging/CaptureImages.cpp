@@ -257,7 +257,7 @@ int ImageCaptureFile(const std::filesystem::path& capture,
                      std::ostream& err, std::optional<SatelliteFamily> family) {
   std::filesystem::path dir = outDir ? *outDir : capture.parent_path();
   if (dir.empty()) dir = ".";
-  CaptureImagesResult result = IsCaduCapture(capture, family) ? MakeCaduImages(capture, dir)
+  CaptureImagesResult result = IsCaduCapture(capture, family) ? MakeCaduImages(capture, dir, family)
                                                               : MakeCaptureImages(capture, dir);
   if (!result.ok) {
     err << "halvik image: " << capture.string() << ": " << result.error << '\n';

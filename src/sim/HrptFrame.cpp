@@ -269,9 +269,9 @@ std::vector<std::uint16_t> StreamFrame(std::string_view satelliteName, std::int6
                           FactsOf(family).layout.framesPerSecond;
     const double ms = static_cast<double>(n) * ShapeOf(family).frameSeconds() * 1000.0;
     std::vector<std::uint16_t> cadu(static_cast<std::size_t>(ShapeOf(family).words));
-    MeteorStream(satelliteName)
-        .CaduWords(CaduNumberAt(static_cast<double>(startUtcMs)) + n,
-                   std::fmod(ms, passMs) / passMs, cadu);
+    MakeCaduStream(satelliteName)
+        ->CaduWords(CaduNumberAt(family, static_cast<double>(startUtcMs)) + n,
+                    std::fmod(ms, passMs) / passMs, cadu);
     return cadu;
   }
   FrameContext context;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "devices/Downlink.h"
+#include "sim/CaduStream.h"
 
 namespace halvik::sim {
 
@@ -39,7 +40,7 @@ void SynthesizeMsuMrFrame(std::int64_t line, int serial, double alongTrack,
 
 // One satellite's CADUs. Holds the scan line it made last, so the twelve or so CADUs that carry
 // one line do not each make it again.
-class MeteorStream {
+class MeteorStream final : public CaduStream {
  public:
   // The spacecraft id in the VCDU header and the imager's serial: the satellite's number
   // ("METEOR-M2 3" gives 3, as SpacecraftAddress reads it).
@@ -50,7 +51,7 @@ class MeteorStream {
   void Cadu(std::int64_t number, double alongTrack, std::span<std::uint8_t> out);
   // The same as the frame layers carry it: one byte in the low 8 bits of each of kCaduBytes
   // words.
-  void CaduWords(std::int64_t number, double alongTrack, std::span<std::uint16_t> out);
+  void CaduWords(std::int64_t number, double alongTrack, std::span<std::uint16_t> out) override;
 
   int spacecraftId() const { return spacecraftId_; }
   int serial() const { return serial_; }

@@ -159,11 +159,11 @@ void SimSynchronizer::Emit(const DownlinkView& link, bool locked, std::span<std:
 void SimSynchronizer::StartFrame(const DownlinkView& link, std::int64_t utcMs) {
   if (FactsOf(link.family).frameKind == FrameKind::Cadu) {
     if (!caduStream_ || caduSatellite_ != link.satelliteName) {
-      caduStream_ = std::make_unique<MeteorStream>(link.satelliteName);
+      caduStream_ = MakeCaduStream(link.satelliteName);
       caduSatellite_ = link.satelliteName;
       nextCadu_.reset();
     }
-    if (!nextCadu_) nextCadu_ = CaduNumberAt(static_cast<double>(utcMs));
+    if (!nextCadu_) nextCadu_ = CaduNumberAt(link.family, static_cast<double>(utcMs));
     caduStream_->CaduWords((*nextCadu_)++, link.alongTrack, frame_);
     InjectBitErrors(link.bitErrorRate, 0, frameWords_, 8);
     frameReady_ = true;

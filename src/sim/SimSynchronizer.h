@@ -11,7 +11,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Device.h"
-#include "sim/MeteorFrame.h"
+#include "sim/CaduStream.h"
 #include "sim/SkyLink.h"
 
 namespace halvik::sim {
@@ -90,7 +90,7 @@ class SimSynchronizer final : public Device {
   std::uint32_t frameCounter_ = 0;
   // A CADU family's stream: the satellite's, and the number of its next CADU (nothing: taken
   // from the time when the next CADU starts, after an acquisition).
-  std::unique_ptr<MeteorStream> caduStream_;
+  std::unique_ptr<CaduStream> caduStream_;
   std::string caduSatellite_;
   std::optional<std::int64_t> nextCadu_;
   std::uint64_t noiseState_;  // the noise generator's own, apart from the bit errors

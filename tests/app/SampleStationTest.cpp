@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <set>
+#include <tuple>
 
 #include "app/SampleStation.h"
 #include "app/SimStart.h"
@@ -127,21 +128,28 @@ TEST(SampleStation, TodaysSkyIsTheMeteorsWhosePassesPredict) {
   TempDir dir;
   ASSERT_EQ(InitStation(dir.path(), {}, SampleSky::Today), "");
   struct stat info {};
-  ASSERT_EQ(stat((dir.path() / "ppmeteor.exe").c_str(), &info), 0);
-  EXPECT_NE(info.st_mode & S_IXUSR, 0u);
+  for (const char* program : {"ppmeteor.exe", "ppmetop.exe"}) {
+    ASSERT_EQ(stat((dir.path() / program).c_str(), &info), 0) << program;
+    EXPECT_NE(info.st_mode & S_IXUSR, 0u) << program;
+  }
   for (const char* file : {"map.dat", "pn.fil", "SOURCES.md"})
     EXPECT_TRUE(std::filesystem::exists(dir.path() / file)) << file;
 
-  // Both element sets pass the parser's checks (checksums included: a changed digit fails),
-  // and the sky knows them as Meteor-M on 1700.0 MHz.
+  // Every element set passes the parser's checks (checksums included: a changed digit fails),
+  // and the sky knows the Meteors on 1700.0 MHz and the Metops on 1701.3 MHz.
   std::vector<sim::TrueSatellite> satellites;
-  for (const char* name : {"METEOR-M2 3", "METEOR-M2 4"}) {
+  const std::tuple<const char*, SatelliteFamily, double> sky[] = {
+      {"METEOR-M2 3", SatelliteFamily::Meteor, 1700.0},
+      {"METEOR-M2 4", SatelliteFamily::Meteor, 1700.0},
+      {"METOP-B", SatelliteFamily::Metop, 1701.3},
+      {"METOP-C", SatelliteFamily::Metop, 1701.3}};
+  for (const auto& [name, family, frequency] : sky) {
     sim::TrueSatellite satellite;
     ASSERT_EQ(sim::FindTrueSatellite(dir.path() / "elements.dat", name, satellite),
               ElementSetResult::Ok)
         << name;
-    EXPECT_EQ(satellite.downlink.family, SatelliteFamily::Meteor) << name;
-    EXPECT_EQ(satellite.downlink.frequencyMHz, 1700.0) << name;
+    EXPECT_EQ(satellite.downlink.family, family) << name;
+    EXPECT_EQ(satellite.downlink.frequencyMHz, frequency) << name;
     satellites.push_back(satellite);
   }
   const std::string elements = dir.Read("elements.dat");
@@ -166,13 +174,13 @@ TEST(SampleStation, TodaysSkyIsTheMeteorsWhosePassesPredict) {
   const std::optional<SystemTime> start = NextPassStart(dir.path());
   ASSERT_TRUE(start.has_value());
   const PassListing listing = ListPasses(dir.path(), start->AsSeconds(), 24, messages);
-  EXPECT_EQ(listing.satellitesLoaded, 2);
+  EXPECT_EQ(listing.satellitesLoaded, 4);
   std::set<std::string> passing;
   for (const std::string& line : listing.lines) {
-    if (line.find("METEOR-M2_3") != std::string::npos) passing.insert("3");
-    if (line.find("METEOR-M2_4") != std::string::npos) passing.insert("4");
+    for (const char* name : {"METEOR-M2_3", "METEOR-M2_4", "METOP-B", "METOP-C"})
+      if (line.find(name) != std::string::npos) passing.insert(name);
   }
-  EXPECT_EQ(passing, (std::set<std::string>{"3", "4"}));
+  EXPECT_EQ(passing.size(), 4u);
   // A site above 69 N sees a polar orbiter on most of its fourteen orbits a day.
   EXPECT_GE(listing.lines.size(), 16u);
   const LocationValues location = ReadLocation(dir.path());

@@ -12,6 +12,10 @@
 #include "sim/PseudoNoise.h"
 #include "sim/SimSynchronizer.h"
 
+extern "C" {
+#include <fec.h>
+}
+
 namespace halvik::sim {
 namespace {
 
@@ -28,6 +32,7 @@ class ScriptedSky final : public SkyLink {
     view.satelliteName = family == SatelliteFamily::FengYun   ? "FENGYUN 1C"
                          : family == SatelliteFamily::SeaStar ? "ORBVIEW 2 (SEASTAR)"
                          : family == SatelliteFamily::Meteor  ? "METEOR-M2 3"
+                         : family == SatelliteFamily::Metop   ? "METOP-B"
                                                               : "NOAA 15";
     view.family = family;
     view.elevationDeg = 40;
@@ -160,6 +165,36 @@ TEST(SimSynchronizer, DeliversMeteorCadusOneByteAWordInLock) {
   EXPECT_GT(markerErrors, 0);
   EXPECT_TRUE(
       std::all_of(received.begin(), received.end(), [](std::uint16_t w) { return w <= 0xFF; }));
+}
+
+TEST(SimSynchronizer, DeliversMetopCadusWithTheirCheckBytes) {
+  ManualClock clock;
+  ScriptedSky sky;
+  sky.Hear(SatelliteFamily::Metop, 0);
+  SimSynchronizer board(sky, clock);
+  ASSERT_TRUE(Send(board, IOCTL_SYNC_START_NOAA));
+  const std::vector<std::uint16_t> words = ReadStream(board, 4);
+  ASSERT_EQ(words.size(), 4u * 8192);
+  int avhrr = 0;
+  for (std::size_t f = 0; f < 32; ++f) {
+    SCOPED_TRACE(f);
+    const std::size_t at = f * 1024;
+    EXPECT_EQ(words[at] << 24 | words[at + 1] << 16 | words[at + 2] << 8 | words[at + 3],
+              0x1ACFFC1D);
+    // Version 01 and Metop-B's spacecraft id 11 in the VCDU header.
+    EXPECT_EQ(words[at + 4] << 2 | words[at + 5] >> 6, 0x100 | 11);
+    avhrr += (words[at + 5] & 0x3F) == 9 ? 1 : 0;
+    // Each of the four interleaved codewords decodes with nothing to correct.
+    for (std::size_t c = 0; c < 4; ++c) {
+      std::uint8_t codeword[255];
+      for (std::size_t k = 0; k < 255; ++k)
+        codeword[k] = static_cast<std::uint8_t>(words[at + 4 + c + 4 * k]);
+      EXPECT_EQ(decode_rs_ccsds(codeword, nullptr, 0, 0), 0);
+    }
+  }
+  // The AVHRR's lines fill one CADU in 4.86.
+  EXPECT_GE(avhrr, 6);
+  EXPECT_LE(avhrr, 7);
 }
 
 TEST(SimSynchronizer, NoSyncWithoutLockOrInTheWrongMode) {
