@@ -195,18 +195,22 @@ void CaptureEngine::AddToQuickLook(const std::uint16_t* frame) {
     AddQuickLookFrame(context_.quickLook, quickLookCycle_, ring_.family(), reversed, frame);
     return;
   }
-  if (imager != Imager::MsuMr) return;
-  if (msuMr_.Push(std::span<const std::uint16_t, kCaduBytes>(frame, kCaduBytes)) !=
-      MsuMrEvent::Line) {
-    return;
-  }
   const QuickLookGeometry channels = FactsOf(ring_.family()).quickLook;
-  const MsuMrLine& line = msuMr_.Line();
-  const bool thermalB =
-      (FactsOf(ring_.family()).layout.thermalChannels >> channels.firstWordB) & 1u;
-  AddQuickLookLine(context_.quickLook, quickLookCycle_, reversed, line.Channel(channels.firstWordA),
-                   line.Channel(channels.firstWordB), kMsuMrPixels,
-                   thermalB && kMsuMrThermalCountsRiseWithTemperature);
+  const std::span<const std::uint16_t, kCaduBytes> cadu(frame, kCaduBytes);
+  if (imager == Imager::MsuMr && msuMr_.Push(cadu) == MsuMrEvent::Line) {
+    const MsuMrLine& line = msuMr_.Line();
+    const bool thermalB =
+        (FactsOf(ring_.family()).layout.thermalChannels >> channels.firstWordB) & 1u;
+    AddQuickLookLine(context_.quickLook, quickLookCycle_, reversed,
+                     line.Channel(channels.firstWordA), line.Channel(channels.firstWordB),
+                     kMsuMrPixels, thermalB && kMsuMrThermalCountsRiseWithTemperature);
+  } else if (imager == Imager::Avhrr3Packets && avhrr3_.Push(cadu) == Avhrr3Event::Line) {
+    // The AVHRR's thermal counts fall with warmth, as NOAA's do: shown as they come.
+    const Avhrr3Line& line = avhrr3_.Line();
+    AddQuickLookLine(context_.quickLook, quickLookCycle_, reversed,
+                     line.Channel(channels.firstWordA), line.Channel(channels.firstWordB),
+                     kAvhrrPixels, false);
+  }
 }
 
 void CaptureEngine::OutOfDisk() {
@@ -287,6 +291,7 @@ void CaptureEngine::SetUpCapture() {
   ClearQuickLook(context_.quickLook, quickLookCycle_,
                  context_.handOff.QuickLookReversed.load() != 0);
   msuMr_ = MsuMrReader{};
+  avhrr3_ = Avhrr3Reader{};
   if (!file_.OpenCaptureFile(name, family)) {
     // No file to record into (already shown): the capture ends at once, without frames.
     SetState(CaptureStateValue::ClosingDownCapture);

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include "capture/Avhrr3.h"
 #include "capture/CaptureFile.h"
 #include "capture/CaptureShared.h"
 #include "capture/FrameRing.h"
@@ -119,6 +120,7 @@ class CaptureEngine {
   FrameRing ring_;
   // A CADU family's imager lines, for the quick look.
   MsuMrReader msuMr_;
+  Avhrr3Reader avhrr3_;
   CaptureFile file_;
   QuickLookCycle quickLookCycle_;
   std::unique_ptr<std::uint16_t[]> block_;
