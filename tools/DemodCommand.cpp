@@ -62,7 +62,7 @@ void AddDemodCommand(CLI::App& app, int& exitCode) {
                    "NAME.sigmf-meta or NAME.sigmf-data, or a raw IQ file")
       ->required();
   command->add_option("--family", settings->family, "Downlink family")
-      ->check(CLI::IsMember({"noaa", "seastar", "fengyun", "meteor"}))
+      ->check(CLI::IsMember({"noaa", "seastar", "fengyun", "meteor", "metop"}))
       ->capture_default_str();
   command
       ->add_option("--format", settings->format,
