@@ -1,5 +1,12 @@
 #include "sim/QpskModulator.h"
 
+extern "C" {
+#include <fec.h>
+}
+
+#include <algorithm>
+#include <array>
+#include <bit>
 #include <cmath>
 #include <numbers>
 
@@ -38,6 +45,22 @@ void ConvolutionalEncoder::Encode(std::span<const std::uint8_t> bits,
     state_ = ((state_ << 1) | (bit & 1u)) & 0x7Fu;
     coded.push_back(static_cast<std::uint8_t>(std::popcount(state_ & kG1) & 1));
     coded.push_back(static_cast<std::uint8_t>(std::popcount(state_ & kG2) & 1));
+  }
+}
+
+void PatternedCadu(std::int64_t number, std::span<std::uint8_t, kCaduBytes> cadu) {
+  std::copy(kCaduMarker.begin(), kCaduMarker.end(), cadu.begin());
+  std::array<std::uint8_t, kRsCodewordBytes> codeword{};
+  constexpr int kDataBytes = kRsCodewordBytes - kRsCheckBytes;
+  for (int k = 0; k < kRsInterleave; ++k) {
+    for (int i = 0; i < kDataBytes; ++i) {
+      codeword[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(number * 31 + i * 7 + k);
+    }
+    encode_rs_ccsds(codeword.data(), codeword.data() + kDataBytes, 0);
+    for (int i = 0; i < kRsCodewordBytes; ++i) {
+      cadu[kCaduMarker.size() + static_cast<std::size_t>(i * kRsInterleave + k)] =
+          codeword[static_cast<std::size_t>(i)];
+    }
   }
 }
 

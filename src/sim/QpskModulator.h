@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+
 #include <vector>
+#include "devices/Downlink.h"
 
 #include "dsp/Samples.h"
 
@@ -43,6 +45,11 @@ class ConvolutionalEncoder {
  private:
   unsigned state_ = 0;  // the newest bit lowest
 };
+
+// CADU `number` of a patterned stream, as a .cadu file holds it: the marker, bytes that follow
+// from the number, and the Reed-Solomon check bytes of the four interleaved codewords in place.
+// Stands in for real virtual channels where only the coding layers matter.
+void PatternedCadu(std::int64_t number, std::span<std::uint8_t, kCaduBytes> cadu);
 
 class QpskModulator {
  public:

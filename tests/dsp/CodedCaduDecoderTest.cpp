@@ -14,19 +14,9 @@ extern "C" {
 namespace halvik {
 namespace {
 
-// A CADU as a .cadu file holds it: marker, patterned data, check bytes of the four interleaved
-// codewords in place.
 std::vector<std::uint8_t> Cadu(int number) {
   std::vector<std::uint8_t> cadu(kCaduBytes);
-  std::copy(kCaduMarker.begin(), kCaduMarker.end(), cadu.begin());
-  std::uint8_t codeword[kRsCodewordBytes];
-  for (int k = 0; k < kRsInterleave; ++k) {
-    for (int i = 0; i < kRsCodewordBytes - kRsCheckBytes; ++i) {
-      codeword[i] = static_cast<std::uint8_t>(number * 31 + i * 7 + k);
-    }
-    encode_rs_ccsds(codeword, codeword + kRsCodewordBytes - kRsCheckBytes, 0);
-    for (int i = 0; i < kRsCodewordBytes; ++i) cadu[4 + i * kRsInterleave + k] = codeword[i];
-  }
+  PatternedCadu(number, std::span<std::uint8_t, kCaduBytes>(cadu));
   return cadu;
 }
 
