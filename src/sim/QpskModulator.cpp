@@ -144,6 +144,11 @@ void QpskModulator::Modulate(std::span<const std::uint8_t> cadus, std::vector<Sa
     s.symbols.push_back(std::complex<double>(i, q) * scale * turn);
   }
   s.sent.erase(s.sent.begin(), s.sent.begin() + static_cast<std::ptrdiff_t>(used));
+  if (!s.signal.shaped) {
+    for (const auto& symbol : s.symbols) out.push_back(s.channel.Apply(symbol));
+    s.symbols.clear();
+    return;
+  }
 
   // Each sample sums the pulses of the symbols within kPulseSpan of it; samples wait until the
   // last symbol they need is in.

@@ -33,6 +33,9 @@ struct QpskSignal {
   bool swapped = false;
   bool invertedG2 = false;
   int skipCodedBits = 0;
+  // false: one sample a symbol, the symbols themselves, as an ideal matched filter and timing
+  // would give them (sampleRate must then equal symbolRate).
+  bool shaped = true;
   std::uint64_t seed = 1;
 };
 
