@@ -18,12 +18,13 @@ constexpr double kTwoPi = 2.0 * std::numbers::pi;
 constexpr double kSearchSpanHz = 62000.0;
 constexpr double kSamplesPerSymbol = 2.0;
 // The resampler: half-length in symbols, cutoff and stop-band attenuation (dB), filter bank.
-constexpr unsigned kResamplerLength = 7;
+// Lengths 4 and 5 (from 7 and 7) decode alike at 3 dB and save a fifth of the chain's time.
+constexpr unsigned kResamplerLength = 4;
 constexpr float kResamplerCutoff = 0.45f;
 constexpr float kResamplerAttenuation = 60.0f;
 constexpr unsigned kFilterBank = 32;
 // The symbol synchronizer's matched filter: half-length in symbols; its loop bandwidth.
-constexpr unsigned kMatchedLength = 7;
+constexpr unsigned kMatchedLength = 5;
 constexpr float kTimingBandwidth = 0.005f;
 // Costas loop noise bandwidth: a 400 Hz/s ramp leaves a steady error far below a degree, while
 // the phase jitter stays a few degrees at 4 dB Eb/N0.
