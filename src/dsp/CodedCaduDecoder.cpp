@@ -98,9 +98,7 @@ std::string Describe(const CodingPhase& phase) {
 
 CodedCaduDecoder::CodedCaduDecoder() = default;
 
-CodedCaduDecoder::~CodedCaduDecoder() {
-  if (viterbi_ != nullptr) delete_viterbi27(viterbi_);
-}
+CodedCaduDecoder::~CodedCaduDecoder() = default;
 
 void CodedCaduDecoder::Push(std::span<const std::complex<float>> symbols, const FrameSink& sink) {
   for (const auto& symbol : symbols) {
@@ -153,21 +151,9 @@ void CodedCaduDecoder::Depuncture(const CodingPhase& phase, std::size_t from, st
 
 void CodedCaduDecoder::Decode(std::span<const std::uint8_t> pairs,
                               std::vector<std::uint8_t>& bits) {
-  const std::size_t count = pairs.size() / 2;
-  if (viterbi_ == nullptr || count > viterbiPairs_) {
-    if (viterbi_ != nullptr) delete_viterbi27(viterbi_);
-    viterbiPairs_ = std::max(count, HuntPeriods() * kPuncturePeriodBits);
-    viterbi_ = create_viterbi27(static_cast<int>(viterbiPairs_));
-    if (viterbi_ == nullptr) throw std::runtime_error("cannot make the Viterbi decoder");
-  }
-  init_viterbi27(viterbi_, 0);
-  // libfec's update takes a non-const buffer but only reads it.
-  update_viterbi27_blk(viterbi_, const_cast<std::uint8_t*>(pairs.data()), static_cast<int>(count));
-  const std::size_t decoded = count - 6;
-  packed_.resize((decoded + 7) / 8);
-  chainback_viterbi27(viterbi_, packed_.data(), static_cast<unsigned>(decoded), 0);
-  bits.resize(decoded);
-  for (std::size_t i = 0; i < decoded; ++i) bits[i] = (packed_[i / 8] >> (7 - i % 8)) & 1u;
+  viterbi_.Decode(pairs, bits);
+  // The last bits, with no path behind them to settle on, are left out.
+  bits.resize(bits.size() - 6);
 }
 
 void CodedCaduDecoder::Hunt() {

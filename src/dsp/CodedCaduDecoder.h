@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "devices/Downlink.h"
+#include "dsp/Viterbi27.h"
 
 namespace halvik {
 
@@ -74,17 +75,16 @@ class CodedCaduDecoder {
   // (0 a sure zero, 255 a sure one, 128 nothing known).
   void Depuncture(const CodingPhase& phase, std::size_t from, std::size_t to,
                   std::vector<std::uint8_t>& pairs) const;
-  // Viterbi over `pairs`, bits out one per byte.
+  // Viterbi over `pairs`, bits out one per byte (this decoder's own: three times libfec's
+  // portable one, the only one Debian ships).
   void Decode(std::span<const std::uint8_t> pairs, std::vector<std::uint8_t>& bits);
   void Drop(std::size_t symbols);
 
-  void* viterbi_ = nullptr;
-  std::size_t viterbiPairs_ = 0;
+  Viterbi27 viterbi_;
   std::vector<std::complex<float>> symbols_;  // not yet decoded
   std::int64_t symbolsDropped_ = 0;           // before symbols_[0]
   double meanMagnitude_ = 0;                  // of I and Q, for the soft scale
   std::vector<std::uint8_t> pairs_;
-  std::vector<std::uint8_t> packed_;
   std::vector<std::uint8_t> bits_;
 
   bool locked_ = false;

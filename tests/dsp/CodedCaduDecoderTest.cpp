@@ -9,6 +9,7 @@ extern "C" {
 #include <vector>
 
 #include "dsp/HrptReceiver.h"
+#include "dsp/Viterbi27.h"
 #include "sim/QpskModulator.h"
 
 namespace halvik {
@@ -76,6 +77,14 @@ TEST(CaduCodingTest, EncoderImpulseIsTheGeneratorsAndDecodesBack) {
   chainback_viterbi27(viterbi, decoded, 32, 0);
   delete_viterbi27(viterbi);
   EXPECT_TRUE(std::equal(kCaduMarker.begin(), kCaduMarker.end(), decoded));
+
+  // The decoder's own Viterbi agrees with libfec's on the same pairs, bit for bit.
+  Viterbi27 own;
+  std::vector<std::uint8_t> bits;
+  own.Decode(soft, bits);
+  ASSERT_EQ(bits.size(), markerBits.size());
+  for (int i = 0; i < 32; ++i)
+    EXPECT_EQ(bits[static_cast<std::size_t>(i)], (decoded[i / 8] >> (7 - i % 8)) & 1) << i;
 }
 
 struct Rails {
