@@ -78,6 +78,7 @@ void BM_MetopCaduRecovery(benchmark::State& state) {
   double recovered = 0;
   double ideal = 0;
   halvik::ReceiveQuality quality;
+  std::int64_t first = -1;
   for (auto _ : state) {
     QpskModulator modulator(PassSignal(ebn0Db, static_cast<std::uint64_t>(state.range(0))));
     std::vector<Sample> samples;
@@ -93,6 +94,7 @@ void BM_MetopCaduRecovery(benchmark::State& state) {
     }
     quality = receiver.quality();
     Recovered chain = Count(got, kSent);
+    first = chain.first;
     recovered = chain.first < 0 ? 0
                                 : static_cast<double>(chain.exact) /
                                       static_cast<double>(kSent - 1 - chain.first);
@@ -118,9 +120,12 @@ void BM_MetopCaduRecovery(benchmark::State& state) {
   state.counters["ebn0_estimate_dB"] = quality.ebn0Db;
   state.counters["rs_corrected_bytes"] = static_cast<double>(quality.correctedBytes);
   state.counters["rs_uncorrectable"] = static_cast<double>(quality.uncorrectableCodewords);
+  state.counters["handed_over"] = static_cast<double>(quality.framesOut);
+  state.counters["with_marker"] = static_cast<double>(quality.framesWithSync);
+  state.counters["first_found"] = static_cast<double>(first);
 }
 BENCHMARK(BM_MetopCaduRecovery)
-    ->DenseRange(30, 80, 5)
+    ->DenseRange(25, 80, 5)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
