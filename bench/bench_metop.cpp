@@ -157,9 +157,9 @@ void BM_MetopChainSpeed(benchmark::State& state) {
 }
 BENCHMARK(BM_MetopChainSpeed)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// libfec's Viterbi (the dispatching entry points) over CADU-sized blocks of noisy pairs.
-void BM_Viterbi27(benchmark::State& state) {
-  constexpr int kBits = 8192 + 150;
+// The Viterbi runs' block: a CADU and margins of pairs, xorshift bytes.
+constexpr int kBits = 8192 + 150;
+std::vector<std::uint8_t> RandomPairs() {
   std::vector<std::uint8_t> pairs(2 * (kBits + 6));
   std::uint64_t x = 88172645463325252u;
   for (auto& soft : pairs) {
@@ -168,11 +168,17 @@ void BM_Viterbi27(benchmark::State& state) {
     x ^= x << 17;
     soft = static_cast<std::uint8_t>(x);
   }
+  return pairs;
+}
+
+// libfec's Viterbi (the dispatching entry points) over CADU-sized blocks of noisy pairs.
+void BM_Viterbi27(benchmark::State& state) {
+  const std::vector<std::uint8_t> pairs = RandomPairs();
   void* viterbi = create_viterbi27(kBits);
   std::vector<std::uint8_t> out(kBits / 8 + 1);
   for (auto _ : state) {
     init_viterbi27(viterbi, 0);
-    update_viterbi27_blk(viterbi, pairs.data(), kBits + 6);
+    update_viterbi27_blk(viterbi, const_cast<std::uint8_t*>(pairs.data()), kBits + 6);
     chainback_viterbi27(viterbi, out.data(), kBits, 0);
     benchmark::DoNotOptimize(out.data());
   }
@@ -189,15 +195,7 @@ namespace {
 
 // The decoder's own SSE2 Viterbi on the same blocks.
 void BM_OwnViterbi27(benchmark::State& state) {
-  constexpr int kBits = 8192 + 150;
-  std::vector<std::uint8_t> pairs(2 * (kBits + 6));
-  std::uint64_t x = 88172645463325252u;
-  for (auto& soft : pairs) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    soft = static_cast<std::uint8_t>(x);
-  }
+  const std::vector<std::uint8_t> pairs = RandomPairs();
   halvik::Viterbi27 viterbi;
   std::vector<std::uint8_t> bits;
   for (auto _ : state) {

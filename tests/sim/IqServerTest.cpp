@@ -39,6 +39,20 @@ std::vector<std::uint8_t> Receive(int fd, std::size_t count) {
   return bytes;
 }
 
+// A client on the loopback, past the server's greeting; invalid when either fails.
+UniqueFd ConnectAndGreet(std::uint16_t port) {
+  UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      Receive(client.get(), rtltcp::kHeaderBytes).size() != rtltcp::kHeaderBytes) {
+    return UniqueFd();
+  }
+  return client;
+}
+
 TEST(IqServer, ServesAMeteorPassAsCadusOnSplitPhasePm) {
   IqServerOptions served;
   ASSERT_EQ(MakeTrueSatellite("METEOR-M2 3", kLine1, kLine2, served.satellite),
@@ -54,14 +68,8 @@ TEST(IqServer, ServesAMeteorPassAsCadusOnSplitPhasePm) {
   std::string error;
   ASSERT_TRUE(server.Listen(0, error)) << error;
 
-  UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(server.port());
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address),
-            0);
-  ASSERT_EQ(Receive(client.get(), rtltcp::kHeaderBytes).size(), rtltcp::kHeaderBytes);
+  UniqueFd client = ConnectAndGreet(server.port());
+  ASSERT_TRUE(client.valid());
   // Tuned onto the carrier: 1700.0 MHz and the Doppler of the rising satellite, from the
   // range's own change.
   const auto rangeKm = [&](double t) {
@@ -143,14 +151,8 @@ TEST(IqServer, ServesAMetopPassAsCodedQpskThatTheChainDecodes) {
   std::string error;
   ASSERT_TRUE(server.Listen(0, error)) << error;
 
-  UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(server.port());
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address),
-            0);
-  ASSERT_EQ(Receive(client.get(), rtltcp::kHeaderBytes).size(), rtltcp::kHeaderBytes);
+  UniqueFd client = ConnectAndGreet(server.port());
+  ASSERT_TRUE(client.valid());
   // 3.2 Msps, 1.37 samples a symbol; tuned to the downlink, the Doppler left to the search.
   std::vector<std::uint8_t> commands;
   rtltcp::AppendCommand(rtltcp::kSetSampleRate, 3200000, commands);
