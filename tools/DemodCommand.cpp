@@ -72,7 +72,7 @@ void AddDemodCommand(CLI::App& app, int& exitCode) {
                       "Sample rate in Hz of a raw recording (overrides the SigMF rate)");
   command->add_option(
       "--out", settings->out,
-      "Frames to write (default: the recording's stem + .raw16, or .cadu for meteor)");
+      "Frames to write (default: the recording's stem + .raw16, or .cadu for meteor and metop)");
   command->callback([settings, &exitCode] {
     RecordingRequest request{.path = settings->recording};
     if (!settings->format.empty()) request.format = ParseSampleFormat(settings->format);
