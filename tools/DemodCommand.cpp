@@ -62,7 +62,7 @@ void AddDemodCommand(CLI::App& app, int& exitCode) {
                    "NAME.sigmf-meta or NAME.sigmf-data, or a raw IQ file")
       ->required();
   command->add_option("--family", settings->family, "Downlink family")
-      ->check(CLI::IsMember({"noaa", "seastar", "fengyun", "meteor"}))
+      ->check(CLI::IsMember({"noaa", "seastar", "fengyun", "meteor", "metop"}))
       ->capture_default_str();
   command
       ->add_option("--format", settings->format,
@@ -72,7 +72,7 @@ void AddDemodCommand(CLI::App& app, int& exitCode) {
                       "Sample rate in Hz of a raw recording (overrides the SigMF rate)");
   command->add_option(
       "--out", settings->out,
-      "Frames to write (default: the recording's stem + .raw16, or .cadu for meteor)");
+      "Frames to write (default: the recording's stem + .raw16, or .cadu for meteor and metop)");
   command->callback([settings, &exitCode] {
     RecordingRequest request{.path = settings->recording};
     if (!settings->format.empty()) request.format = ParseSampleFormat(settings->format);

@@ -7,7 +7,9 @@
 #include "capture/BitFrame.h"
 #include "capture/Deframer.h"
 #include "dsp/CaduFramer.h"
+#include "dsp/CodedCaduDecoder.h"
 #include "dsp/PmDemodulator.h"
+#include "dsp/QpskDemodulator.h"
 
 namespace halvik {
 namespace {
@@ -121,13 +123,40 @@ Framer MakeFramer(SatelliteFamily family) {
 
 }  // namespace
 
-struct HrptReceiver::Chain {
-  Chain(double sampleRate, SatelliteFamily family)
-      : demodulator(sampleRate, FamilyBitRate(family)), framer(MakeFramer(family)) {}
+// The carrier's root-raised-cosine roll-off of the QPSK families.
+constexpr double kQpskRollOff = 0.5;
 
-  PmDemodulator demodulator;
-  Framer framer;
-  std::vector<float> softBits;
+struct HrptReceiver::Chain {
+  struct Pm {
+    Pm(double sampleRate, SatelliteFamily family)
+        : demodulator(sampleRate, FamilyBitRate(family)), framer(MakeFramer(family)) {}
+    PmDemodulator demodulator;
+    Framer framer;
+    std::vector<float> softBits;
+  };
+  struct Qpsk {
+    Qpsk(double sampleRate, SatelliteFamily family)
+        : demodulator(sampleRate, FactsOf(family).symbolRate, kQpskRollOff) {}
+    QpskDemodulator demodulator;
+    CodedCaduDecoder decoder;
+    std::vector<std::complex<float>> symbols;
+  };
+
+  Chain(double sampleRate, SatelliteFamily family) {
+    if (FactsOf(family).modulation == Modulation::Qpsk) {
+      qpsk = std::make_unique<Qpsk>(sampleRate, family);
+    } else {
+      pm = std::make_unique<Pm>(sampleRate, family);
+    }
+  }
+
+  void SetFrequencyCorrection(double hz) {
+    if (pm) pm->demodulator.SetFrequencyCorrection(hz);
+    if (qpsk) qpsk->demodulator.SetFrequencyCorrection(hz);
+  }
+
+  std::unique_ptr<Pm> pm;
+  std::unique_ptr<Qpsk> qpsk;
 };
 
 HrptReceiver::HrptReceiver(double sampleRate, SatelliteFamily family)
@@ -136,25 +165,45 @@ HrptReceiver::HrptReceiver(double sampleRate, SatelliteFamily family)
 HrptReceiver::~HrptReceiver() = default;
 
 void HrptReceiver::Reset(SatelliteFamily family) {
-  const double correction = correctionHz_;
   chain_ = std::make_unique<Chain>(sampleRate_, family);
-  chain_->demodulator.SetFrequencyCorrection(correction);
+  chain_->SetFrequencyCorrection(correctionHz_);
 }
 
 void HrptReceiver::SetFrequencyCorrection(double hz) {
   correctionHz_ = hz;
-  chain_->demodulator.SetFrequencyCorrection(hz);
+  chain_->SetFrequencyCorrection(hz);
 }
 
 void HrptReceiver::Push(std::span<const Sample> samples, const FrameSink& sink) {
-  chain_->softBits.clear();
-  chain_->demodulator.Push(samples, chain_->softBits);
-  std::visit([&](auto& framer) { framer.Push(chain_->softBits, sink); }, chain_->framer);
+  if (chain_->qpsk) {
+    Chain::Qpsk& qpsk = *chain_->qpsk;
+    qpsk.symbols.clear();
+    qpsk.demodulator.Push(samples, qpsk.symbols);
+    qpsk.decoder.Push(qpsk.symbols, sink);
+    return;
+  }
+  Chain::Pm& pm = *chain_->pm;
+  pm.softBits.clear();
+  pm.demodulator.Push(samples, pm.softBits);
+  std::visit([&](auto& framer) { framer.Push(pm.softBits, sink); }, pm.framer);
 }
 
 ReceiveQuality HrptReceiver::quality() const {
-  const PmDemodulator& demodulator = chain_->demodulator;
   ReceiveQuality quality;
+  if (chain_->qpsk) {
+    const Chain::Qpsk& qpsk = *chain_->qpsk;
+    quality.carrierLocked = qpsk.demodulator.carrierLocked();
+    quality.ebn0Db = qpsk.demodulator.ebn0Db();
+    quality.carrierOffsetHz = qpsk.demodulator.carrierOffsetHz();
+    quality.frameSync = qpsk.decoder.locked();
+    quality.framesOut = qpsk.decoder.framesOut();
+    quality.framesWithSync = qpsk.decoder.framesWithSync();
+    quality.correctedBytes = qpsk.decoder.correctedBytes();
+    quality.uncorrectableCodewords = qpsk.decoder.uncorrectableCodewords();
+    if (qpsk.decoder.locked()) quality.codingPhase = Describe(qpsk.decoder.phase());
+    return quality;
+  }
+  const PmDemodulator& demodulator = chain_->pm->demodulator;
   quality.carrierLocked = demodulator.carrierLocked();
   quality.ebn0Db = demodulator.ebn0Db();
   quality.carrierOffsetHz = demodulator.carrierOffsetHz();
@@ -164,7 +213,7 @@ ReceiveQuality HrptReceiver::quality() const {
         quality.framesOut = framer.framesOut();
         quality.framesWithSync = framer.framesWithSync();
       },
-      chain_->framer);
+      chain_->pm->framer);
   return quality;
 }
 

@@ -4,6 +4,7 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string>
 
 #include "devices/Downlink.h"
 #include "dsp/Samples.h"
@@ -19,13 +20,19 @@ struct ReceiveQuality {
   bool frameSync = false;  // the frame layer holds lock
   std::int64_t framesOut = 0;
   std::int64_t framesWithSync = 0;
+  // Coded families: Reed-Solomon bytes corrected and codewords beyond correction, and the
+  // coding phase the decoder locked to (empty for the others and before lock).
+  std::int64_t correctedBytes = 0;
+  std::int64_t uncorrectableCodewords = 0;
+  std::string codingPhase;
 };
 
-// The receive chain of the split-phase PM families: complex samples at any rate from about 2.2
-// samples per chip up, to whole frames in the right polarity. The frame layer follows the
-// family's frame kind: HRPT minor frames of 10-bit words aligned on their first sync word, handed
-// over as the Deframer hands them over (flywheel included), or CADUs as the CaduFramer hands them
-// over. No I/O, no threads: the caller pushes blocks.
+// The receive chain: complex samples to whole frames in the right polarity. The split-phase PM
+// families from about 2.2 samples per chip up; the QPSK families from about 1.3 samples per
+// symbol, through the coded CADU decoder (frames handed over decoded and corrected). The frame
+// layer follows the family's frame kind: HRPT minor frames of 10-bit words aligned on their first
+// sync word, handed over as the Deframer hands them over (flywheel included), or CADUs as the
+// CaduFramer hands them over. No I/O, no threads: the caller pushes blocks.
 class HrptReceiver {
  public:
   using FrameSink = std::function<void(std::span<const std::uint16_t> frame)>;

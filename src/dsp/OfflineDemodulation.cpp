@@ -45,6 +45,7 @@ bool DemodulateRecording(RecordingSource& source, SatelliteFamily family,
     }
     const ReceiveQuality quality = receiver.quality();
     if (summary.frames == 0) summary.carrierOffsetHz = quality.carrierOffsetHz;
+    summary.codingPhase = quality.codingPhase;
     ebn0Sum += quality.ebn0Db;
     ++summary.frames;
     if (!file.Write(bytes)) {
@@ -68,7 +69,10 @@ bool DemodulateRecording(RecordingSource& source, SatelliteFamily family,
     if (failed) return false;
     if (progress && total > 0) progress(static_cast<double>(summary.samples) / total);
   }
-  summary.framesWithSync = receiver.quality().framesWithSync;
+  const ReceiveQuality last = receiver.quality();
+  summary.framesWithSync = last.framesWithSync;
+  summary.correctedBytes = last.correctedBytes;
+  summary.uncorrectableCodewords = last.uncorrectableCodewords;
   if (summary.frames > 0) summary.meanEbn0Db = ebn0Sum / static_cast<double>(summary.frames);
   if (!file.open()) return true;
   if (!file.Commit(error)) return false;
@@ -89,7 +93,13 @@ std::string SummaryLine(const DemodulationSummary& summary, const std::filesyste
                 static_cast<long long>(summary.frames), frames,
                 static_cast<long long>(summary.framesWithSync), summary.meanEbn0Db,
                 summary.carrierOffsetHz);
-  return std::string(text) + (summary.written ? ", written to " + out.string() : std::string());
+  std::string line(text);
+  if (!summary.codingPhase.empty()) {
+    line += ", Reed-Solomon corrected " + std::to_string(summary.correctedBytes) + " bytes, " +
+            std::to_string(summary.uncorrectableCodewords) + " codewords beyond correction, " +
+            "locked at " + summary.codingPhase;
+  }
+  return line + (summary.written ? ", written to " + out.string() : std::string());
 }
 
 }  // namespace halvik

@@ -18,7 +18,11 @@ struct DemodulationSummary {
   std::int64_t framesWithSync = 0;  // of them, those whose sync was found within its allowance
   double meanEbn0Db = 0;            // over the frames
   double carrierOffsetHz = 0;       // from the recording's centre, where the first frame was found
-  bool written = false;             // no frame, no file: an empty one would only mislead
+  // Coded families: Reed-Solomon totals, and the coding phase the decoder locked to last.
+  std::int64_t correctedBytes = 0;
+  std::int64_t uncorrectableCodewords = 0;
+  std::string codingPhase;
+  bool written = false;  // no frame, no file: an empty one would only mislead
 };
 
 // Pushes every sample of `source` through the receive chain of `family` and writes the frames

@@ -19,6 +19,7 @@
 #include "sim/HrptFrame.h"
 #include "sim/MeteorFrame.h"
 #include "sim/PmModulator.h"
+#include "sim/QpskModulator.h"
 
 namespace halvik::sim {
 namespace {
@@ -119,9 +120,12 @@ void IqServer::ServeClient(int fd) {
   const FrameShape shape = ShapeOf(family);
   const double framesPerSecond = 1.0 / shape.frameSeconds();
   const auto passFrames = static_cast<std::int64_t>(std::llround(kPassSeconds * framesPerSecond));
+  const bool qpsk = FactsOf(family).modulation == Modulation::Qpsk;
   std::optional<MeteorStream> cadus;
   std::int64_t firstCadu = 0;
-  if (FactsOf(family).frameKind == FrameKind::Cadu) {
+  if (qpsk) {
+    firstCadu = CaduNumberAt(options_.startUtcSeconds * 1000.0);
+  } else if (FactsOf(family).frameKind == FrameKind::Cadu) {
     cadus.emplace(options_.satellite.name);
     firstCadu = CaduNumberAt(options_.startUtcSeconds * 1000.0);
   }
@@ -129,6 +133,8 @@ void IqServer::ServeClient(int fd) {
   const double downlinkHz = options_.satellite.downlink.frequencyMHz * kHzPerMhz;
   const auto startMs = static_cast<std::int64_t>(std::llround(options_.startUtcSeconds * 1000.0));
   std::unique_ptr<PmModulator> modulator;
+  std::unique_ptr<QpskModulator> qpskModulator;
+  std::array<std::uint8_t, kCaduBytes> coded{};
   double modulatedRate = 0;
   std::vector<std::uint8_t> pending;
   std::vector<std::uint8_t> bits;
@@ -150,21 +156,47 @@ void IqServer::ServeClient(int fd) {
           stop_, kStopCheckMs);
     }
     if (!ReadCommands(fd, pending)) return;
-    if (!modulator || modulatedRate != sampleRate_.load()) {
+    if ((!modulator && !qpskModulator) || modulatedRate != sampleRate_.load()) {
       // A new rate is a new signal: its phase and timing start afresh, as a retuned dongle's do.
       modulatedRate = sampleRate_.load();
-      PmSignal signal;
-      signal.sampleRate = modulatedRate;
-      signal.bitRate = FamilyBitRate(family);
-      signal.seed = static_cast<std::uint64_t>(next_) + 1;
-      modulator = std::make_unique<PmModulator>(signal);
+      if (qpsk) {
+        QpskSignal signal;
+        signal.sampleRate = modulatedRate;
+        signal.symbolRate = FactsOf(family).symbolRate;
+        signal.seed = static_cast<std::uint64_t>(next_) + 1;
+        qpskModulator = std::make_unique<QpskModulator>(signal);
+      } else {
+        PmSignal signal;
+        signal.sampleRate = modulatedRate;
+        signal.bitRate = FamilyBitRate(family);
+        signal.seed = static_cast<std::uint64_t>(next_) + 1;
+        modulator = std::make_unique<PmModulator>(signal);
+      }
     }
     // The link as it is half-way through the frame.
     const double mid =
         options_.startUtcSeconds + (static_cast<double>(next_) + 0.5) / framesPerSecond;
     const LinkState link = LinkAt(options_, mid);
-    modulator->SetCarrierOffset(downlinkHz + link.dopplerHz - tunedHz_.load());
-    modulator->SetEbN0(options_.ebn0Db.value_or(PassEbN0Db(link.elevationDeg)));
+    const double offsetHz = downlinkHz + link.dopplerHz - tunedHz_.load();
+    const double ebn0Db = options_.ebn0Db.value_or(PassEbN0Db(link.elevationDeg));
+    samples.clear();
+    if (qpsk) {
+      if (options_.codedCadus) {
+        options_.codedCadus(firstCadu + next_, coded);
+      } else {
+        PatternedCadu(firstCadu + next_, coded);
+      }
+      qpskModulator->SetCarrierOffset(offsetHz);
+      qpskModulator->SetEbN0(ebn0Db);
+      qpskModulator->Modulate(coded, samples);
+      ToFormat(SampleFormat::Cu8, samples, bytes);
+      if (!SendAll(fd, bytes, stop_, kStopCheckMs)) return;
+      ++next_;
+      ++framesSent_;
+      continue;
+    }
+    modulator->SetCarrierOffset(offsetHz);
+    modulator->SetEbN0(ebn0Db);
     bits.clear();
     if (cadus) {
       const double along =
@@ -174,7 +206,6 @@ void IqServer::ServeClient(int fd) {
       frame = StreamFrame(options_.satellite.name, startMs, passFrames, next_);
     }
     AppendWordBits(frame, shape.bitsPerWord, bits);
-    samples.clear();
     modulator->Modulate(bits, samples);
     ToFormat(SampleFormat::Cu8, samples, bytes);
     if (!SendAll(fd, bytes, stop_, kStopCheckMs)) return;

@@ -3,11 +3,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "devices/Downlink.h"
 #include "orbit/StationConfig.h"
 #include "platform/Socket.h"
 #include "sim/Sky.h"
@@ -31,6 +34,9 @@ struct IqServerOptions {
   // frame, as fast as the client reads.
   double speed = 0;
   double clockStartUtcSeconds = 0;
+  // The QPSK families' CADU n of the pass, as a .cadu file holds it (the server codes it);
+  // nothing: PatternedCadu.
+  std::function<void(std::int64_t n, std::span<std::uint8_t, kCaduBytes> cadu)> codedCadus;
 };
 
 // An rtl_tcp server on 127.0.0.1 for the demo and tests: greets as an R820T tuner, honours the

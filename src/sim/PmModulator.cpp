@@ -4,94 +4,35 @@
 #include <cmath>
 #include <numbers>
 
+#include "sim/SignalChannel.h"
+
 namespace halvik {
-namespace {
-
-constexpr double kTwoPi = 2.0 * std::numbers::pi;
-// The carrier's frequency and phasor step are refreshed this often (samples): the drift of a
-// pass moves the frequency by far less than a hertz in that time.
-constexpr int kCarrierStepSamples = 256;
-
-}  // namespace
-
 struct PmModulator::State {
+  explicit State(const PmSignal& s)
+      : signal(s),
+        channel(s.sampleRate, s.sampleClockPpm, s.bitRate, s.amplitude, s.carrierOffsetHz,
+                s.carrierDriftHzPerS, s.ebn0Db, s.seed),
+        chipsPerSample(2.0 * s.bitRate * channel.secondsPerSample()) {}
+
   PmSignal signal;
-  double chipsPerSample = 0;  // chip rate over the receiver's true sample rate
-  double secondsPerSample = 0;
+  SignalChannel channel;
+  double chipsPerSample;  // chip rate over the receiver's true sample rate
   // Chips not yet fully sampled, as +1/-1, and the stream position of the first of them.
   std::vector<std::int8_t> chips;
   std::int64_t firstChip = 0;
   double chipPosition = 0;  // start of the next sample, in chips since the stream began
-  double frequencyHz = 0;
-  std::complex<double> carrier{1.0, 0.0};
-  std::complex<double> carrierStep{1.0, 0.0};
-  int samplesToRefresh = 0;
-  float noiseSigma = 0;  // per component; 0: no noise
-  std::uint64_t noiseState = 0;
-  float spareNoise = 0;
-  bool haveSpare = false;
-
-  void SetEbN0(double db) {
-    if (db >= 100.0) {
-      noiseSigma = 0;
-      return;
-    }
-    const double ebn0 = std::pow(10.0, db / 10.0);
-    const double variance =
-        signal.amplitude * signal.amplitude * signal.sampleRate / (signal.bitRate * ebn0);
-    noiseSigma = static_cast<float>(std::sqrt(variance / 2.0));
-  }
-
-  std::uint64_t NextRandom() {
-    // splitmix64: white and seedable, at a fraction of the Mersenne Twister's cost per draw.
-    std::uint64_t z = (noiseState += 0x9E3779B97F4A7C15u);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
-    return z ^ (z >> 31);
-  }
-
-  // Box-Muller: two independent unit normals from one 64-bit draw.
-  std::complex<float> Gaussian() {
-    const std::uint64_t r = NextRandom();
-    const float u1 = (static_cast<float>(r >> 40) + 0.5f) * 0x1p-24f;
-    const float u2 = static_cast<float>((r >> 16) & 0xFFFFFF) * 0x1p-24f;
-    const float radius = std::sqrt(-2.0f * std::log(u1));
-    const float angle = static_cast<float>(kTwoPi) * u2;
-    return {radius * std::cos(angle), radius * std::sin(angle)};
-  }
-
-  void RefreshCarrier() {
-    const double stepSeconds = secondsPerSample * kCarrierStepSamples;
-    // The frequency at the middle of the coming steps, so the drift is followed without lag.
-    const double midHz = frequencyHz + signal.carrierDriftHzPerS * stepSeconds / 2.0;
-    carrierStep = std::polar(1.0, kTwoPi * midHz * secondsPerSample);
-    frequencyHz += signal.carrierDriftHzPerS * stepSeconds;
-    carrier /= std::abs(carrier);
-    samplesToRefresh = kCarrierStepSamples;
-  }
 };
 
-PmModulator::PmModulator(const PmSignal& signal) : state_(std::make_unique<State>()) {
-  State& s = *state_;
-  s.signal = signal;
-  // The receiver's clock runs fast by `ppm`: its samples lie closer together in true time.
-  const double trueRate = signal.sampleRate * (1.0 + signal.sampleClockPpm * 1e-6);
-  s.secondsPerSample = 1.0 / trueRate;
-  s.chipsPerSample = 2.0 * signal.bitRate / trueRate;
-  s.frequencyHz = signal.carrierOffsetHz;
-  s.noiseState = signal.seed;
-  s.SetEbN0(signal.ebn0Db);
-}
+PmModulator::PmModulator(const PmSignal& signal) : state_(std::make_unique<State>(signal)) {}
 
 PmModulator::~PmModulator() = default;
 
 void PmModulator::SetEbN0(double db) {
-  state_->SetEbN0(db);
+  state_->channel.SetEbN0(db);
 }
 
 void PmModulator::SetCarrierOffset(double hz) {
-  state_->frequencyHz = hz;
-  state_->samplesToRefresh = 0;
+  state_->channel.SetCarrierOffset(hz);
 }
 
 void PmModulator::Modulate(std::span<const std::uint8_t> bits, std::vector<Sample>& out) {
@@ -114,12 +55,7 @@ void PmModulator::Modulate(std::span<const std::uint8_t> bits, std::vector<Sampl
     const auto chip = static_cast<std::int64_t>(s.chipPosition);
     const std::complex<double> value =
         s.chips[static_cast<std::size_t>(chip - s.firstChip)] > 0 ? plus : minus;
-    if (s.samplesToRefresh == 0) s.RefreshCarrier();
-    --s.samplesToRefresh;
-    Sample sample(value * s.carrier);
-    s.carrier *= s.carrierStep;
-    if (s.noiseSigma > 0) sample += s.noiseSigma * s.Gaussian();
-    out.push_back(sample);
+    out.push_back(s.channel.Apply(value));
     s.chipPosition += s.chipsPerSample;
   }
   // Keep the chip the next sample falls in, and what follows it.

@@ -6,13 +6,16 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <vector>
 
+#include "dsp/HrptReceiver.h"
 #include "dsp/PmDemodulator.h"
 #include "dsp/RtlTcpProtocol.h"
 #include "dsp/Samples.h"
 #include "platform/Socket.h"
 #include "sim/IqServer.h"
+#include "sim/QpskModulator.h"
 
 namespace halvik::sim {
 namespace {
@@ -36,6 +39,20 @@ std::vector<std::uint8_t> Receive(int fd, std::size_t count) {
   return bytes;
 }
 
+// A client on the loopback, past the server's greeting; invalid when either fails.
+UniqueFd ConnectAndGreet(std::uint16_t port) {
+  UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+      Receive(client.get(), rtltcp::kHeaderBytes).size() != rtltcp::kHeaderBytes) {
+    return UniqueFd();
+  }
+  return client;
+}
+
 TEST(IqServer, ServesAMeteorPassAsCadusOnSplitPhasePm) {
   IqServerOptions served;
   ASSERT_EQ(MakeTrueSatellite("METEOR-M2 3", kLine1, kLine2, served.satellite),
@@ -51,14 +68,8 @@ TEST(IqServer, ServesAMeteorPassAsCadusOnSplitPhasePm) {
   std::string error;
   ASSERT_TRUE(server.Listen(0, error)) << error;
 
-  UniqueFd client(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(server.port());
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::connect(client.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address),
-            0);
-  ASSERT_EQ(Receive(client.get(), rtltcp::kHeaderBytes).size(), rtltcp::kHeaderBytes);
+  UniqueFd client = ConnectAndGreet(server.port());
+  ASSERT_TRUE(client.valid());
   // Tuned onto the carrier: 1700.0 MHz and the Doppler of the rising satellite, from the
   // range's own change.
   const auto rangeKm = [&](double t) {
@@ -105,6 +116,74 @@ TEST(IqServer, ServesAMeteorPassAsCadusOnSplitPhasePm) {
     EXPECT_EQ(markers[k] - markers[k - 1], 8192u) << k;
     EXPECT_EQ(counters[k], (counters[k - 1] + 1) & 0xFFFFFF) << k;
   }
+}
+
+// A line set with its checksum digit (the sum of the digits, minus signs as 1, modulo 10).
+std::string WithChecksum(std::string line) {
+  int sum = 0;
+  for (std::size_t i = 0; i + 1 < line.size(); ++i) {
+    if (line[i] >= '0' && line[i] <= '9') sum += line[i] - '0';
+    if (line[i] == '-') sum += 1;
+  }
+  line.back() = static_cast<char>('0' + sum % 10);
+  return line;
+}
+
+TEST(IqServer, ServesAMetopPassAsCodedQpskThatTheChainDecodes) {
+  // Metop-B's catalogue number on the Meteor orbit above: a pass at a known hour.
+  std::string line1 = kLine1;
+  std::string line2 = kLine2;
+  line1.replace(2, 5, "38771");
+  line2.replace(2, 5, "38771");
+  IqServerOptions served;
+  ASSERT_EQ(
+      MakeTrueSatellite("METOP-B", WithChecksum(line1), WithChecksum(line2), served.satellite),
+      ElementSetResult::Ok);
+  ASSERT_EQ(served.satellite.downlink.family, SatelliteFamily::Metop);
+  const TrueStation where{69.6496, 18.956, 330.0};
+  served.station = MakeStationConfig(where);
+  const std::optional<double> aos =
+      FirstAos(std::span(&served.satellite, 1), where, 1785445200.0, 5.0);
+  ASSERT_TRUE(aos.has_value());
+  served.startUtcSeconds = *aos;
+  served.ebn0Db = 10.0;
+  IqServer server(served);
+  std::string error;
+  ASSERT_TRUE(server.Listen(0, error)) << error;
+
+  UniqueFd client = ConnectAndGreet(server.port());
+  ASSERT_TRUE(client.valid());
+  // 3.2 Msps, 1.37 samples a symbol; tuned to the downlink, the Doppler left to the search.
+  std::vector<std::uint8_t> commands;
+  rtltcp::AppendCommand(rtltcp::kSetSampleRate, 3200000, commands);
+  rtltcp::AppendCommand(rtltcp::kSetFrequency, 1701300000, commands);
+  ASSERT_EQ(::send(client.get(), commands.data(), commands.size(), 0),
+            static_cast<ssize_t>(commands.size()));
+
+  // 60 ms: the carrier search takes 20, the hunt two CADUs (2.3 ms each).
+  const std::vector<std::uint8_t> bytes = Receive(client.get(), 2 * 192'000);
+  ASSERT_EQ(bytes.size(), 2u * 192'000);
+  std::vector<Sample> samples(bytes.size() / 2);
+  ConvertSamples(SampleFormat::Cu8, bytes, samples);
+  HrptReceiver receiver(3.2e6, SatelliteFamily::Metop);
+  std::vector<std::vector<std::uint8_t>> got;
+  receiver.Push(samples, [&](std::span<const std::uint16_t> frame) {
+    got.emplace_back(frame.begin(), frame.end());
+  });
+  ASSERT_GE(got.size(), 4u);
+  // Consecutive patterned CADUs from the pass's first, whole.
+  std::vector<std::uint8_t> cadu(kCaduBytes);
+  std::int64_t first = -1;
+  for (std::int64_t n = 0; n < 100000 && first < 0; ++n) {
+    PatternedCadu(n, std::span<std::uint8_t, kCaduBytes>(cadu));
+    if (cadu == got[1]) first = n - 1;
+  }
+  ASSERT_GE(first, 0);
+  for (std::size_t i = 1; i < got.size(); ++i) {
+    PatternedCadu(first + static_cast<std::int64_t>(i), std::span<std::uint8_t, kCaduBytes>(cadu));
+    EXPECT_EQ(got[i], cadu) << i;
+  }
+  EXPECT_EQ(receiver.quality().uncorrectableCodewords, 0);
 }
 
 }  // namespace
