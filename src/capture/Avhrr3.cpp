@@ -10,7 +10,6 @@ namespace halvik {
 namespace {
 
 constexpr std::uint32_t kCounterModulus = 1u << 24;
-constexpr int kCheckBytes = 32;
 
 int Apid(const std::uint8_t* head) {
   return ((head[0] & 0x07) << 8) | head[1];
@@ -20,7 +19,7 @@ int Apid(const std::uint8_t* head) {
 
 CaduCheck CorrectCadu(std::span<std::uint8_t, kCaduBytes> cadu) {
   static_assert((kCaduBytes - kVcduOffset) % kRsInterleave == 0);
-  static_assert(kRsInterleave * kCheckBytes == kCaduBytes - kRsCheckOffset);
+  static_assert(kRsInterleave * kRsCheckBytes == kCaduBytes - kRsCheckOffset);
   // Byte k of codeword c lies at kVcduOffset + c + 4 k; the codewords are shortened to 255 less
   // the padding libfec is told of.
   constexpr int kLength = (kCaduBytes - kVcduOffset) / kRsInterleave;

@@ -20,6 +20,8 @@ inline constexpr int kVcduDataBytes = 892;
 inline constexpr int kRsCheckOffset = kVcduOffset + kVcduDataBytes;
 inline constexpr int kRsInterleave = 4;
 inline constexpr int kRsCodewordBytes = 255;
+inline constexpr int kRsCheckBytes = 32;
+inline constexpr int kRsDataBytes = kRsCodewordBytes - kRsCheckBytes;
 
 // VCDU primary header: 2-bit version (01), 8-bit spacecraft id, 6-bit virtual channel, then the
 // virtual channel's 24-bit frame counter, most significant byte first, and a signalling byte.
@@ -80,7 +82,7 @@ inline constexpr int kAvhrrPixels = 2048;
 // As on the NOAA satellites, the thermal channels' counts fall as the scene warms.
 inline constexpr bool kAvhrrThermalCountsRiseWithTemperature = false;
 
-static_assert(kRsCheckOffset + kRsInterleave * 32 == kCaduBytes);
+static_assert(kRsCheckOffset + kRsInterleave * kRsCheckBytes == kCaduBytes);
 static_assert(kRsInterleave * (kRsCodewordBytes - 32) == kVcduDataBytes);
 static_assert(kPacketZoneBytes == 884);
 static_assert(kAvhrrWordsOffset + (kAvhrrEarthFirstWord + kAvhrrChannels * kAvhrrPixels) * 10 / 8 <=

@@ -71,25 +71,6 @@ const std::array<std::uint8_t, kCaduDataBytes>& CaduRandomizer() {
   return kRandomizer;
 }
 
-RsOutcome CorrectCadu(std::span<std::uint8_t, kCaduBytes> cadu) {
-  RsOutcome outcome;
-  std::array<std::uint8_t, kRsCodewordBytes> codeword{};
-  const std::size_t data = kCaduMarker.size();
-  for (std::size_t k = 0; k < kRsInterleave; ++k) {
-    for (std::size_t i = 0; i < codeword.size(); ++i)
-      codeword[i] = cadu[data + i * kRsInterleave + k];
-    const int corrected = decode_rs_ccsds(codeword.data(), nullptr, 0, 0);
-    if (corrected < 0) {
-      ++outcome.uncorrectableCodewords;
-      continue;
-    }
-    outcome.correctedBytes += corrected;
-    for (std::size_t i = 0; i < codeword.size(); ++i)
-      cadu[data + i * kRsInterleave + k] = codeword[i];
-  }
-  return outcome;
-}
-
 std::string Describe(const CodingPhase& phase) {
   return "rotation " + std::to_string(phase.rotation * 90) +
          (phase.swapped ? ", I/Q swapped" : "") + ", puncture phase " +
@@ -229,10 +210,10 @@ void CodedCaduDecoder::DecodeLocked(const FrameSink& sink) {
   }
   const auto& randomizer = CaduRandomizer();
   for (std::size_t i = 0; i < randomizer.size(); ++i) cadu[kCaduMarker.size() + i] ^= randomizer[i];
-  const RsOutcome outcome = CorrectCadu(cadu);
+  const CaduCheck outcome = CorrectCadu(cadu);
   correctedBytes_ += outcome.correctedBytes;
-  uncorrectableCodewords_ += outcome.uncorrectableCodewords;
-  if (outcome.uncorrectableCodewords == 0) {
+  uncorrectableCodewords_ += outcome.failedCodewords;
+  if (outcome.failedCodewords == 0) {
     // Four codewords that decode prove the CADU's alignment: its marker, which no check byte
     // covers, is handed over clean, and a damaged one counts as no miss.
     std::copy(kCaduMarker.begin(), kCaduMarker.end(), cadu.begin());

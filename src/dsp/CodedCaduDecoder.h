@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "capture/Avhrr3.h"
 #include "devices/Downlink.h"
+#include "devices/MetopFormat.h"
 #include "dsp/Viterbi27.h"
 
 namespace halvik {
@@ -17,9 +19,6 @@ namespace halvik {
 // punctured to rate 3/4 around CADUs whose 1020 bytes after the marker are randomized and hold
 // four interleaved Reed-Solomon (255,223) codewords in the dual basis.
 inline constexpr int kCaduDataBytes = kCaduBytes - static_cast<int>(kCaduMarker.size());
-inline constexpr int kRsInterleave = 4;
-inline constexpr int kRsCodewordBytes = 255;
-inline constexpr int kRsCheckBytes = 32;
 // Rate 3/4 keeps, of every three data bits' six coded symbols (first generator, second), these:
 // X1 Y1 Y2 X3, sent in that order.
 inline constexpr int kPuncturePeriodBits = 3;
@@ -28,13 +27,6 @@ inline constexpr int kPuncturePeriodSymbols = 4;
 // The randomizer's sequence (x^8+x^7+x^5+x^3+1, all ones at the start), one byte per CADU byte
 // after the marker.
 const std::array<std::uint8_t, kCaduDataBytes>& CaduRandomizer();
-
-// Reed-Solomon over the 1020 bytes after the marker, in place: corrects what it can.
-struct RsOutcome {
-  int correctedBytes = 0;
-  int uncorrectableCodewords = 0;
-};
-RsOutcome CorrectCadu(std::span<std::uint8_t, kCaduBytes> cadu);
 
 // One hypothesis about how the coded symbols reached the I and Q rails.
 struct CodingPhase {

@@ -16,6 +16,7 @@
 #include "orbit/Sgp4.h"
 #include "orbit/StationGeometry.h"
 #include "platform/Units.h"
+#include "sim/CaduStream.h"
 #include "sim/HrptFrame.h"
 #include "sim/MeteorFrame.h"
 #include "sim/PmModulator.h"
@@ -121,13 +122,11 @@ void IqServer::ServeClient(int fd) {
   const double framesPerSecond = 1.0 / shape.frameSeconds();
   const auto passFrames = static_cast<std::int64_t>(std::llround(kPassSeconds * framesPerSecond));
   const bool qpsk = FactsOf(family).modulation == Modulation::Qpsk;
-  std::optional<MeteorStream> cadus;
+  std::unique_ptr<CaduStream> cadus;
   std::int64_t firstCadu = 0;
-  if (qpsk) {
-    firstCadu = CaduNumberAt(options_.startUtcSeconds * 1000.0);
-  } else if (FactsOf(family).frameKind == FrameKind::Cadu) {
-    cadus.emplace(options_.satellite.name);
-    firstCadu = CaduNumberAt(options_.startUtcSeconds * 1000.0);
+  if (FactsOf(family).frameKind == FrameKind::Cadu) {
+    cadus = MakeCaduStream(options_.satellite.name);
+    firstCadu = CaduNumberAt(family, options_.startUtcSeconds * 1000.0);
   }
   std::vector<std::uint16_t> frame(static_cast<std::size_t>(shape.words));
   const double downlinkHz = options_.satellite.downlink.frequencyMHz * kHzPerMhz;
@@ -180,9 +179,14 @@ void IqServer::ServeClient(int fd) {
     const double offsetHz = downlinkHz + link.dopplerHz - tunedHz_.load();
     const double ebn0Db = options_.ebn0Db.value_or(PassEbN0Db(link.elevationDeg));
     samples.clear();
+    // How far through the pass the frame is, for the scene.
+    const double along = static_cast<double>(next_ % passFrames) / static_cast<double>(passFrames);
     if (qpsk) {
       if (options_.codedCadus) {
         options_.codedCadus(firstCadu + next_, coded);
+      } else if (cadus) {
+        cadus->CaduWords(firstCadu + next_, along, frame);
+        std::copy(frame.begin(), frame.end(), coded.begin());
       } else {
         PatternedCadu(firstCadu + next_, coded);
       }
@@ -199,8 +203,6 @@ void IqServer::ServeClient(int fd) {
     modulator->SetEbN0(ebn0Db);
     bits.clear();
     if (cadus) {
-      const double along =
-          static_cast<double>(next_ % passFrames) / static_cast<double>(passFrames);
       cadus->CaduWords(firstCadu + next_, along, frame);
     } else {
       frame = StreamFrame(options_.satellite.name, startMs, passFrames, next_);

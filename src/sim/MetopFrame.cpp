@@ -32,7 +32,6 @@ static_assert(kSpreadNum > kSpreadDen);
 // about 2100.
 static_assert(kSpreadNum < (std::int64_t{1} << 25) && kSpreadDen < (std::int64_t{1} << 23));
 
-constexpr int kRsDataBytes = 223;
 constexpr std::uint8_t kZoneFill = 0x55;
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {

@@ -35,9 +35,9 @@ TEST(CaduCodingTest, RandomizerAndReedSolomonMatchTheirReferences) {
   for (int i = 0; i < 16; ++i) received[4 + i * 8 * kRsInterleave] ^= 0x5A;
   for (int i = 0; i < 3; ++i) received[4 + i * kRsInterleave + 2] ^= 0x01;
   for (int i = 0; i < 17; ++i) received[4 + i * kRsInterleave + 3] ^= 0xFF;
-  const RsOutcome outcome = CorrectCadu(std::span<std::uint8_t, kCaduBytes>(received));
+  const CaduCheck outcome = CorrectCadu(std::span<std::uint8_t, kCaduBytes>(received));
   EXPECT_EQ(outcome.correctedBytes, 19);
-  EXPECT_EQ(outcome.uncorrectableCodewords, 1);
+  EXPECT_EQ(outcome.failedCodewords, 1);
   for (int i = 4; i < kCaduBytes; ++i) {
     if ((i - 4) % kRsInterleave != 3) {
       EXPECT_EQ(received[i], sent[i]) << i;
