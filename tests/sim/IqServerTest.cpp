@@ -147,6 +147,10 @@ TEST(IqServer, ServesAMetopPassAsCodedQpskThatTheChainDecodes) {
   ASSERT_TRUE(aos.has_value());
   served.startUtcSeconds = *aos;
   served.ebn0Db = 10.0;
+  // Patterned CADUs in place of the satellite's, so that each one received names its number.
+  served.codedCadus = [](std::int64_t n, std::span<std::uint8_t, kCaduBytes> cadu) {
+    PatternedCadu(n, cadu);
+  };
   IqServer server(served);
   std::string error;
   ASSERT_TRUE(server.Listen(0, error)) << error;
