@@ -32,8 +32,8 @@ constexpr int kStreamFrames = 8;
 // most one capture of about 67 MB.
 constexpr int kBlocksPerCapture = 4096;
 
-std::array<std::uint16_t, 100> PseudoNoise() {
-  std::array<std::uint16_t, 100> words{};
+std::array<std::uint16_t, kPnTableWords> PseudoNoise() {
+  std::array<std::uint16_t, kPnTableWords> words{};
   for (std::size_t i = 0; i < words.size(); ++i) {
     words[i] = static_cast<std::uint16_t>((i * 389 + 17) & 0x3FF);
   }
@@ -46,15 +46,14 @@ std::array<std::uint16_t, 100> PseudoNoise() {
 class ReplayBoard final : public Device {
  public:
   ReplayBoard() : stream_(static_cast<std::size_t>(kStreamFrames) * kFrameWords) {
-    static constexpr std::uint16_t kSync[6] = {0x284, 0x16F, 0x35C, 0x19D, 0x20F, 0x095};
     auto pn = PseudoNoise();
     for (int f = 0; f < kStreamFrames; ++f) {
       std::uint16_t* frame = &stream_[static_cast<std::size_t>(f) * kFrameWords];
-      std::copy(std::begin(kSync), std::end(kSync), frame);
-      for (int i = 6; i < kFrameWords - 100; ++i) {
+      std::copy(kFrameSync.begin(), kFrameSync.end(), frame);
+      for (int i = 6; i < kFrameWords - kPnTableWords; ++i) {
         frame[i] = static_cast<std::uint16_t>((i * 13 + f * 101) & 0x3FF);
       }
-      std::copy(pn.begin(), pn.end(), frame + kFrameWords - 100);
+      std::copy(pn.begin(), pn.end(), frame + kFrameWords - kPnTableWords);
     }
   }
   bool Control(std::uint32_t code, std::span<const std::uint8_t>, std::span<std::uint8_t> output,

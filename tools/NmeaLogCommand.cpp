@@ -6,10 +6,10 @@
 #include <string>
 
 #include "config/StationFiles.h"
-#include "linuxhw/NmeaLog.h"
 #include "orbit/PropagateListing.h"
 #include "platform/Clock.h"
 #include "platform/Units.h"
+#include "sim/NmeaLog.h"
 #include "tools/Commands.h"
 
 namespace halvik::tools {

@@ -126,6 +126,24 @@ void ShutDownOrEnd(Station& station) {
   EndProcess(kShutdownFailureExitStatus);
 }
 
+// Writes the --snapshot pictures. A failed save is said on stderr with the path and the reason,
+// once for a run of the same failure (a full disk would otherwise fill the log every few seconds).
+class SnapshotSaver {
+ public:
+  explicit SnapshotSaver(std::string path) : path_(std::move(path)) {}
+  void Save(const QImage& image) {
+    const std::string problem = SavePng(image, QString::fromStdString(path_));
+    if (!problem.empty() && problem != lastProblem_) {
+      std::cerr << "halvik: snapshot not saved to " << path_ << ": " << problem << "\n";
+    }
+    lastProblem_ = problem;
+  }
+
+ private:
+  std::string path_;
+  std::string lastProblem_;
+};
+
 // The time of an ISO 8601 UTC option, to the millisecond.
 std::optional<SystemTime> IsoUtcTime(const std::string& text) {
   std::optional<double> t = ParseIsoUtc(text);
@@ -133,28 +151,40 @@ std::optional<SystemTime> IsoUtcTime(const std::string& text) {
   return SystemTime::FromMilliseconds(static_cast<std::int64_t>(*t * 1000.0));
 }
 
-int RunStation(const RunOptions& options) {
+// The options no station can start with are said in one line: false.
+bool OptionsUsable(const RunOptions& options) {
   if (options.hardware != "sim" && options.hardware != "linux") {
     std::cerr << "halvik: --hardware wants sim (the simulated boards) or linux (Hamlib, gpsd "
                  "and a frame stream), not '"
               << options.hardware << "'\n";
-    return 2;
+    return false;
   }
-  const std::filesystem::path dir = std::filesystem::current_path();
   if (!options.snapshot.empty()) {
     if (const std::string problem = SnapshotTargetProblem(options.snapshot); !problem.empty()) {
       std::cerr << "halvik: --snapshot: " << problem << "\n";
-      return 2;
+      return false;
     }
   }
+  return true;
+}
 
+// Where the station's time starts, and what the computer's clock reads then.
+struct StartTimes {
+  SystemTime station;
+  SystemTime computer;
+};
+
+// The start times the options ask for; nothing (after a one-line message) when they cannot be
+// had.
+std::optional<StartTimes> ChooseStartTimes(const RunOptions& options,
+                                           const std::filesystem::path& dir) {
   SystemTime start = RealClock().Now();
   if (options.simStart == "next-pass") {
     std::optional<SystemTime> next = NextPassStart(dir);
     if (!next) {
       std::cerr << "halvik: no pass found to start the simulation at (check elements.dat, "
                    "sats.dat and location.dat)\n";
-      return 2;
+      return std::nullopt;
     }
     start = *next;
   } else if (!options.simStart.empty()) {
@@ -162,7 +192,7 @@ int RunStation(const RunOptions& options) {
     if (!t) {
       std::cerr << "halvik: --sim-start wants an ISO 8601 UTC time such as "
                    "2000-11-17T10:00:00Z, or next-pass\n";
-      return 2;
+      return std::nullopt;
     }
     start = *t;
   }
@@ -174,50 +204,190 @@ int RunStation(const RunOptions& options) {
     if (!t) {
       std::cerr << "halvik: --sim-computer-clock wants an ISO 8601 UTC time such as "
                    "1970-01-01T00:00:00Z\n";
-      return 2;
+      return std::nullopt;
     }
     computerStart = *t;
   }
-  ScaledClock clock(computerStart, options.simSpeed);
+  return StartTimes{start, computerStart};
+}
+
+// Qt's application object: offscreen without a window, with widgets for one. Qt keeps the
+// argument count and vector for the application's life, so they live here beside it.
+class Toolkit {
+ public:
+  explicit Toolkit(bool headless) {
+    if (headless) {
+      setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      app_ = std::make_unique<QGuiApplication>(argc_, argv_);
+    } else {
+      app_ = std::make_unique<QApplication>(argc_, argv_);
+    }
+    // Qt takes the user's locale; station files and the screen keep the C locale's numbers.
+    std::setlocale(LC_NUMERIC, "C");
+  }
+  Toolkit(const Toolkit&) = delete;
+  Toolkit& operator=(const Toolkit&) = delete;
+  int Exec() { return app_->exec(); }
+
+ private:
+  int argc_ = 1;
+  char name_[7] = "halvik";
+  char* argv_[2] = {name_, nullptr};
+  std::unique_ptr<QGuiApplication> app_;
+};
+
+// Where the station's messages go: the log without a window, message boxes with one.
+class StationMessages {
+ public:
+  StationMessages(Clock& clock, bool headless) : logged_(clock) {
+    if (!headless) boxes_ = std::make_unique<QtMessages>();
+  }
+  Messages& messages() { return boxes_ ? static_cast<Messages&>(*boxes_) : logged_; }
+  void StopDisplaying() {
+    if (boxes_) boxes_->StopDisplaying();
+  }
+
+ private:
+  LoggedMessages logged_;
+  std::unique_ptr<QtMessages> boxes_;
+};
+
+// The station's hardware kind: the simulated boards, or Linux devices on the same clock
+// (--sim-start and --sim-speed then move and scale the station's time only).
+std::unique_ptr<StationHardware> MakeHardware(const RunOptions& options,
+                                              const std::filesystem::path& dir,
+                                              const StartTimes& times, Clock& clock,
+                                              Messages& messages, Beeper& beeper) {
+  if (options.hardware == "linux") {
+    return std::make_unique<LinuxHardware>(options.linuxDevices, clock, messages);
+  }
+  SimHardwareOptions simOptions;
+  simOptions.stationDir = dir;
+  simOptions.computerClockErrorSeconds =
+      static_cast<double>(times.station.AsMilliseconds() - times.computer.AsMilliseconds()) /
+      1000.0;
+  simOptions.gpsWeekModulo1024 = options.simGpsWeek == "mod1024";
+  return std::make_unique<SimStationHardware>(dir, clock, messages, beeper, simOptions);
+}
+
+// Starts the web interface when --http names an address; false (after a one-line message) when
+// its port cannot be had.
+bool StartWebInterface(web::WebServer& webServer, const std::string& http) {
+  if (auto address = web::ParseHttpAddress(http); address && !http.empty()) {
+    if (std::string error = webServer.Start(*address); !error.empty()) {
+      std::cerr << "halvik: --http: " << error << "\n";
+      return false;
+    }
+    std::cerr << "halvik: web interface on http://" << address->host << ":" << webServer.port()
+              << "/\n";
+  }
+  return true;
+}
+
+// What both run loops work on.
+struct RunParts {
+  const RunOptions& options;
+  Station& station;
+  StatusView& view;
+  web::LevelRecordingReadout& readout;
+  ServiceNotifier& notifier;
+  Clock& clock;
+  std::optional<SnapshotSaver>& snapshots;
+};
+
+// The station without a window: status lines on stdout, snapshots drawn offscreen.
+int RunWithoutWindow(RunParts& parts) {
+  if (!parts.station.Start()) EndProcess(kStartupFailureExitStatus);
+  parts.notifier.Start();
+  QImage picture(kClientWidth, kClientHeight, QImage::Format_RGB32);
+  EraseImage(picture);
+  QtCanvas canvas(picture);
+  HeadlessOptions run;
+  run.exitAfterPasses = parts.options.exitAfterPasses;
+  run.snapshotEverySeconds = parts.options.snapshotEvery;
+  run.out = &std::cout;
+  run.statusEverySeconds = parts.options.statusEvery;
+  run.pollWithoutPaint = &parts.readout;
+  run.stopSignal = &stopSignal;
+  run.reloadSignal = &reloadSignal;
+  // A snapshot is the persistent picture with the whole quick-look image drawn in: rows the
+  // live paint skipped while the simulation ran fast are there too.
+  auto writeSnapshot = [&] {
+    QImage copy = picture.copy();
+    {
+      QtCanvas still(copy);
+      parts.view.DrawQuickLookPicture(still);
+    }
+    parts.snapshots->Save(copy);
+  };
+  if (parts.snapshots) run.snapshot = [&](StatusView&) { writeSnapshot(); };
+  RunHeadless(parts.station, parts.view, canvas, run);
+  if (parts.snapshots) writeSnapshot();
+  parts.notifier.Stop();
+  ShutDownOrEnd(parts.station);
+  return 0;
+}
+
+// The station in its window, until the window closes: by the operator, a stop signal, or the
+// passes asked for being done.
+int RunInWindow(RunParts& parts, Toolkit& toolkit, StationMessages& messages) {
+  StationMenuCommands commands(parts.station);
+  CMainFrame frame(parts.view, commands, messages.messages());
+  frame.show();
+  if (!parts.station.Start()) EndProcess(kStartupFailureExitStatus);
+  parts.notifier.Start();
+
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (reloadSignal.exchange(0) != 0) {
+      parts.station.tracking.ElementsReloadRequest.store(1, std::memory_order_release);
+    }
+    bool passesDone =
+        parts.options.exitAfterPasses > 0 &&
+        parts.station.captureStatus.CapturesFinished.load() >= parts.options.exitAfterPasses;
+    if (stopSignal.load() != 0 || passesDone) frame.close();
+  });
+  watch.start(100);
+  std::int64_t nextSnapshot = 0;
+  QTimer snapshots;
+  if (parts.snapshots) {
+    QObject::connect(&snapshots, &QTimer::timeout, [&] {
+      std::int64_t now = parts.clock.Now().seconds;
+      if (now < nextSnapshot) return;
+      nextSnapshot = now + parts.options.snapshotEvery;
+      // What the X server shows of the window; grab() would repaint the view and so restart
+      // its quick-look replay.
+      parts.snapshots->Save(frame.screen()->grabWindow(frame.winId()).toImage());
+    });
+    snapshots.start(100);
+  }
+  toolkit.Exec();
+  messages.StopDisplaying();
+  parts.notifier.Stop();
+  ShutDownOrEnd(parts.station);
+  return 0;
+}
+
+// The station's start-up in order: options, clock, toolkit, signals, messages, hardware, the
+// station and its views, web interface, pid file, then one of the two run loops.
+int RunStation(const RunOptions& options) {
+  if (!OptionsUsable(options)) return 2;
+  const std::filesystem::path dir = std::filesystem::current_path();
+  const std::optional<StartTimes> times = ChooseStartTimes(options, dir);
+  if (!times) return 2;
+  ScaledClock clock(times->computer, options.simSpeed);
 
   const bool headless = options.headless || !DisplayAvailable();
-  if (headless) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  int argc = 1;
-  char name[] = "halvik";
-  char* argv[] = {name, nullptr};
-  std::unique_ptr<QGuiApplication> gui;
-  if (headless) {
-    gui = std::make_unique<QGuiApplication>(argc, argv);
-  } else {
-    gui = std::make_unique<QApplication>(argc, argv);
-  }
-  // Qt takes the user's locale; station files and the screen keep the C locale's numbers.
-  std::setlocale(LC_NUMERIC, "C");
-
+  Toolkit toolkit(headless);
   InstallSignalHandlers();
-
-  LoggedMessages logged(clock);
-  std::unique_ptr<QtMessages> boxes;
-  if (!headless) boxes = std::make_unique<QtMessages>();
-  Messages& messages = headless ? static_cast<Messages&>(logged) : *boxes;
+  StationMessages messages(clock, headless);
 
   TerminalBeeper beeper;
   LinuxSystemInfo systemInfo;
   PosixSpawner spawner;
-  SimHardwareOptions simOptions;
-  simOptions.stationDir = dir;
-  simOptions.computerClockErrorSeconds =
-      static_cast<double>(start.AsMilliseconds() - computerStart.AsMilliseconds()) / 1000.0;
-  simOptions.gpsWeekModulo1024 = options.simGpsWeek == "mod1024";
-  // The station's hardware kind: the simulated boards, or Linux devices on the same clock
-  // (--sim-start and --sim-speed then move and scale the station's time only).
-  std::unique_ptr<StationHardware> hardware;
-  if (options.hardware == "linux") {
-    hardware = std::make_unique<LinuxHardware>(options.linuxDevices, clock, messages);
-  } else {
-    hardware = std::make_unique<SimStationHardware>(dir, clock, messages, beeper, simOptions);
-  }
-  StationEnvironment env{dir, clock, messages, beeper, systemInfo, spawner, *hardware};
+  std::unique_ptr<StationHardware> hardware =
+      MakeHardware(options, dir, *times, clock, messages.messages(), beeper);
+  StationEnvironment env{dir, clock, messages.messages(), beeper, systemInfo, spawner, *hardware};
   Station station(env);
   StationReceiverReadout receiverReadout(station.receiver);
   web::LevelRecordingReadout readout(receiverReadout);
@@ -225,84 +395,12 @@ int RunStation(const RunOptions& options) {
   PidFile pidFile(dir);
   ServiceNotifier notifier(station, [&] { return StatusLine(station, clock.Now().seconds); });
   web::WebServer webServer(station, &readout, RenderStatusPng);
-  if (auto address = web::ParseHttpAddress(options.http); address && !options.http.empty()) {
-    if (std::string error = webServer.Start(*address); !error.empty()) {
-      std::cerr << "halvik: --http: " << error << "\n";
-      return 2;
-    }
-    std::cerr << "halvik: web interface on http://" << address->host << ":" << webServer.port()
-              << "/\n";
-  }
+  if (!StartWebInterface(webServer, options.http)) return 2;
 
-  std::optional<std::string> snapshotPath;
-  if (!options.snapshot.empty()) snapshotPath = options.snapshot;
-
-  if (headless) {
-    if (!station.Start()) EndProcess(kStartupFailureExitStatus);
-    notifier.Start();
-    QImage picture(kClientWidth, kClientHeight, QImage::Format_RGB32);
-    EraseImage(picture);
-    QtCanvas canvas(picture);
-    HeadlessOptions run;
-    run.exitAfterPasses = options.exitAfterPasses;
-    run.snapshotEverySeconds = options.snapshotEvery;
-    run.out = &std::cout;
-    run.statusEverySeconds = options.statusEvery;
-    run.pollWithoutPaint = &readout;
-    run.stopSignal = &stopSignal;
-    run.reloadSignal = &reloadSignal;
-    // A snapshot is the persistent picture with the whole quick-look image drawn in: rows the
-    // live paint skipped while the simulation ran fast are there too.
-    auto writeSnapshot = [&] {
-      QImage copy = picture.copy();
-      {
-        QtCanvas still(copy);
-        view.DrawQuickLookPicture(still);
-      }
-      copy.save(QString::fromStdString(*snapshotPath), "PNG");
-    };
-    if (snapshotPath) run.snapshot = [&](StatusView&) { writeSnapshot(); };
-    RunHeadless(station, view, canvas, run);
-    if (snapshotPath) writeSnapshot();
-    notifier.Stop();
-    ShutDownOrEnd(station);
-    return 0;
-  }
-
-  StationMenuCommands commands(station);
-  CMainFrame frame(view, commands, messages);
-  frame.show();
-  if (!station.Start()) EndProcess(kStartupFailureExitStatus);
-  notifier.Start();
-
-  QTimer watch;
-  QObject::connect(&watch, &QTimer::timeout, [&] {
-    if (reloadSignal.exchange(0) != 0) {
-      station.tracking.ElementsReloadRequest.store(1, std::memory_order_release);
-    }
-    bool passesDone = options.exitAfterPasses > 0 &&
-                      station.captureStatus.CapturesFinished.load() >= options.exitAfterPasses;
-    if (stopSignal.load() != 0 || passesDone) frame.close();
-  });
-  watch.start(100);
-  std::int64_t nextSnapshot = 0;
-  QTimer snapshots;
-  if (snapshotPath) {
-    QObject::connect(&snapshots, &QTimer::timeout, [&] {
-      std::int64_t now = clock.Now().seconds;
-      if (now < nextSnapshot) return;
-      nextSnapshot = now + options.snapshotEvery;
-      // What the X server shows of the window; grab() would repaint the view and so restart
-      // its quick-look replay.
-      frame.screen()->grabWindow(frame.winId()).save(QString::fromStdString(*snapshotPath), "PNG");
-    });
-    snapshots.start(100);
-  }
-  gui->exec();
-  boxes->StopDisplaying();
-  notifier.Stop();
-  ShutDownOrEnd(station);
-  return 0;
+  std::optional<SnapshotSaver> snapshotSaver;
+  if (!options.snapshot.empty()) snapshotSaver.emplace(options.snapshot);
+  RunParts parts{options, station, view, readout, notifier, clock, snapshotSaver};
+  return headless ? RunWithoutWindow(parts) : RunInWindow(parts, toolkit, messages);
 }
 
 }  // namespace
@@ -311,37 +409,38 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
   auto options = std::make_shared<RunOptions>();
   app.add_flag("--headless", options->headless,
                "Run without a window (also when no display is available)");
-  app.add_option("--hardware", options->hardware,
+  app.add_option(HardwareFlag(kHardwareOption), options->hardware,
                  "Station hardware: sim (simulated boards) or linux (Hamlib, gpsd, frame stream); "
                  "also read from hardware.conf in the station directory, as are the next ten")
       ->capture_default_str();
-  app.add_option("--rotator-model", options->linuxDevices.rotatorModel,
+  app.add_option(HardwareFlag(kRotatorModelOption), options->linuxDevices.rotatorModel,
                  "linux: Hamlib rotator model, as rotctl -m takes it (2: rotctld)")
       ->check(CLI::NonNegativeNumber);
-  app.add_option("--rotator-port", options->linuxDevices.rotatorPort,
+  app.add_option(HardwareFlag(kRotatorPortOption), options->linuxDevices.rotatorPort,
                  "linux: the rotator's serial device, or HOST:PORT of rotctld");
-  app.add_option("--rig-model", options->linuxDevices.rigModel,
+  app.add_option(HardwareFlag(kRigModelOption), options->linuxDevices.rigModel,
                  "linux: Hamlib rig model, as rigctl -m takes it (2: rigctld; 0: no rig to tune)")
       ->check(CLI::NonNegativeNumber);
-  app.add_option("--rig-port", options->linuxDevices.rigPort,
+  app.add_option(HardwareFlag(kRigPortOption), options->linuxDevices.rigPort,
                  "linux: the rig's serial device, or HOST:PORT of rigctld");
-  app.add_option("--gpsd", options->linuxDevices.gpsd, "linux: gpsd's HOST:PORT, or none")
+  app.add_option(HardwareFlag(kGpsdOption), options->linuxDevices.gpsd,
+                 "linux: gpsd's HOST:PORT, or none")
       ->capture_default_str();
-  app.add_option("--frames", options->linuxDevices.frames,
+  app.add_option(HardwareFlag(kFramesOption), options->linuxDevices.frames,
                  "linux: HRPT words from tcp:HOST:PORT, a file or a FIFO (16-bit little-endian, "
                  "the word in the low 10 bits), or none")
       ->capture_default_str();
-  app.add_option("--sdr", options->linuxDevices.sdr,
+  app.add_option(HardwareFlag(kSdrOption), options->linuxDevices.sdr,
                  "linux: the station's own demodulator on an SDR: soapy:ARGS (driver=airspy), "
                  "rtltcp:HOST:PORT, file:RECORDING (SigMF), or none; replaces --frames and the rig")
       ->capture_default_str();
-  app.add_option("--sdr-rate", options->linuxDevices.sdrRate,
+  app.add_option(HardwareFlag(kSdrRateOption), options->linuxDevices.sdrRate,
                  "linux: samples per second asked of the SDR")
       ->capture_default_str();
-  app.add_option("--sdr-gain", options->linuxDevices.sdrGain,
+  app.add_option(HardwareFlag(kSdrGainOption), options->linuxDevices.sdrGain,
                  "linux: the SDR's gain in dB, or auto")
       ->capture_default_str();
-  app.add_flag("--record-iq", options->linuxDevices.recordIq,
+  app.add_flag(HardwareFlag(kRecordIqOption), options->linuxDevices.recordIq,
                "linux: keep each pass's baseband as a SigMF recording beside the capture");
   // scripts/run gives its own start and speed; what its caller adds after them wins.
   app.add_option("--sim-start", options->simStart,

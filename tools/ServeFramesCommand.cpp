@@ -2,7 +2,7 @@
 #include <iostream>
 #include <memory>
 
-#include "linuxhw/StreamFrameServer.h"
+#include "sim/StreamFrameServer.h"
 #include "tools/Commands.h"
 
 namespace halvik::tools {

@@ -21,7 +21,7 @@ std::int64_t RealMs() {
 
 std::string StatusLine(Station& station, std::int64_t stationSecond) {
   std::string antenna;
-  if (station.antennaState.AntennaPower <= 50) {
+  if (!AntennaPowered(station.antennaState.AntennaPower)) {
     antenna = "antenna no-power";
   } else {
     antenna = Format("az %.1f el %.1f", static_cast<double>(station.antennaState.AntennaAzimuth),

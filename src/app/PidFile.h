@@ -4,11 +4,9 @@
 #include <filesystem>
 #include <optional>
 
-namespace halvik {
+#include "config/StationFileNames.h"
 
-// The running station's process id, in halvik.pid in its directory, so that tools working on
-// the directory (update-elements) can signal it.
-inline constexpr const char* kPidFileName = "halvik.pid";
+namespace halvik {
 
 // Writes the pid file on construction and removes it on destruction (the orderly exit). A
 // process that dies leaves it behind; RunningStationPid sees through such a stale file.

@@ -15,6 +15,7 @@
 #include "capture/MsuMr.h"
 #include "capture/QuickLook.h"
 #include "devices/FrameSource.h"
+#include "devices/HrptFormat.h"
 
 namespace halvik {
 
@@ -23,10 +24,6 @@ class Messages;
 class ProcessSpawner;
 class SystemInfo;
 
-// The six 10-bit words that open an HRPT minor frame while the synchronizer is in lock.
-inline constexpr std::array<std::uint16_t, 6> kFrameSync = {0x284, 0x16F, 0x35C,
-                                                            0x19D, 0x20F, 0x095};
-inline constexpr int kPnTableWords = 100;
 inline constexpr int kCaptureThreadPriority = 31;
 // Frames in a row with sync before recording starts, and after a resync.
 inline constexpr int kAcquireThreshold = 30;

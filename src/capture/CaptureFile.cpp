@@ -381,12 +381,7 @@ bool CaptureFile::WriteMarkerAt(MarkerKind kind, std::uint16_t count, std::int64
   std::fill(block, block + frameLength_, std::uint16_t{0});
   // The block holds 32 bits of time, read back unsigned: the low 32 bits of a 64-bit time
   // stay exact until 2106-02-07, past 2038 too.
-  const auto stamp = static_cast<std::uint32_t>(seconds);
-  block[0] = kBlockFlag;
-  block[1] = static_cast<std::uint16_t>(kind);
-  block[2] = count;
-  block[3] = static_cast<std::uint16_t>(stamp >> 16);
-  block[4] = static_cast<std::uint16_t>(stamp & 0xFFFF);
+  SetMarkerWords(block, kind, count, static_cast<std::uint32_t>(seconds));
   return WriteBlock(block);
 }
 

@@ -31,6 +31,28 @@ enum class MarkerKind : std::uint16_t {
   EndOfCapture = 0x8300,
 };
 
+// A marker block's words: kBlockFlag, the kind, the frame count, then the station time as 32 bits
+// of seconds, high half first. The rest of the block is zero.
+inline constexpr std::size_t kMarkerBlockUsedWords = 5;
+constexpr std::uint16_t MarkerKindWord(const std::uint16_t* block) {
+  return block[1];
+}
+constexpr std::uint16_t MarkerCount(const std::uint16_t* block) {
+  return block[2];
+}
+constexpr std::uint32_t MarkerSeconds(const std::uint16_t* block) {
+  return (static_cast<std::uint32_t>(block[3]) << 16) | block[4];
+}
+// Fills the marker's words of a zeroed block.
+constexpr void SetMarkerWords(std::uint16_t* block, MarkerKind kind, std::uint16_t count,
+                              std::uint32_t seconds) {
+  block[0] = kBlockFlag;
+  block[1] = static_cast<std::uint16_t>(kind);
+  block[2] = count;
+  block[3] = static_cast<std::uint16_t>(seconds >> 16);
+  block[4] = static_cast<std::uint16_t>(seconds & 0xFFFF);
+}
+
 // Below this many free bytes the oldest captures of the family are pruned (2 x 10^8).
 inline constexpr double kMinimumFreeBytes = 200000000.0;
 // What an SDR's baseband recording of a pass (--record-iq) is named by, in the working directory

@@ -129,19 +129,19 @@ CaptureReadResult Parse(std::FILE* file, std::uint64_t size, std::int32_t blockW
       continue;
     }
     flushRun();
-    const std::uint16_t kind = block[1];
+    const std::uint16_t kind = MarkerKindWord(block.data());
     if (block[0] != kBlockFlag ||
         (kind != static_cast<std::uint16_t>(MarkerKind::SyncAcquired) &&
          kind != static_cast<std::uint16_t>(MarkerKind::SyncLost) &&
          kind != static_cast<std::uint16_t>(MarkerKind::EndOfCapture)) ||
-        !AllZero(block.data(), 5, words)) {
+        !AllZero(block.data(), kMarkerBlockUsedWords, words)) {
       return fail(offset, Format("malformed marker block at offset %llu (words 0x%04X 0x%04X)", at,
                                  block[0], block[1]));
     }
     CaptureMarker marker;
     marker.kind = static_cast<MarkerKind>(kind);
-    marker.count = block[2];
-    marker.time = (static_cast<std::uint32_t>(block[3]) << 16) | block[4];
+    marker.count = MarkerCount(block.data());
+    marker.time = MarkerSeconds(block.data());
     contents.entries.emplace_back(marker);
     after = marker.kind == MarkerKind::SyncAcquired ? After::SyncAcquired
             : marker.kind == MarkerKind::SyncLost   ? After::SyncLost

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "devices/FrameSyncDevice.h"
+#include "devices/Downlink.h"
 
 namespace halvik {
 

@@ -18,6 +18,12 @@ inline constexpr const char* kPseudoNoiseFile = "pn.fil";
 inline constexpr const char* kWorldMapFile = "world.map";
 inline constexpr const char* kZoomMapFile = "zoom.map";
 
+// The running station's process id, so that tools working on the directory (update-elements)
+// can signal it.
+inline constexpr const char* kPidFileName = "halvik.pid";
+// The hardware options, so a station's command line can stay short.
+inline constexpr const char* kHardwareConfFile = "hardware.conf";
+
 inline constexpr std::array<std::string_view, 8> kStationFiles{
     kElementsFile, kSatellitesFile,  kLocationFile, kMinimumElevationFile,
     kMapFile,      kPseudoNoiseFile, kWorldMapFile, kZoomMapFile};

@@ -82,7 +82,7 @@ PositionReading BoardPositioner::ReadPosition() {
   reading.power = tracker_.TrackerQuery(TrackerCommand::ReadPower);
   std::int16_t azimuth = 0;
   std::int16_t elevation = 0;
-  if (reading.power > kAntennaNoPowerLevel) {
+  if (AntennaPowered(reading.power)) {
     azimuth = tracker_.TrackerQuery(TrackerCommand::ReadAzimuth);
     elevation = tracker_.TrackerQuery(TrackerCommand::ReadElevation);
   }

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "devices/ControlCodes.h"
+#include "devices/HrptFormat.h"
 
 namespace halvik {
 
@@ -241,9 +242,9 @@ constexpr bool FamilyTableHolds() {
     if (layout.frameWords > kLongestFrameWords) return false;
     if (kFamilies[i].frameKind == FrameKind::Cadu) continue;
     if (layout.bitsPerSecond() != kFamilies[i].bitRate) return false;
-    // The last 100 words of every frame carry the pseudo-noise pattern the bit error rate is
+    // The last words of every frame carry the pseudo-noise pattern the bit error rate is
     // counted against.
-    if (layout.earthEndWord() > layout.frameWords - 100) return false;
+    if (layout.earthEndWord() > layout.frameWords - kPnTableWords) return false;
   }
   return true;
 }

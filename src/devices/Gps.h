@@ -32,10 +32,10 @@ inline constexpr std::size_t kGpsPositionReplyLength = 22;
 inline constexpr std::size_t kGpsPacketCapacity = 80;
 
 // GpsHealth values this side sets itself.
-inline constexpr std::uint8_t kGpsHealthFixing = 0;
-inline constexpr std::uint8_t kGpsHealthNoTime = 1;
-inline constexpr std::uint8_t kGpsHealthLinkFailed = 0x80;
-inline constexpr std::uint8_t kGpsHealthNoReply = 0xFF;
+inline constexpr std::uint8_t kGpsHealthFixing = HealthByte(GpsHealthCode::Fixing);
+inline constexpr std::uint8_t kGpsHealthNoTime = HealthByte(GpsHealthCode::NoTime);
+inline constexpr std::uint8_t kGpsHealthLinkFailed = HealthByte(GpsHealthCode::LinkFailed);
+inline constexpr std::uint8_t kGpsHealthNoReply = HealthByte(GpsHealthCode::NoReply);
 
 // Time-outs on the clock's milliseconds: for the relay to take one byte, and for a whole
 // packet to arrive (counted only while no byte is waiting).

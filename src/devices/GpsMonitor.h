@@ -5,9 +5,6 @@
 
 namespace halvik {
 
-// GpsLatitude and GpsLongitude without a valid fix.
-inline constexpr double kGpsNoFix = 1000.0;
-
 // The GPS operations of the tracking loop over any time source: what each exchange leaves in
 // the GPS state the status view shows. Tracking thread only.
 class GpsMonitor {

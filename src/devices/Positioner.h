@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "devices/AntennaState.h"
+
 namespace halvik {
 
 // One axis's travel in degrees, as the positioner reports it.
@@ -21,9 +23,8 @@ struct PositionerRange {
 // the park at shut-down (the board reaches that one by its own rounding).
 enum class PointMove { Track, Park, FinalPark };
 
-// A ReadPower reply above this means the positioner has power; backends without a power reading
-// report kPositionerPowered while they answer and kPositionerNoAnswer when they do not.
-inline constexpr std::int32_t kAntennaNoPowerLevel = 50;
+// Backends without a power reading report kPositionerPowered while they answer and
+// kPositionerNoAnswer when they do not (kAntennaNoPowerLevel: AntennaState.h).
 inline constexpr std::int32_t kPositionerPowered = 255;
 inline constexpr std::int32_t kPositionerNoAnswer = -1;
 

@@ -4,34 +4,58 @@
 #include <array>
 #include <cmath>
 
+#include "devices/Downlink.h"
 #include "devices/PortIo.h"
 #include "platform/BoundedWait.h"
+#include "platform/Text.h"
 
 namespace halvik {
 
 struct TuningRow {
   int mhz;
-  const char* frequencyCommand;
-  const char* modeCommand;
-  double frequency;
+  double frequency;  // MHz, sent as "f" and three decimals
+  int mode;          // sent as "m" and the digit
 };
 
 namespace {
 
-// The downlinks the station tunes. The argument is the downlink in whole MHz; the command
-// carries the exact frequency. Only the 1700.5 MHz downlink needs mode 5. The rows of whole
-// MHz 0 are today's downlinks, which the whole-MHz tuning does not know (1700.0 would be taken
-// for 1700.5): they are reached by their exact frequency only.
+// The carrier of a downlink in the satellites' table, which alone holds the exact frequencies.
+constexpr double Carrier(std::string_view satellite) {
+  for (const Downlink& downlink : kDownlinks) {
+    if (std::string_view(downlink.name) == satellite) return downlink.frequencyMHz;
+  }
+  return 0;
+}
+
+// The frequencies the station tunes. The argument is the downlink in whole MHz; the command
+// carries the exact frequency. 1691.0 (where the receiver idles) and 1694.5 are the receiver's
+// own; the others are the satellites' carriers. Only the 1700.5 MHz downlink needs mode 5. The
+// rows of whole MHz 0 are today's downlinks, which the whole-MHz tuning does not know (1700.0
+// would be taken for 1700.5): they are reached by their exact frequency only.
 constexpr std::array<TuningRow, 8> kTuning{{
-    {1691, "f1691.000\r", "m3\r", 1691.0},
-    {1694, "f1694.500\r", "m3\r", 1694.5},
-    {1698, "f1698.000\r", "m3\r", 1698.0},
-    {1700, "f1700.500\r", "m5\r", 1700.5},
-    {1702, "f1702.500\r", "m3\r", 1702.5},
-    {1707, "f1707.000\r", "m3\r", 1707.0},
-    {0, "f1700.000\r", "m3\r", 1700.0},
-    {0, "f1701.300\r", "m3\r", 1701.3},
+    {1691, 1691.0, 3},
+    {1694, 1694.5, 3},
+    {1698, Carrier("noaa 16"), 3},
+    {1700, Carrier("fengyun 1c"), 5},
+    {1702, Carrier("noaa 15"), 3},
+    {1707, Carrier("noaa 14"), 3},
+    {0, Carrier("meteor-m2 3"), 3},
+    {0, Carrier("metop-b"), 3},
 }};
+
+// Every downlink can be tuned by its exact carrier, and every row names a carrier.
+constexpr bool TuningTableHolds() {
+  for (const TuningRow& row : kTuning) {
+    if (row.frequency == 0) return false;
+  }
+  for (const Downlink& downlink : kDownlinks) {
+    bool found = false;
+    for (const TuningRow& row : kTuning) found = found || row.frequency == downlink.frequencyMHz;
+    if (!found) return false;
+  }
+  return true;
+}
+static_assert(TuningTableHolds());
 
 // Reads of the receive buffer that empty the 16-byte receive FIFO of earlier traffic, and the
 // reads that drop what follows the level reply.
@@ -120,8 +144,8 @@ bool Receiver::SendCommandLocked(std::string_view command) {
 void Receiver::TuneLocked(const TuningRow& row) {
   // A frequency command that cannot be sent leaves the receiver where it was; its mode command
   // would only wait out the same bound again.
-  if (!SendCommandLocked(row.frequencyCommand)) return;
-  SendCommandLocked(row.modeCommand);
+  if (!SendCommandLocked(Format("f%.3f\r", row.frequency))) return;
+  SendCommandLocked(Format("m%d\r", row.mode));
   frequency_ = row.frequency;
 }
 

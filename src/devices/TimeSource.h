@@ -18,6 +18,10 @@ enum class GpsHealthCode : std::uint8_t {
   LinkFailed = 0x80,
   NoReply = 0xFF,
 };
+// The code as the GPS state holds it.
+constexpr std::uint8_t HealthByte(GpsHealthCode code) {
+  return static_cast<std::uint8_t>(code);
+}
 
 // A position report: degrees north and east, feet above the ellipsoid. `isFix` false when the
 // receiver answered with a position that is no fix (the height is still taken).

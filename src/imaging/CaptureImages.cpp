@@ -123,8 +123,8 @@ Survey SurveyFrames(std::FILE* file, std::int32_t blockWords, const HrptLayout& 
   std::int64_t markerSeconds = 0;
   while (const std::uint16_t* block = reader.Next()) {
     if (block[0] & kBlockFlag) {
-      markerSeconds = (static_cast<std::int64_t>(block[3]) << 16) | block[4];
-      const auto kind = static_cast<MarkerKind>(block[1]);
+      markerSeconds = MarkerSeconds(block);
+      const auto kind = static_cast<MarkerKind>(MarkerKindWord(block));
       if (kind == MarkerKind::SyncLost) {
         survey.syncLosses.push_back({markerSeconds * 1000, std::nullopt});
       } else if (kind == MarkerKind::SyncAcquired && !survey.syncLosses.empty() &&

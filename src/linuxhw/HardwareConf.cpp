@@ -106,33 +106,34 @@ HardwareConf ReadHardwareConf(const std::filesystem::path& path, std::string& er
       return false;
     };
     bool ok = false;
-    if (name == "hardware") {
+    if (name == kHardwareOption) {
       ok = text(conf.hardware);
-    } else if (name == "rotator-model") {
+    } else if (name == kRotatorModelOption) {
       ok = number(conf.rotatorModel);
-    } else if (name == "rotator-port") {
+    } else if (name == kRotatorPortOption) {
       ok = text(conf.rotatorPort);
-    } else if (name == "rig-model") {
+    } else if (name == kRigModelOption) {
       ok = number(conf.rigModel);
-    } else if (name == "rig-port") {
+    } else if (name == kRigPortOption) {
       ok = text(conf.rigPort);
-    } else if (name == "gpsd") {
+    } else if (name == kGpsdOption) {
       ok = text(conf.gpsd);
-    } else if (name == "frames") {
+    } else if (name == kFramesOption) {
       ok = text(conf.frames);
-    } else if (name == "sdr") {
+    } else if (name == kSdrOption) {
       ok = text(conf.sdr);
-    } else if (name == "sdr-rate") {
+    } else if (name == kSdrRateOption) {
       ok = rate(conf.sdrRate);
-    } else if (name == "sdr-gain") {
+    } else if (name == kSdrGainOption) {
       ok = gain(conf.sdrGain);
-    } else if (name == "record-iq") {
+    } else if (name == kRecordIqOption) {
       ok = flag(conf.recordIq);
     } else {
-      error = Format(
-          "%s: %s is no hardware option (hardware, rotator-model, rotator-port, "
-          "rig-model, rig-port, gpsd, frames, sdr, sdr-rate, sdr-gain, record-iq)",
-          where.c_str(), name.c_str());
+      std::string known;
+      for (const char* option : kHardwareOptions)
+        known += (known.empty() ? "" : ", ") + std::string(option);
+      error =
+          Format("%s: %s is no hardware option (%s)", where.c_str(), name.c_str(), known.c_str());
     }
     if (!ok) return {};
   }
@@ -142,19 +143,19 @@ HardwareConf ReadHardwareConf(const std::filesystem::path& path, std::string& er
 void FillFromHardwareConf(const HardwareConf& conf, const std::function<bool(const char*)>& given,
                           std::string& hardware, LinuxHardwareOptions& options) {
   auto fill = [&given](const char* name, auto& field, const auto& value) {
-    if (value && !given(name)) field = *value;
+    if (value && !given(HardwareFlag(name).c_str())) field = *value;
   };
-  fill("--hardware", hardware, conf.hardware);
-  fill("--rotator-model", options.rotatorModel, conf.rotatorModel);
-  fill("--rotator-port", options.rotatorPort, conf.rotatorPort);
-  fill("--rig-model", options.rigModel, conf.rigModel);
-  fill("--rig-port", options.rigPort, conf.rigPort);
-  fill("--gpsd", options.gpsd, conf.gpsd);
-  fill("--frames", options.frames, conf.frames);
-  fill("--sdr", options.sdr, conf.sdr);
-  fill("--sdr-rate", options.sdrRate, conf.sdrRate);
-  fill("--sdr-gain", options.sdrGain, conf.sdrGain);
-  fill("--record-iq", options.recordIq, conf.recordIq);
+  fill(kHardwareOption, hardware, conf.hardware);
+  fill(kRotatorModelOption, options.rotatorModel, conf.rotatorModel);
+  fill(kRotatorPortOption, options.rotatorPort, conf.rotatorPort);
+  fill(kRigModelOption, options.rigModel, conf.rigModel);
+  fill(kRigPortOption, options.rigPort, conf.rigPort);
+  fill(kGpsdOption, options.gpsd, conf.gpsd);
+  fill(kFramesOption, options.frames, conf.frames);
+  fill(kSdrOption, options.sdr, conf.sdr);
+  fill(kSdrRateOption, options.sdrRate, conf.sdrRate);
+  fill(kSdrGainOption, options.sdrGain, conf.sdrGain);
+  fill(kRecordIqOption, options.recordIq, conf.recordIq);
 }
 
 }  // namespace halvik

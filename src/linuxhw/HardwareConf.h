@@ -1,17 +1,37 @@
 #pragma once
 
+#include <array>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "config/StationFileNames.h"
 #include "linuxhw/LinuxHardware.h"
 
 namespace halvik {
 
-// The file in the station directory that holds the hardware options, so a station's command
-// line can stay short.
-inline constexpr const char* kHardwareConfFile = "hardware.conf";
+// The hardware options' names: the keys of hardware.conf, and after "--" the options of the
+// station's command line.
+inline constexpr const char* kHardwareOption = "hardware";
+inline constexpr const char* kRotatorModelOption = "rotator-model";
+inline constexpr const char* kRotatorPortOption = "rotator-port";
+inline constexpr const char* kRigModelOption = "rig-model";
+inline constexpr const char* kRigPortOption = "rig-port";
+inline constexpr const char* kGpsdOption = "gpsd";
+inline constexpr const char* kFramesOption = "frames";
+inline constexpr const char* kSdrOption = "sdr";
+inline constexpr const char* kSdrRateOption = "sdr-rate";
+inline constexpr const char* kSdrGainOption = "sdr-gain";
+inline constexpr const char* kRecordIqOption = "record-iq";
+inline constexpr std::array<const char*, 11> kHardwareOptions{
+    kHardwareOption, kRotatorModelOption, kRotatorPortOption, kRigModelOption,
+    kRigPortOption,  kGpsdOption,         kFramesOption,      kSdrOption,
+    kSdrRateOption,  kSdrGainOption,      kRecordIqOption};
+// The command line's spelling of a hardware option: "--rotator-model".
+inline std::string HardwareFlag(const char* option) {
+  return std::string("--") + option;
+}
 
 // What hardware.conf sets: each key is an option's name without its dashes
 // (`rotator-model = 2`, `rotator-port = "localhost:4533"`). Unset keys are empty.

@@ -19,9 +19,13 @@ namespace {
 // frames this board sends are read back by the image maker where the formats put them.
 constexpr FrameLayout FromFormat(SatelliteFamily family) {
   const HrptLayout& format = FactsOf(family).layout;
-  return FrameLayout{format.frameWords,      format.wordsPerSecond(), format.earthFirstWord,
-                     format.channels,        format.pixels,           format.thermalChannels,
-                     format.frameWords - 100};
+  return FrameLayout{format.frameWords,
+                     format.wordsPerSecond(),
+                     format.earthFirstWord,
+                     format.channels,
+                     format.pixels,
+                     format.thermalChannels,
+                     format.frameWords - kPnTableWords};
 }
 
 constexpr FrameLayout kNoaaLayout = FromFormat(SatelliteFamily::Noaa);

@@ -6,13 +6,13 @@
 #include <string_view>
 #include <vector>
 
+#include "devices/HrptFormat.h"
 #include "sim/SkyLink.h"
 
 namespace halvik::sim {
 
 // The HRPT minor-frame sync: the first six words of every frame.
-inline constexpr std::array<std::uint16_t, 6> kFrameSyncWords = {0x284, 0x16F, 0x35C,
-                                                                 0x19D, 0x20F, 0x095};
+inline constexpr std::array<std::uint16_t, 6> kFrameSyncWords = kFrameSync;
 
 // Where things lie in one minor frame of a family (word indices from 0 at the first sync word).
 struct FrameLayout {
@@ -22,7 +22,7 @@ struct FrameLayout {
   int channels;              // samples per pixel, interleaved pixel by pixel
   int pixels;                // pixels per scan line
   unsigned thermalChannels;  // bit c set: channel c is a thermal channel (clouds cold, land warm)
-  int pseudoNoiseFirstWord;  // the last 100 words of the frame
+  int pseudoNoiseFirstWord;  // the last kPnTableWords words of the frame
 
   constexpr int earthEndWord() const { return earthFirstWord + channels * pixels; }
 };

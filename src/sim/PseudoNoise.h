@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <string>
 
+#include "devices/HrptFormat.h"
+
 namespace halvik::sim {
 
 // Every simulated minor frame ends in the same 100 pseudo-noise words; the station measures the
 // bit error rate by comparing them with its copy in pn.fil.
-inline constexpr std::size_t kPseudoNoiseWords = 100;
+inline constexpr auto kPseudoNoiseWords = static_cast<std::size_t>(kPnTableWords);
 inline constexpr std::size_t kPseudoNoiseFileBytes = kPseudoNoiseWords * 2;
 
 // 1000 bits of a maximal-length sequence (x^10 + x^7 + 1, register all ones at the start), packed

@@ -9,6 +9,7 @@
 #include <span>
 #include <utility>
 
+#include "devices/AntennaState.h"
 #include "devices/Tracker.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
@@ -24,7 +25,8 @@ struct SimTrackerOptions {
   // Where the axes stand at power-up, in counts.
   double initialAzimuthCount = 128.0;
   double initialElevationCount = 128.0;
-  int powerLevel = 200;  // the supply level ReadPower reports; 50 or less means no power
+  int powerLevel =
+      200;  // the supply level ReadPower reports; kAntennaNoPowerLevel or less means no power
   // After taking a byte the board is busy (status bit 0 clear) this long.
   std::int64_t busyMsPerByte = 1;
   // From taking a query to its reply byte waiting in register 2.
@@ -113,7 +115,7 @@ class SimTrackerBoard final : public Device {
     if (tap_) tap_(command, parameter);
   }
   std::int64_t GpsFrameNs() const;
-  bool Powered() const { return !options_.noPower && options_.powerLevel > 50; }
+  bool Powered() const { return !options_.noPower && AntennaPowered(options_.powerLevel); }
 
   Clock& clock_;
   SkyLink& sky_;

@@ -22,7 +22,7 @@ bool StationDiffersFromFix(const StationConfig& station, double latitudeDeg, dou
 void StationLocation::CheckStationLocation(int& locationCheckCountdown) {
   locationCheckCountdown = kLocationCheckPeriodSeconds;
   GpsState& gps = context_.gpsState;
-  if (gps.GpsHealth.load() != static_cast<std::uint8_t>(GpsHealthCode::Fixing)) return;
+  if (gps.GpsHealth.load() != HealthByte(GpsHealthCode::Fixing)) return;
 
   context_.gps.GpsReadPosition();
   if (gps.GpsAltitude.load() < 0.0) gps.GpsAltitude = 0.0;

@@ -11,11 +11,6 @@
 namespace halvik {
 namespace {
 
-// Antenna power readings at or below this mean the positioner has no power.
-constexpr std::int32_t kAntennaPowerThreshold = 50;
-// GPS latitude and longitude at or beyond this magnitude mean there is no fix.
-constexpr double kNoGpsFix = 1000.0;
-
 // The C library's English names, whatever the locale.
 constexpr const char* kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
@@ -41,7 +36,7 @@ std::string ClockTextOf(std::int64_t seconds, bool local) {
 }
 
 std::string AntennaLine(const AntennaState& antenna) {
-  if (antenna.AntennaPower.load() <= kAntennaPowerThreshold) {
+  if (!AntennaPowered(antenna.AntennaPower.load())) {
     return Format("%s  %s", "      NO ", "POWER    ");
   }
   const float azimuth = antenna.AntennaAzimuth;
@@ -83,7 +78,7 @@ std::string GpsLine(const GpsState& gps) {
   const std::string status = GpsStatusText(gps.GpsHealth.load());
   const double latitude = gps.GpsLatitude;
   const double longitude = gps.GpsLongitude;
-  if (std::fabs(latitude) < kNoGpsFix && std::fabs(longitude) < kNoGpsFix) {
+  if (GpsHasFix(latitude, longitude)) {
     return Format("LAT: %5.2f%c  LON: %6.2f%c  %s ", std::fabs(latitude), latitude < 0 ? 'S' : 'N',
                   std::fabs(longitude), longitude < 0 ? 'W' : 'E', status.c_str());
   }
@@ -100,25 +95,25 @@ std::string ClockText(const std::tm& time) {
 }
 
 std::string GpsStatusText(std::uint8_t health) {
-  switch (health) {
-    case 0:
+  switch (static_cast<GpsHealthCode>(health)) {
+    case GpsHealthCode::Fixing:
       return " GPS OK ";
-    case 1:
+    case GpsHealthCode::NoTime:
       return " No Time";
-    case 3:
+    case GpsHealthCode::BadPdop:
       return "Bad PDOP";
-    case 8:
+    case GpsHealthCode::NoSatellites:
       return "Sats = 0";
-    case 9:
+    case GpsHealthCode::OneSatellite:
       return "Sats = 1";
-    case 10:
+    case GpsHealthCode::TwoSatellites:
       return "Sats = 2";
-    case 11:
+    case GpsHealthCode::ThreeSatellites:
       return "Sats = 3";
-    case 0x80:
+    case GpsHealthCode::LinkFailed:
       return "  COMM  ";
     // No health report has arrived (the value the GPS state starts with).
-    case 0xFF:
+    case GpsHealthCode::NoReply:
       return "No Reply";
     default:
       return Format("Hlth=%3u", static_cast<unsigned>(health));

@@ -7,9 +7,6 @@
 namespace halvik::web {
 namespace {
 
-// GPS health code of a receiver doing fixes.
-constexpr int kGpsDoingFixes = 0;
-
 class Exposition {
  public:
   void Family(const char* name, const char* type, const char* help) {
@@ -101,7 +98,7 @@ std::string MetricsText(Station& station, const LevelRecordingReadout* polled,
           "clock correction keeps its last good value.",
           station.tracking.GpsTimeRefused.load() != 0 ? 1 : 0);
   out.One("halvik_antenna_powered", "gauge", "1 while the positioner reports power.",
-          antenna.AntennaPower.load() > 50 ? 1 : 0);
+          AntennaPowered(antenna.AntennaPower.load()) ? 1 : 0);
   out.One("halvik_antenna_azimuth_degrees", "gauge", "Antenna azimuth read back.",
           antenna.AntennaAzimuth.load());
   out.One("halvik_antenna_elevation_degrees", "gauge", "Antenna elevation read back.",
@@ -109,7 +106,9 @@ std::string MetricsText(Station& station, const LevelRecordingReadout* polled,
   out.One("halvik_gps_present", "gauge", "1 when a GPS receiver answered at start-up.",
           gps.GpsPresent.load() != 0 ? 1 : 0);
   out.One("halvik_gps_healthy", "gauge", "1 while the GPS receiver reports doing fixes.",
-          gps.GpsPresent.load() != 0 && gps.GpsHealth.load() == kGpsDoingFixes ? 1 : 0);
+          gps.GpsPresent.load() != 0 && gps.GpsHealth.load() == HealthByte(GpsHealthCode::Fixing)
+              ? 1
+              : 0);
   out.One("halvik_gps_health_code", "gauge", "GPS receiver health code (255: no reply yet).",
           gps.GpsHealth.load());
   out.Family("halvik_element_age_seconds", "gauge",

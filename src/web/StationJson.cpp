@@ -20,8 +20,6 @@ namespace {
 using nlohmann::json;
 
 constexpr int kNoSlot = -1;
-// Latitude and longitude at or beyond this mean the GPS has no fix.
-constexpr double kNoGpsFix = 999.0;
 // A quality record larger than this is not the image tool's.
 constexpr std::uintmax_t kRecordSizeLimit = 1 << 20;
 
@@ -125,11 +123,11 @@ json StatusJson(Station& station, const LevelRecordingReadout* polled) {
   }
 
   const AntennaState& antenna = station.antennaState;
-  const bool powered = antenna.AntennaPower > 50;
+  const bool powered = AntennaPowered(antenna.AntennaPower);
   const GpsState& gps = station.gpsState;
   const double latitude = gps.GpsLatitude;
   const double longitude = gps.GpsLongitude;
-  const bool fix = std::abs(latitude) < kNoGpsFix && std::abs(longitude) < kNoGpsFix;
+  const bool fix = GpsHasFix(latitude, longitude);
   const CaptureStatus& capture = station.captureStatus;
   const CaptureStateValue state = capture.CaptureState;
   const char* stateLabel = CaptureStateLabel(state);

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <time.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -89,6 +90,16 @@ class CaptureFileReaderTest : public ::testing::Test {
   FakeSystemInfo systemInfo;
   RecordingSpawner spawner;
 };
+
+// The marker block's words in their places: a time past 2038 keeps its top bit.
+TEST(MarkerBlock, WordsInPlace) {
+  std::array<std::uint16_t, 8> block{};
+  SetMarkerWords(block.data(), MarkerKind::SyncLost, 1234, 0xF0E1D2C3u);
+  EXPECT_EQ(block, (std::array<std::uint16_t, 8>{0x8000, 0x8200, 1234, 0xF0E1, 0xD2C3, 0, 0, 0}));
+  EXPECT_EQ(MarkerKindWord(block.data()), 0x8200);
+  EXPECT_EQ(MarkerCount(block.data()), 1234);
+  EXPECT_EQ(MarkerSeconds(block.data()), 0xF0E1D2C3u);
+}
 
 TEST_F(CaptureFileReaderTest, ReadsBackWhatTheStationWrote) {
   CaptureFile file(Context());

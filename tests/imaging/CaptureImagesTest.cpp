@@ -18,11 +18,11 @@
 
 #include "capture/BitFrame.h"
 #include "capture/CaptureFileReader.h"
+#include "capture/MsuMr.h"
 #include "devices/ControlCodes.h"
 #include "devices/Downlink.h"
 #include "devices/FrameSyncDevice.h"
 #include "imaging/CaptureImages.h"
-#include "capture/MsuMr.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "platform/Messages.h"
@@ -325,8 +325,13 @@ TEST(CaptureImages, BadInputsFailCleanlyLeavingNoFileUnderAFinalName) {
        "cannot write into"},
       {"directory is a file", "Mo01JanF.N14", whole, false, work.path() / "notes.txt",
        "cannot write into"},
+      // The channels are written, then the composite fails: they are taken back.
+      {"composite's name taken", "Mo01JanG.N14", whole, false, work.path() / "taken",
+       "cannot write"},
   };
   work.Write("notes.txt", "a file, not a directory\n");
+  const std::filesystem::path taken = work.path() / "taken" / "Mo01JanG.N14.rgb.png";
+  std::filesystem::create_directories(taken);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (!c.missing) work.Write(c.name, c.content);
@@ -343,6 +348,8 @@ TEST(CaptureImages, BadInputsFailCleanlyLeavingNoFileUnderAFinalName) {
       EXPECT_EQ(file.find(".json"), std::string::npos) << file;
     }
   }
+  for (const auto& entry : std::filesystem::directory_iterator(taken.parent_path()))
+    EXPECT_EQ(entry.path(), taken);
 }
 
 // Meteor CADUs as the downlink's public description lays them out, in the tests' own numbers:

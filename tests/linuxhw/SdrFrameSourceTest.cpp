@@ -9,10 +9,10 @@
 
 #include "capture/BitFrame.h"
 #include "linuxhw/SdrTuner.h"
-#include "linuxhw/StreamFrameServer.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
 #include "sim/PmModulator.h"
+#include "sim/StreamFrameServer.h"
 #include "support/TempDir.h"
 
 namespace halvik {

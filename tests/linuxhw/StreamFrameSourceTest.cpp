@@ -9,9 +9,9 @@
 #include <random>
 
 #include "capture/BitFrame.h"
-#include "linuxhw/StreamFrameServer.h"
 #include "platform/Clock.h"
 #include "platform/Messages.h"
+#include "sim/StreamFrameServer.h"
 #include "support/TempDir.h"
 
 namespace halvik {

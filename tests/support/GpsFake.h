@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "linuxhw/NmeaLog.h"
+#include "sim/NmeaLog.h"
 
 namespace halvik {
 

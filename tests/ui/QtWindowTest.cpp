@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <QAction>
 #include <QImage>
 #include <QMenu>
@@ -199,6 +201,11 @@ TEST(Snapshot, WritesTheClientAreaAsPng) {
   EXPECT_EQ(image.pixel(323 + 6, 100) | 0xFF000000u, 0xFF000000u);
 
   EXPECT_FALSE(WriteStatusSnapshot(rig->view, path + "/no/such/dir/x.png"));
+  // A save that fails says why, and leaves nothing behind.
+  const QString missing = QString::fromStdString((dir.path() / "no" / "x.png").string());
+  EXPECT_NE(SavePng(image, missing).find("No such file or directory"), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir.path() / "no"));
+  EXPECT_EQ(SavePng(image, path), "");
 }
 
 }  // namespace

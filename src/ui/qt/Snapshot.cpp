@@ -1,5 +1,7 @@
 #include "ui/qt/Snapshot.h"
 
+#include <QImageWriter>
+
 #include "ui/qt/QtCanvas.h"
 
 namespace halvik {
@@ -15,8 +17,15 @@ QImage RenderStatusImage(StatusView& view) {
   return image;
 }
 
+std::string SavePng(const QImage& image, const QString& path) {
+  QImageWriter writer(path, "PNG");
+  if (writer.write(image)) return {};
+  const std::string reason = writer.errorString().toStdString();
+  return reason.empty() ? "not written" : reason;
+}
+
 bool WriteStatusSnapshot(StatusView& view, const QString& path) {
-  return RenderStatusImage(view).save(path, "PNG");
+  return SavePng(RenderStatusImage(view), path).empty();
 }
 
 }  // namespace halvik

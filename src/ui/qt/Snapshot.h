@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include <QImage>
 #include <QString>
 
@@ -14,6 +16,10 @@ inline constexpr int kClientHeight = 480;
 // (since a still picture has no later paints to finish a replay) the whole quick-look picture.
 // The paint counts as one of the view's paints. Needs a QGuiApplication (fonts).
 QImage RenderStatusImage(StatusView& view);
+
+// Writes `image` to `path` as a PNG file: "" when written, otherwise why not, in the system's
+// words ("Permission denied").
+std::string SavePng(const QImage& image, const QString& path);
 
 // RenderStatusImage written to a PNG file; false when the file cannot be written.
 bool WriteStatusSnapshot(StatusView& view, const QString& path);

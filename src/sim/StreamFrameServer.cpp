@@ -1,4 +1,4 @@
-#include "linuxhw/StreamFrameServer.h"
+#include "sim/StreamFrameServer.h"
 
 #include <poll.h>
 #include <sys/socket.h>

@@ -1,4 +1,4 @@
-#include "linuxhw/NmeaLog.h"
+#include "sim/NmeaLog.h"
 
 #include <cmath>
 #include <ctime>

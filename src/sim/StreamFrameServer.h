@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "linuxhw/StreamSocket.h"
+#include "platform/Socket.h"
 
 namespace halvik {
 
