@@ -27,7 +27,9 @@ struct LinuxHardwareOptions {
   // The SDR that replaces the frame stream and the rig for reception: soapy:ARGS,
   // rtltcp:HOST:PORT, file:RECORDING, or "none".
   std::string sdr = "none";
-  double sdrRate = 3.0e6;        // samples per second asked of the device
+  // Samples per second asked of the device: 2.4 a chip for the PM families, 1.37 a symbol for
+  // Metop's QPSK, within an RTL-SDR's reach.
+  double sdrRate = 3.2e6;
   std::string sdrGain = "auto";  // dB, or "auto" for the device's own
   bool recordIq = false;         // keep each pass's baseband as a SigMF recording
 };
