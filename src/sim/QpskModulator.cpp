@@ -12,6 +12,7 @@ extern "C" {
 
 #include "devices/Downlink.h"
 #include "dsp/CodedCaduDecoder.h"
+#include "dsp/RootRaisedCosine.h"
 #include "sim/SignalChannel.h"
 
 namespace halvik {
@@ -26,19 +27,6 @@ constexpr int kPulseSpan = 8;
 // symbol costs nothing measurable, and a table look-up is what lets serve-iq run at 6 Msps.
 constexpr int kPulsePhases = 512;
 constexpr double kInformationBitsPerSymbol = 2.0 * 3.0 / 4.0;
-
-// Root raised cosine of unit energy per symbol, at t symbols from the peak.
-double RootRaisedCosine(double t, double beta) {
-  if (std::abs(t) < 1e-9) return 1.0 - beta + 4.0 * beta / kPi;
-  if (beta > 0 && std::abs(std::abs(t) - 1.0 / (4.0 * beta)) < 1e-9) {
-    return beta / std::sqrt(2.0) *
-           ((1.0 + 2.0 / kPi) * std::sin(kPi / (4.0 * beta)) +
-            (1.0 - 2.0 / kPi) * std::cos(kPi / (4.0 * beta)));
-  }
-  const double numerator =
-      std::sin(kPi * t * (1.0 - beta)) + 4.0 * beta * t * std::cos(kPi * t * (1.0 + beta));
-  return numerator / (kPi * t * (1.0 - (4.0 * beta * t) * (4.0 * beta * t)));
-}
 
 }  // namespace
 
