@@ -1,6 +1,6 @@
 // A CADU capture as `halvik inspect` and the Meteor reader meet it: the input is the pass
-// record's text (or log), a NUL, then the CADU bytes. Inspect lists it or refuses it in one
-// line, and the MSU-MR reader takes every whole CADU without tripping.
+// record's text (or, after an "L", its log), a NUL, then the CADU bytes. Inspect lists it or
+// refuses it in one line, and the MSU-MR reader takes every whole CADU without tripping.
 #include <sstream>
 #include <string>
 
@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::filesystem::path dir = fuzz::ScratchDir();
   const bool log = !parts[0].empty() && parts[0].front() == 'L';
   fuzz::WriteBytes(dir / (log ? "We02JanA.mtr.pass.json.part" : "We02JanA.mtr.pass.json"),
-                   parts[0]);
+                   parts[0].substr(log ? 1 : 0));
   fuzz::WriteBytes(dir / (log ? "We02JanA.mtr.cadu.part" : "We02JanA.mtr.cadu"), parts[1]);
   std::ostringstream out, err;
   const int status =
@@ -31,7 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   fuzz::Require(reader.counts().lines + reader.counts().linesCut <= reader.counts().cadus,
                 "more lines than CADUs could hold");
-  // Removed, so the next run's log does not meet this run's record.
-  std::filesystem::remove_all(dir);
+  // Removed, so the next run's log does not meet this run's record (the directory stays).
+  for (const char* name : {"We02JanA.mtr.pass.json.part", "We02JanA.mtr.pass.json",
+                           "We02JanA.mtr.cadu.part", "We02JanA.mtr.cadu"}) {
+    std::error_code ignored;
+    std::filesystem::remove(dir / name, ignored);
+  }
   return 0;
 }

@@ -219,7 +219,13 @@ void CaptureEngine::OutOfDisk() {
   context_.messages.Show("Out of Disk Space");
 }
 
+void CaptureEngine::NoteCoding() {
+  const std::optional<CodingTally> now = device_.CodingWork();
+  if (codingAtStart_ && now) file_.NoteCoding(*now - *codingAtStart_);
+}
+
 void CaptureEngine::WriteMarkerOrSuspend(MarkerKind kind, int count) {
+  NoteCoding();
   if (!file_.WriteMarker(kind, static_cast<std::uint16_t>(count))) OutOfDisk();
 }
 
@@ -300,6 +306,9 @@ void CaptureEngine::SetUpCapture() {
   SetState(CaptureStateValue::WaitingForData);
   context_.status.BitErrorCount.store(0.0);
   context_.status.BitsCompared.store(0.0);
+  codingAtStart_.reset();
+  if (FactsOf(family).coding == Coding::ConvolutionalReedSolomon)
+    codingAtStart_ = device_.CodingWork();
   device_.Start(family);
 }
 
@@ -348,6 +357,7 @@ void CaptureEngine::ResyncData() {
 }
 
 void CaptureEngine::CloseDownCapture() {
+  NoteCoding();
   file_.FinishCaptureFile(framesWritten_);
   framesWritten_ = false;
   context_.handOff.CaptureEndRequest.store(0, std::memory_order_release);

@@ -103,6 +103,8 @@ class CaptureEngine {
   void UpdateBitErrors(const std::uint16_t* frame);
   void OutOfDisk();
   void WriteMarkerOrSuspend(MarkerKind kind, int count);
+  // A coded pass: hands the file the decoder's work since the pass began.
+  void NoteCoding();
 
   void WaitForSatellite();
   void SetUpCapture();
@@ -128,6 +130,7 @@ class CaptureEngine {
   std::int32_t syncRunCount_ = 0;
   std::int32_t noSyncRunCount_ = 0;
   bool framesWritten_ = false;
+  std::optional<CodingTally> codingAtStart_;  // a coded pass's: the source's count at its start
 };
 
 }  // namespace halvik

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <limits>
@@ -11,6 +12,7 @@
 #include <ostream>
 
 #include "devices/MeteorFormat.h"
+#include "platform/JsonFields.h"
 #include "platform/Text.h"
 
 namespace halvik {
@@ -23,10 +25,18 @@ constexpr std::size_t kLogLineLimit = 4096;
 // A pass's record: a few hundred events at most.
 constexpr std::size_t kRecordLimit = 1 << 20;
 
+void AddCoding(json& out, const std::optional<CodingTally>& coding) {
+  if (!coding) return;
+  out["rs_corrected_bytes"] = coding->correctedBytes;
+  out["rs_uncorrectable_codewords"] = coding->uncorrectableCodewords;
+}
+
 json TallyJson(const PassTally& tally) {
-  return {{"cadus", tally.cadus},
-          {"marker_bit_errors", tally.markerBitErrors},
-          {"sync_losses", tally.syncLosses}};
+  json out = {{"cadus", tally.cadus},
+              {"marker_bit_errors", tally.markerBitErrors},
+              {"sync_losses", tally.syncLosses}};
+  AddCoding(out, tally.coding);
+  return out;
 }
 
 // The log's lines that parse whole; a line a crash cut short does not.
@@ -97,9 +107,9 @@ PassStart ReadPassStart(const std::filesystem::path& logPath) {
   const std::vector<json> lines = ReadLog(logPath);
   if (lines.empty()) return start;
   const json& first = lines.front();
-  start.satellite = first.value("satellite", std::string());
+  start.satellite = JsonField<std::string>(first, "satellite").value_or("");
   start.family = FamilyForSatellite(start.satellite);
-  start.startSeconds = first.value("start_seconds", std::int64_t{0});
+  start.startSeconds = JsonField<std::int64_t>(first, "start_seconds").value_or(0);
   if (const auto set = first.find("element_set"); set != first.end() && set->is_array()) {
     for (const json& text : *set)
       if (text.is_string()) start.elementSet.push_back(text.get<std::string>());
@@ -117,15 +127,19 @@ bool FinishPassRecord(const std::filesystem::path& logPath, const std::filesyste
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const json& line = lines[i];
     if (!line.contains("event")) continue;
-    json event = {{"event", line.value("event", std::string())},
-                  {"after", line.value("after", 0)},
-                  {"utc", line.value("utc", std::string())}};
+    json event = {{"event", JsonField<std::string>(line, "event").value_or("")},
+                  {"after", JsonField<int>(line, "after").value_or(0)},
+                  {"utc", JsonField<std::string>(line, "utc").value_or("")}};
     if (const auto t = line.find("tally"); t != line.end() && t->is_object()) {
-      last.cadus = t->value("cadus", std::int64_t{0});
+      last.cadus = JsonField<std::int64_t>(*t, "cadus").value_or(0);
       // Where in the file it happened: the CADUs written before it.
       event["cadu"] = last.cadus;
-      last.markerBitErrors = t->value("marker_bit_errors", std::int64_t{0});
-      last.syncLosses = t->value("sync_losses", std::int64_t{0});
+      last.markerBitErrors = JsonField<std::int64_t>(*t, "marker_bit_errors").value_or(0);
+      last.syncLosses = JsonField<std::int64_t>(*t, "sync_losses").value_or(0);
+      if (const auto corrected = JsonField<std::int64_t>(*t, "rs_corrected_bytes")) {
+        last.coding = CodingTally{
+            *corrected, JsonField<std::int64_t>(*t, "rs_uncorrectable_codewords").value_or(0)};
+      }
     }
     events.push_back(std::move(event));
   }
@@ -138,6 +152,7 @@ bool FinishPassRecord(const std::filesystem::path& logPath, const std::filesyste
   record["sync_losses"] = counted.syncLosses;
   record["marker_bits"] = counted.cadus * kCaduMarkerBitCount;
   record["marker_bit_errors"] = counted.markerBitErrors;
+  AddCoding(record, counted.coding);
   record["events"] = std::move(events);
   record["finished_after_interruption"] = interrupted;
   if (!WriteFileAtomically(recordPath, record.dump(2) + "\n")) return false;
@@ -162,8 +177,10 @@ int InspectCaduFile(const std::filesystem::path& path, std::ostream& out, std::o
     const std::vector<json> log = ReadLog(dir / (recordName + std::string(kPartSuffix)));
     record = log.empty() ? json::object() : log.front();
   }
-  const json set = record.value("element_set", json());
-  if (set.is_array() && set.size() == 3) {
+  const json set =
+      record.is_object() && record.contains("element_set") ? record["element_set"] : json();
+  const auto isString = [](const json& text) { return text.is_string(); };
+  if (set.is_array() && set.size() == 3 && std::all_of(set.begin(), set.end(), isString)) {
     out << "header found";
     for (const json& text : set) out << " \"" << text.get<std::string>() << "\"";
     out << "\n";
@@ -171,10 +188,13 @@ int InspectCaduFile(const std::filesystem::path& path, std::ostream& out, std::o
     out << "header not-found\n";
   }
   std::vector<std::pair<std::int64_t, std::string>> events;  // CADUs before it, its line
-  for (const json& event : record.value("events", json::array())) {
-    events.emplace_back(event.value("cadu", std::int64_t{0}),
-                        Format("marker %s %d %s", event.value("event", std::string()).c_str(),
-                               event.value("after", 0), event.value("utc", std::string()).c_str()));
+  const json listed = record.is_object() && record.contains("events") ? record["events"] : json();
+  for (const json& event : listed.is_array() ? listed : json::array()) {
+    events.emplace_back(
+        JsonField<std::int64_t>(event, "cadu").value_or(0),
+        Format("marker %s %d %s", JsonField<std::string>(event, "event").value_or("").c_str(),
+               JsonField<int>(event, "after").value_or(0),
+               JsonField<std::string>(event, "utc").value_or("").c_str()));
   }
   std::size_t nextEvent = 0;
   std::int64_t cadus = 0, runCadus = 0, runSync = 0, gaps = 0;

@@ -3,11 +3,13 @@
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "devices/Downlink.h"
+#include "devices/FrameSource.h"
 #include "platform/Files.h"
 
 namespace halvik {
@@ -38,6 +40,8 @@ struct PassTally {
   std::int64_t cadus = 0;
   std::int64_t markerBitErrors = 0;
   std::int64_t syncLosses = 0;
+  // A coded downlink's Reed-Solomon work in this pass, as the receiver's decoder counted it.
+  std::optional<CodingTally> coding;
 };
 
 // The record of a CADU pass while it is recorded: an append-only log, one JSON object a line,

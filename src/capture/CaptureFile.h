@@ -125,6 +125,9 @@ class CaptureFile {
   // off again so that the file keeps whole blocks only.
   bool WriteFrame(const std::uint16_t* frame);
   bool WriteMarker(MarkerKind kind, std::uint16_t count);
+  // A coded CADU pass: the receiver's Reed-Solomon work since the pass began, for the record's
+  // next line and its end.
+  void NoteCoding(const CodingTally& sincePassStart) { tally_.coding = sincePassStart; }
   // End marker, close, then the final name and post-processing when frames were written, or
   // deletion when none were. Nothing happens when no file is open.
   void FinishCaptureFile(bool framesWritten);

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "devices/ControlCodes.h"
@@ -18,6 +19,17 @@ enum class FrameRead { Data, NoData, Failed };
 struct FrameSync {
   bool locked = false;
   double quality = 0.0;
+};
+
+// Reed-Solomon work of a coded downlink's decoder: bytes corrected and codewords beyond
+// correction.
+struct CodingTally {
+  std::int64_t correctedBytes = 0;
+  std::int64_t uncorrectableCodewords = 0;
+  CodingTally operator-(const CodingTally& since) const {
+    return {correctedBytes - since.correctedBytes,
+            uncorrectableCodewords - since.uncorrectableCodewords};
+  }
 };
 
 // Where the capture thread's HRPT words come from: little-endian 16-bit words, one 10-bit word
@@ -41,6 +53,9 @@ class FrameSource {
   virtual FrameRead Read(std::span<std::uint16_t, kSyncBlockWords> block, std::size_t& words) = 0;
   // Any thread. A source without its own view of the sync reports none.
   virtual FrameSync Sync() const { return {}; }
+  // Any thread. The decoder's Reed-Solomon work since the source was made; nothing for a
+  // source that decodes no coded downlink.
+  virtual std::optional<CodingTally> CodingWork() const { return std::nullopt; }
 };
 
 }  // namespace halvik

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "devices/FrameSource.h"
+
 namespace halvik {
 
 // The idle frequency between passes, MHz.
@@ -40,6 +42,9 @@ class Tuner {
   // Samples lost on the way from the antenna (a device overflow, a link gap, a demodulator too
   // slow for its device) since start-up; nothing for a receiver that has no samples. Any thread.
   virtual std::optional<std::int64_t> ReceiverDroppedSamples() const { return std::nullopt; }
+  // The decoder's Reed-Solomon work since start-up, for a receiver that decodes coded
+  // downlinks itself. Any thread.
+  virtual std::optional<CodingTally> ReceiverCoding() const { return std::nullopt; }
   // 1 when the last status query found lock. Any thread.
   virtual int ReceiverLocked() const = 0;
   // The frequency last tuned, MHz. Any thread.

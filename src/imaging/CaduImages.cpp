@@ -16,6 +16,7 @@
 #include "imaging/ScanLines.h"
 #include "orbit/PropagateListing.h"
 #include "platform/Files.h"
+#include "platform/JsonFields.h"
 #include "platform/Text.h"
 
 namespace halvik {
@@ -31,6 +32,8 @@ struct PassRecord {
   std::optional<std::string> satellite;
   std::optional<std::int64_t> startMs;
   std::vector<std::string> elementLines;  // two or three lines
+  // The receiver's Reed-Solomon work in the pass (the file holds CADUs already corrected).
+  std::optional<std::int64_t> rsCorrectedBytes, rsUncorrectableCodewords;
 };
 
 PassRecord ReadPassRecord(const std::filesystem::path& path) {
@@ -39,12 +42,13 @@ PassRecord ReadPassRecord(const std::filesystem::path& path) {
   if (!file) return pass;
   const nlohmann::json record = nlohmann::json::parse(file.get(), nullptr, false);
   if (!record.is_object()) return pass;
-  if (record.contains("satellite") && record["satellite"].is_string())
-    pass.satellite = record["satellite"].get<std::string>();
-  if (record.contains("start_utc") && record["start_utc"].is_string()) {
-    if (auto seconds = ParseIsoUtc(record["start_utc"].get<std::string>()))
+  pass.satellite = JsonField<std::string>(record, "satellite");
+  if (const auto start = JsonField<std::string>(record, "start_utc")) {
+    if (auto seconds = ParseIsoUtc(*start))
       pass.startMs = static_cast<std::int64_t>(*seconds * 1000.0);
   }
+  pass.rsCorrectedBytes = JsonField<std::int64_t>(record, "rs_corrected_bytes");
+  pass.rsUncorrectableCodewords = JsonField<std::int64_t>(record, "rs_uncorrectable_codewords");
   // The element set as an array of lines or as one text of lines.
   if (record.contains("element_set")) {
     const nlohmann::json& set = record["element_set"];
@@ -250,8 +254,10 @@ CaptureImagesResult MakeCaduImages(const std::filesystem::path& capture,
     lines = {counts.lines, counts.linesCut, counts.gaps, counts.cadusLost};
     extra["lines_3a"] = counts.lines3A;
     extra["lines_3b"] = counts.lines - counts.lines3A;
-    extra["rs_corrected_bytes"] = counts.rsCorrectedBytes;
-    extra["rs_uncorrectable_codewords"] = counts.rsFailedCodewords;
+    // What the receiver corrected, when its record says; else what the file's check finds.
+    extra["rs_corrected_bytes"] = pass.rsCorrectedBytes.value_or(counts.rsCorrectedBytes);
+    extra["rs_uncorrectable_codewords"] =
+        pass.rsUncorrectableCodewords.value_or(counts.rsFailedCodewords);
     extra["cadus_uncorrectable"] = counts.uncorrectable;
     extra["other_vcdus"] = counts.otherVcdus;
     nlohmann::ordered_json packets = nlohmann::ordered_json::object();

@@ -118,6 +118,11 @@ FrameRead SdrFrameSource::Read(std::span<std::uint16_t, kSyncBlockWords> block,
   return FrameRead::Data;
 }
 
+std::optional<CodingTally> SdrFrameSource::CodingWork() const {
+  return CodingTally{rsCorrectedBytes_.load(std::memory_order_relaxed),
+                     rsUncorrectable_.load(std::memory_order_relaxed)};
+}
+
 void SdrFrameSource::Outage(const std::string& reason) {
   if (source_) samplesDropped_.fetch_add(source_->dropped(), std::memory_order_relaxed);
   sourceDropped_.store(0, std::memory_order_relaxed);
@@ -307,12 +312,14 @@ void SdrFrameSource::DemodulateLoop() {
       demodulatorRate_ = block->rate;
       demodulatorFamily_ = family;
       appliedDoppler_.reset();
+      demodulatorCoding_ = {};
       sync_.Lose();
     } else if (block->fresh || family != demodulatorFamily_) {
       // A gap in the samples or another downlink: acquisition starts over.
       demodulator_->Reset(family);
       demodulatorFamily_ = family;
       appliedDoppler_.reset();
+      demodulatorCoding_ = {};
       sync_.Lose();
     }
     if (const double doppler = doppler_.load(std::memory_order_relaxed);
@@ -324,6 +331,12 @@ void SdrFrameSource::DemodulateLoop() {
     const ReceiveQuality quality = demodulator_->quality();
     ebn0Db_.store(quality.ebn0Db, std::memory_order_relaxed);
     carrierLocked_.store(quality.carrierLocked, std::memory_order_relaxed);
+    // The decoder counts from its own start; each acquisition's work is added once.
+    const CodingTally coding{quality.correctedBytes, quality.uncorrectableCodewords};
+    const CodingTally added = coding - demodulatorCoding_;
+    rsCorrectedBytes_.fetch_add(added.correctedBytes, std::memory_order_relaxed);
+    rsUncorrectable_.fetch_add(added.uncorrectableCodewords, std::memory_order_relaxed);
+    demodulatorCoding_ = coding;
     Release(block);
   }
 }

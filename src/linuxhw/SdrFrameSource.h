@@ -91,6 +91,7 @@ class SdrFrameSource final : public FrameSource {
   // an idle wait of kSdrIdleWaitMs) when none is queued.
   FrameRead Read(std::span<std::uint16_t, kSyncBlockWords> block, std::size_t& words) override;
   FrameSync Sync() const override { return sync_.Sync(); }
+  std::optional<CodingTally> CodingWork() const override;
 
   // Any thread. The device's centre frequency, applied by the reading thread before its next
   // read (and on every reopening); the pass's predicted Doppler, mixed out by the demodulator.
@@ -173,6 +174,7 @@ class SdrFrameSource final : public FrameSource {
   double demodulatorRate_ = 0.0;
   SatelliteFamily demodulatorFamily_ = SatelliteFamily::Noaa;
   std::optional<double> appliedDoppler_;  // nothing: not yet given to this acquisition
+  CodingTally demodulatorCoding_;         // the current acquisition's, already counted
 
   // Frames from the demodulating thread to the capture thread: one writer, one reader.
   std::array<FrameSlot, kSdrFrameSlots> frames_;
@@ -197,6 +199,8 @@ class SdrFrameSource final : public FrameSource {
   std::atomic<std::int64_t> framesDropped_{0};
   std::atomic<double> ebn0Db_{0.0};
   std::atomic<bool> carrierLocked_{false};
+  std::atomic<std::int64_t> rsCorrectedBytes_{0};
+  std::atomic<std::int64_t> rsUncorrectable_{0};
   std::atomic<int> outages_{0};
   std::atomic<bool> ended_{false};
   FrameSyncTally sync_;

@@ -31,6 +31,7 @@ class SdrTuner final : public Tuner {
   std::optional<std::int64_t> ReceiverDroppedSamples() const override {
     return source_.droppedSamples();
   }
+  std::optional<CodingTally> ReceiverCoding() const override { return source_.CodingWork(); }
   double ReceiverFrequency() const override { return source_.centreHz() / kHzPerMhz; }
 
  private:

@@ -9,6 +9,7 @@
 
 #include "orbit/PropagateListing.h"
 #include "orbit/Tracks.h"
+#include "platform/JsonFields.h"
 #include "platform/Text.h"
 #include "web/CaptureNames.h"
 #include "web/StationJson.h"
@@ -33,17 +34,10 @@ constexpr double kChartGap = 240.0;
 constexpr double kLogLow = -7.0;
 constexpr double kLogHigh = -1.0;
 
-std::optional<double> Number(const json& record, const char* key) {
-  const auto it = record.find(key);
-  if (it == record.end() || !it->is_number()) return std::nullopt;
-  const double value = it->get<double>();
-  return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
-}
-
 std::optional<std::int64_t> Time(const json& record, const char* key) {
-  const auto it = record.find(key);
-  if (it == record.end() || !it->is_string()) return std::nullopt;
-  const std::optional<double> seconds = ParseIsoUtc(it->get<std::string>());
+  const std::optional<std::string> text = JsonField<std::string>(record, key);
+  if (!text) return std::nullopt;
+  const std::optional<double> seconds = ParseIsoUtc(*text);
   if (!seconds) return std::nullopt;
   return static_cast<std::int64_t>(*seconds);
 }
@@ -89,17 +83,17 @@ std::vector<PassQuality> ReadPassQualities(const std::filesystem::path& dir,
   for (const RecordFile& file : files) {
     const json record = QualityRecord(dir, file.capture + ".json");
     if (!record.is_object() || record.contains("error")) continue;
-    const auto satellite = record.find("satellite");
-    if (satellite == record.end() || !satellite->is_string()) continue;
+    std::optional<std::string> satellite = JsonField<std::string>(record, "satellite");
+    if (!satellite) continue;
     PassQuality pass;
     pass.capture = file.capture;
-    pass.satellite = satellite->get<std::string>();
+    pass.satellite = std::move(*satellite);
     pass.firstFrame = Time(record, "first_frame_utc").value_or(file.modified);
     pass.lastFrame = Time(record, "last_frame_utc").value_or(0);
-    pass.lockFraction = Number(record, "lock_fraction");
-    pass.bitErrorRate = Number(record, "bit_error_rate");
-    const std::optional<double> written = Number(record, "frames_written");
-    const std::optional<double> withSync = Number(record, "frames_with_sync");
+    pass.lockFraction = JsonField<double>(record, "lock_fraction");
+    pass.bitErrorRate = JsonField<double>(record, "bit_error_rate");
+    const std::optional<double> written = JsonField<double>(record, "frames_written");
+    const std::optional<double> withSync = JsonField<double>(record, "frames_with_sync");
     if (written && withSync && *written > 0)
       pass.frameErrorRate = std::clamp(1.0 - *withSync / *written, 0.0, 1.0);
     bySatellite[pass.satellite].push_back(std::move(pass));

@@ -83,6 +83,14 @@ std::string MetricsText(Station& station, const LevelRecordingReadout* polled,
             "Samples the SDR lost since start-up: device overflows, link gaps, demodulator behind.",
             static_cast<double>(*dropped));
   }
+  if (const std::optional<CodingTally> coding = station.receiver.ReceiverCoding()) {
+    out.One("halvik_receiver_rs_corrected_bytes_total", "counter",
+            "Bytes the Reed-Solomon decoder corrected since start-up (coded downlinks).",
+            static_cast<double>(coding->correctedBytes));
+    out.One("halvik_receiver_rs_uncorrectable_codewords_total", "counter",
+            "Reed-Solomon codewords beyond correction since start-up (coded downlinks).",
+            static_cast<double>(coding->uncorrectableCodewords));
+  }
   if (polled) {
     out.One("halvik_receiver_signal_volts", "gauge", "Signal level at the last receiver poll.",
             polled->LastLevel());

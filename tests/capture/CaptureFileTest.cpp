@@ -411,6 +411,7 @@ TEST_F(CaptureFileTest, ACaduPassIsPlainCadusWithItsRecordBeside) {
   EXPECT_EQ(record["events"][1]["event"], "sync_lost");
   EXPECT_EQ(record["events"][1]["utc"], "2002-01-02T12:10:00Z");
   EXPECT_EQ(record["finished_after_interruption"], false);
+  EXPECT_FALSE(record.contains("rs_corrected_bytes"));  // Meteor's downlink is not coded
   ASSERT_EQ(spawner.Spawned().size(), 1u);
   EXPECT_EQ(spawner.Spawned()[0].argv,
             (std::vector<std::string>{"ppmeteor.exe",
@@ -431,6 +432,8 @@ TEST_F(CaptureFileTest, ACaduPassIsPlainCadusWithItsRecordBeside) {
   {
     CaptureFile crashed(Context());
     ASSERT_TRUE(crashed.OpenCaptureFile("METEOR-M2 3", SatelliteFamily::Meteor));
+    // The decoder's work so far goes with each line of the log, so a crash keeps it.
+    crashed.NoteCoding({7, 1});
     ASSERT_TRUE(crashed.WriteMarker(MarkerKind::SyncAcquired, 30));
     ASSERT_TRUE(crashed.WriteFrame(Cadu(1, 0x44).data()));
     ASSERT_TRUE(crashed.WriteFrame(Cadu(0, 0x55).data()));
@@ -440,7 +443,10 @@ TEST_F(CaptureFileTest, ACaduPassIsPlainCadusWithItsRecordBeside) {
     std::ofstream torn(dir.path() / "We02JanB.mtr.cadu.part", std::ios::binary | std::ios::app);
     torn << std::string(100, '\x01');
     std::ofstream log(dir.path() / "We02JanB.mtr.pass.json.part", std::ios::app);
-    log << "{\"event\": \"sync_lo";  // the line being written when it died
+    // A damaged line of the wrong types is passed over, then the line being written when it
+    // died.
+    log << "{\"event\": 5, \"after\": \"x\", \"tally\": {\"cadus\": \"many\"}}\n";
+    log << "{\"event\": \"sync_lo";
   }
   CaptureFile restarted(Context());
   restarted.FinishLeftoverCaptures();
@@ -450,9 +456,16 @@ TEST_F(CaptureFileTest, ACaduPassIsPlainCadusWithItsRecordBeside) {
   record = ReadJson(dir.path() / "We02JanB.mtr.pass.json");
   EXPECT_EQ(record["satellite"], "METEOR-M2 3");
   EXPECT_EQ(record["cadus"], 2);
-  EXPECT_EQ(record["events"].size(), 1u);
+  EXPECT_EQ(record["events"].size(), 2u);
+  EXPECT_EQ(record["rs_corrected_bytes"], 7);
+  EXPECT_EQ(record["rs_uncorrectable_codewords"], 1);
   EXPECT_EQ(record["finished_after_interruption"], true);
   EXPECT_EQ(spawner.Spawned().size(), 2u);
+  // A record damaged by hand still lets inspect list the CADUs.
+  dir.Write("We02JanB.mtr.pass.json", R"({"element_set": [1, 2, 3], "events": {"a": 1}})");
+  std::ostringstream listed, refused;
+  EXPECT_EQ(InspectCaptureFile(dir.path() / "We02JanB.mtr.cadu", listed, refused), 0);
+  EXPECT_TRUE(listed.str().starts_with("header not-found\ncadus 2 sync 2\n")) << listed.str();
 
   // --- Pruning takes a capture's record with it, and never an HRPT family's files ---
   Touch("Mo01JanA.N15", kWednesday2Jan2002Noon - 86400 * 3);

@@ -399,6 +399,12 @@ TEST(LinuxStation, OneMetopPassDecodedFromServeIqAndPictured) {
   // 427 CADUs a second, decoded and corrected: the AVHRR/3 lines in their packets make the
   // pictures, with the VCDUs' spacecraft id matching the satellite.
   EXPECT_GT(std::filesystem::file_size(cadu) / kCaduBytes, 3000u);
+  // The receiver's Reed-Solomon work goes with the pass into its record and on into the
+  // pictures' quality record (the file's CADUs are corrected already).
+  std::ifstream passRecord(cadu.parent_path() / (cadu.stem().string() + ".pass.json"));
+  const nlohmann::json received = nlohmann::json::parse(passRecord, nullptr, false);
+  ASSERT_TRUE(received.contains("rs_corrected_bytes")) << received.dump();
+  ASSERT_TRUE(received.contains("rs_uncorrectable_codewords")) << received.dump();
   std::ostringstream written, err;
   ASSERT_EQ(ImageCaptureFile(cadu, std::nullopt, written, err), 0) << err.str();
   std::ifstream record(cadu.parent_path() / (cadu.stem().string() + ".json"));
@@ -406,6 +412,7 @@ TEST(LinuxStation, OneMetopPassDecodedFromServeIqAndPictured) {
   RecordProperty("scan_lines", quality.value("scan_lines", 0));
   EXPECT_GT(quality.value("lines_decoded", 0), 40) << quality.dump();
   EXPECT_EQ(quality.value("spacecraft_mismatch", true), false) << quality.dump();
+  EXPECT_EQ(quality["rs_corrected_bytes"], received["rs_corrected_bytes"]);
 }
 
 }  // namespace

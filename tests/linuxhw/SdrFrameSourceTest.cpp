@@ -53,8 +53,9 @@ class ScriptedSamples final : public SampleSource {
   std::int64_t dropped_;
 };
 
-// The chain stand-in: one whole NOAA frame per block, carrying the block's number in word 6.
-// While `hold` is set, Push waits (a machine too slow for its device).
+// The chain stand-in: one whole NOAA frame per block, carrying the block's number in word 6,
+// and three bytes corrected and one codeword lost per block since its last Reset, as a coded
+// decoder counts. While `hold` is set, Push waits (a machine too slow for its device).
 struct ScriptedChain {
   std::atomic<bool> hold{false};
   std::atomic<int> pushed{0};
@@ -66,7 +67,7 @@ struct ScriptedChain {
   class Chain final : public FrameDemodulator {
    public:
     explicit Chain(ScriptedChain& owner) : owner_(owner) {}
-    void Reset(SatelliteFamily) override {}
+    void Reset(SatelliteFamily) override { blocks_ = 0; }
     void SetFrequencyCorrection(double) override {}
     void Push(std::span<const Sample> samples, const FrameSink& sink) override {
       while (owner_.hold.load()) std::this_thread::yield();
@@ -74,16 +75,20 @@ struct ScriptedChain {
       std::copy(kFrameSync.begin(), kFrameSync.end(), frame.begin());
       frame[6] = static_cast<std::uint16_t>(samples[0].real());
       sink(frame);
+      ++blocks_;
       owner_.pushed.fetch_add(1);
     }
     ReceiveQuality quality() const override {
       ReceiveQuality q;
       q.frameSync = true;
+      q.correctedBytes = 3 * blocks_;
+      q.uncorrectableCodewords = blocks_;
       return q;
     }
 
    private:
     ScriptedChain& owner_;
+    std::int64_t blocks_ = 0;
   };
 };
 
@@ -159,6 +164,10 @@ TEST(SdrFrameSource, FramesComeWholeAndInOrderAcrossALossAndAnAbsenceAtStart) {
                 "SDR rtltcp:localhost:1 ended: no more samples from this recording"}));
   // What both devices said they lost is kept across the reconnection.
   EXPECT_EQ(source.droppedSamples(), 7 + 11);
+  // So is the decoder's Reed-Solomon work, though the new acquisition counts from nothing.
+  ASSERT_TRUE(source.CodingWork());
+  EXPECT_EQ(source.CodingWork()->correctedBytes, 3 * 10);
+  EXPECT_EQ(source.CodingWork()->uncorrectableCodewords, 10);
 }
 
 TEST(SdrFrameSource, ASlowChainDropsAndCountsWholeBlocksAndASlowReaderWholeFrames) {
