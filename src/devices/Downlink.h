@@ -253,7 +253,7 @@ static_assert(kNoaaHrpt.bitsPerSecond() == 665400.0 && kFengYunHrpt.bitsPerSecon
 
 // One satellite's downlink: its carrier and its family.
 struct Downlink {
-  const char* name;     // matched whole, ignoring the case of ASCII letters
+  const char* name;     // matched whole, ignoring the case of ASCII letters (see DownlinkFor)
   double frequencyMHz;  // the carrier; the receiver is tuned by its whole MHz
   SatelliteFamily family;
   int catalogueNumber = 0;  // in the element sets; 0: recognised by name only
@@ -280,9 +280,10 @@ inline constexpr std::array<Downlink, 16> kDownlinks{{
 }};
 
 // The downlink of a satellite name (first match), or nothing for a name the table does not hold.
+// Today's satellites are also known by their names' letters and digits alone ("METEOR-M 2-3").
 std::optional<Downlink> DownlinkFor(std::string_view name);
 // The same, also recognising a satellite by its catalogue number when its element set names it
-// otherwise ("METEOR-M 2-3", say).
+// otherwise ("METEOR-M N2-3", say).
 std::optional<Downlink> DownlinkFor(std::string_view name, int catalogueNumber);
 
 // The family of a satellite, by name; unknown names are NOAA-like.

@@ -36,6 +36,13 @@ TEST(DownlinkTable, SatellitesByName) {
   // Unknown names are captured as NOAA frames.
   EXPECT_EQ(FamilyForSatellite("NOAA 17"), SatelliteFamily::Noaa);
   EXPECT_EQ(FamilyForSatellite("seastar"), SatelliteFamily::SeaStar);
+  // Today's satellites under the spellings of other element-set sources; the classic names
+  // stay exact, and a catalogue number names what the name does not.
+  EXPECT_EQ(DownlinkFor("METEOR-M 2-3").value().catalogueNumber, 57166);
+  EXPECT_EQ(DownlinkFor("Metop B").value().catalogueNumber, 38771);
+  EXPECT_FALSE(DownlinkFor("NOAA-15"));
+  EXPECT_EQ(DownlinkFor("METEOR-M N2-4", 59051).value().name, std::string("meteor-m2 4"));
+  EXPECT_FALSE(DownlinkFor("METEOR-M N2-4", 0));
 }
 
 }  // namespace
