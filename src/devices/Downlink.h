@@ -130,6 +130,9 @@ struct FamilyFacts {
   const char* pruningPattern;   // the family's captures on disk
   const char* postProcessor;    // started with each finished capture
   QuickLookGeometry quickLook;
+  // The QPSK families' root-raised-cosine roll-off (0.5 is the figure commonly quoted for
+  // Metop; no primary source was at hand), and so their matched filter's.
+  double rollOff = 0.0;
 };
 
 // Indexed by SatelliteFamily. FengYun 1C shares the NOAA frame sync, so the synchronizer's NOAA
@@ -214,7 +217,8 @@ inline constexpr std::array<FamilyFacts, 5> kFamilies{{
      "mtp",
      "*.mtp.cadu",
      "ppmetop.exe",
-     {1, 3, 0}},
+     {1, 3, 0},
+     0.5},
 }};
 
 constexpr const FamilyFacts& FactsOf(SatelliteFamily family) {

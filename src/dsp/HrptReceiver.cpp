@@ -123,9 +123,6 @@ Framer MakeFramer(SatelliteFamily family) {
 
 }  // namespace
 
-// The carrier's root-raised-cosine roll-off of the QPSK families.
-constexpr double kQpskRollOff = 0.5;
-
 struct HrptReceiver::Chain {
   struct Pm {
     Pm(double sampleRate, SatelliteFamily family)
@@ -136,7 +133,7 @@ struct HrptReceiver::Chain {
   };
   struct Qpsk {
     Qpsk(double sampleRate, SatelliteFamily family)
-        : demodulator(sampleRate, FactsOf(family).symbolRate, kQpskRollOff) {}
+        : demodulator(sampleRate, FactsOf(family).symbolRate, FactsOf(family).rollOff) {}
     QpskDemodulator demodulator;
     CodedCaduDecoder decoder;
     std::vector<std::complex<float>> symbols;

@@ -20,7 +20,7 @@ namespace halvik {
 struct QpskSignal {
   double sampleRate = 6.0e6;
   double symbolRate = 7.0e6 / 3.0;
-  double rollOff = 0.5;
+  double rollOff = FactsOf(SatelliteFamily::Metop).rollOff;
   double carrierOffsetHz = 0.0;
   double carrierDriftHzPerS = 0.0;
   double sampleClockPpm = 0.0;
