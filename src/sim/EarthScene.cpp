@@ -1,0 +1,77 @@
+#include "sim/EarthScene.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "platform/Units.h"
+#include "sim/HrptFrame.h"
+
+namespace halvik::sim {
+namespace {
+
+double Clamp01(double x) {
+  return std::clamp(x, 0.0, 1.0);
+}
+
+// Cloud cover fixed to the Earth: two waves bent by a third make bands and cells some hundreds
+// of km across, clear over about two thirds of the globe.
+double CloudAt(double latitude, double longitude) {
+  const double phi = latitude * kTrueRadiansPerDegree;
+  const double lambda = longitude * kTrueRadiansPerDegree;
+  const double pattern =
+      std::sin(9 * lambda + 4 * phi + 2 * std::sin(5 * phi)) + std::sin(7 * phi - 3 * lambda + 1.0);
+  return Clamp01((0.5 * pattern - 0.35) / 0.4);
+}
+
+double ReliefAt(double latitude, double longitude) {
+  return std::sin(0.7 * longitude) * std::sin(0.65 * latitude);
+}
+
+}  // namespace
+
+std::shared_ptr<const LandIndex> MakeLandIndex() {
+  return std::make_shared<const LandIndex>(BuiltInCoastlines());
+}
+
+EarthScene::EarthScene(const ElementSet& elements, SatelliteFamily family,
+                       std::shared_ptr<const LandIndex> land)
+    : swath_(elements,
+             ScanImager{FactsOf(family).layout.pixels, Radians(ScanHalfAngleDegrees(family))}),
+      land_(std::move(land)) {}
+
+void EarthScene::Line(double utcMs, std::span<std::uint16_t> visible,
+                      std::span<std::uint16_t> thermal) {
+  const auto pixels = static_cast<std::size_t>(swath_.imager().pixels);
+  if (utcMs != lineMs_ || visible_.size() != pixels) {
+    visible_.assign(pixels, 0);
+    thermal_.assign(pixels, 0);
+    swath_.SetTime(utcMs / 1000.0);
+    for (std::size_t p = 0; p < pixels; ++p) {
+      const std::optional<GeoPoint> ground = swath_.Ground(static_cast<double>(p));
+      // A ray past the limb sees cold space: the thermal channels' coldest count.
+      if (!ground) {
+        thermal_[p] = SceneCount(false, 0, 1, true);
+        continue;
+      }
+      const bool land = land_ && land_->OnLand(*ground);
+      const double relief = land ? ReliefAt(ground->latitude, ground->longitude) : 0.0;
+      const double cloud = CloudAt(ground->latitude, ground->longitude);
+      visible_[p] = SceneCount(land, relief, cloud, false);
+      thermal_[p] = SceneCount(land, relief, cloud, true);
+    }
+    lineMs_ = utcMs;
+  }
+  std::copy_n(visible_.begin(), std::min(pixels, visible.size()), visible.begin());
+  std::copy_n(thermal_.begin(), std::min(pixels, thermal.size()), thermal.begin());
+}
+
+void ImagerLine(EarthScene* earth, double utcMs, double alongTrack,
+                std::span<std::uint16_t> visible, std::span<std::uint16_t> thermal) {
+  if (earth) {
+    earth->Line(utcMs, visible, thermal);
+  } else {
+    SceneLine(alongTrack, visible, thermal);
+  }
+}
+
+}  // namespace halvik::sim
