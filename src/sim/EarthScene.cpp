@@ -13,13 +13,13 @@ double Clamp01(double x) {
   return std::clamp(x, 0.0, 1.0);
 }
 
-// Cloud cover fixed to the Earth: two waves bent by a third make bands and cells some hundreds
-// of km across, clear over about two thirds of the globe.
+// Cloud cover fixed to the Earth: two waves bent by a third make bands and cells a few hundred
+// km across, clear over about two thirds of the globe.
 double CloudAt(double latitude, double longitude) {
   const double phi = latitude * kTrueRadiansPerDegree;
   const double lambda = longitude * kTrueRadiansPerDegree;
-  const double pattern =
-      std::sin(9 * lambda + 4 * phi + 2 * std::sin(5 * phi)) + std::sin(7 * phi - 3 * lambda + 1.0);
+  const double pattern = std::sin(23 * lambda + 11 * phi + 2 * std::sin(17 * phi)) +
+                         std::sin(19 * phi - 8 * lambda + 1.0);
   return Clamp01((0.5 * pattern - 0.35) / 0.4);
 }
 
