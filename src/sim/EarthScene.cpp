@@ -13,18 +13,29 @@ double Clamp01(double x) {
   return std::clamp(x, 0.0, 1.0);
 }
 
-// Cloud cover fixed to the Earth: two waves bent by a third make bands and cells a few hundred
-// km across, clear over about two thirds of the globe.
-double CloudAt(double latitude, double longitude) {
-  const double phi = latitude * kTrueRadiansPerDegree;
-  const double lambda = longitude * kTrueRadiansPerDegree;
-  const double pattern = std::sin(23 * lambda + 11 * phi + 2 * std::sin(17 * phi)) +
-                         std::sin(19 * phi - 8 * lambda + 1.0);
+// A ground point as a unit vector from the Earth's centre, so the patterns below are smooth over
+// the poles too.
+struct Direction {
+  double x, y, z;
+  explicit Direction(GeoPoint p)
+      : x(std::cos(p.latitude * kTrueRadiansPerDegree) *
+          std::cos(p.longitude * kTrueRadiansPerDegree)),
+        y(std::cos(p.latitude * kTrueRadiansPerDegree) *
+          std::sin(p.longitude * kTrueRadiansPerDegree)),
+        z(std::sin(p.latitude * kTrueRadiansPerDegree)) {}
+};
+
+// Cloud cover fixed to the Earth: waves along fixed directions through the globe, one bending
+// another, make bands and cells a few hundred km across, clear over most of the globe.
+double CloudAt(const Direction& d) {
+  const double pattern = std::sin(23 * (0.8 * d.x + 0.6 * d.y) + 2 * std::sin(17 * d.z)) +
+                         std::sin(19 * (0.36 * d.x - 0.48 * d.y + 0.8 * d.z) + 1.0);
   return Clamp01((0.5 * pattern - 0.35) / 0.4);
 }
 
-double ReliefAt(double latitude, double longitude) {
-  return std::sin(0.7 * longitude) * std::sin(0.65 * latitude);
+// Brightness over land varying on a scale of tens of km.
+double ReliefAt(const Direction& d) {
+  return std::sin(60 * (d.x + 0.3 * d.z)) * std::sin(55 * (d.y - 0.2 * d.z));
 }
 
 }  // namespace
@@ -54,8 +65,9 @@ void EarthScene::Line(double utcMs, std::span<std::uint16_t> visible,
         continue;
       }
       const bool land = land_ && land_->OnLand(*ground);
-      const double relief = land ? ReliefAt(ground->latitude, ground->longitude) : 0.0;
-      const double cloud = CloudAt(ground->latitude, ground->longitude);
+      const Direction direction(*ground);
+      const double relief = land ? ReliefAt(direction) : 0.0;
+      const double cloud = CloudAt(direction);
       visible_[p] = SceneCount(land, relief, cloud, false);
       thermal_[p] = SceneCount(land, relief, cloud, true);
     }
