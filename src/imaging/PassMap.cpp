@@ -133,30 +133,27 @@ std::optional<PassMap> ProjectPass(const ChannelPictures& pictures, const HrptLa
   if (tieLines.back() != rows - 1) tieLines.push_back(rows - 1);
   for (int s = 0; s < pixels; s += kTieStep) tieSamples.push_back(s);
   if (tieSamples.back() != pixels - 1) tieSamples.push_back(pixels - 1);
-  std::vector<std::optional<GeoPoint>> ties(tieLines.size() * tieSamples.size());
-  for (std::size_t i = 0; i < tieLines.size(); ++i) {
-    swath.SetTime(lineSeconds(tieLines[i]));
-    for (std::size_t j = 0; j < tieSamples.size(); ++j)
-      ties[i * tieSamples.size() + j] = swath.Ground(tieSamples[j]);
-  }
   swath.SetTime(lineSeconds((rows - 1) / 2.0));
   const std::optional<GeoPoint> centre = swath.Ground((pixels - 1) / 2.0);
   if (!centre) return std::nullopt;
-
-  // The view's extent from the ties on a plane of 1 km a pixel.
+  // The ties' places on the view's plane at 1 km a pixel (x km east, y km south), and its extent.
   const StereographicView plane(*centre, 1.0, 0.0, 0.0);
-  std::vector<std::optional<std::array<double, 2>>> planeTies(ties.size());
+  std::vector<std::optional<std::array<double, 2>>> planeTies(tieLines.size() * tieSamples.size());
   constexpr double kFar = std::numeric_limits<double>::max();
-  double west = kFar, east = -kFar, north = kFar, south = -kFar;  // km; north/south: km south
-  for (std::size_t k = 0; k < ties.size(); ++k) {
-    if (!ties[k]) continue;
-    planeTies[k] = plane.Pixel(*ties[k]);
-    if (!planeTies[k]) continue;
-    const auto [x, y] = *planeTies[k];  // km east, km south
-    west = std::min(west, x);
-    east = std::max(east, x);
-    north = std::min(north, y);
-    south = std::max(south, y);
+  double west = kFar, east = -kFar, north = kFar, south = -kFar;
+  for (std::size_t i = 0; i < tieLines.size(); ++i) {
+    swath.SetTime(lineSeconds(tieLines[i]));
+    for (std::size_t j = 0; j < tieSamples.size(); ++j) {
+      const std::optional<GeoPoint> ground = swath.Ground(tieSamples[j]);
+      if (!ground) continue;
+      std::optional<std::array<double, 2>>& at = planeTies[i * tieSamples.size() + j];
+      at = plane.Pixel(*ground);
+      if (!at) continue;
+      west = std::min(west, (*at)[0]);
+      east = std::max(east, (*at)[0]);
+      north = std::min(north, (*at)[1]);
+      south = std::max(south, (*at)[1]);
+    }
   }
   if (!(west <= east)) return std::nullopt;
   const double kmPerPixel =

@@ -20,7 +20,7 @@ struct PassShape {
   double fadeEnd = -1;
   double alongAtAos = 0;
   double alongPerSecond = 0;
-  std::optional<ElementSet> elements;
+  std::optional<ElementSet> elements = std::nullopt;
 };
 
 class PassLink final : public sim::SkyLink {
