@@ -1,8 +1,11 @@
 #include <benchmark/benchmark.h>
 
+#include <cmath>
 #include <string>
 
+#include "orbit/Coastlines.h"
 #include "orbit/ElementSet.h"
+#include "orbit/ScanGeometry.h"
 #include "orbit/Sgp4.h"
 #include "orbit/StationGeometry.h"
 
@@ -74,6 +77,33 @@ void BM_SubSatellitePoint(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SubSatellitePoint);
+
+// Land or sea of one pixel: the even-odd count over every ring (arg 0) or through the index
+// (arg 1), at points walking over Europe's coasts and seas.
+void BM_OnLand(benchmark::State& state) {
+  const Coastlines coastlines = BuiltInCoastlines();
+  const LandIndex index(coastlines);
+  const bool indexed = state.range(0) != 0;
+  double k = 0;
+  for (auto _ : state) {
+    const GeoPoint p{-10 + std::fmod(k * 0.37, 40), 35 + std::fmod(k * 0.13, 30)};
+    benchmark::DoNotOptimize(indexed ? index.OnLand(p) : OnLand(coastlines, p));
+    k += 1;
+  }
+}
+BENCHMARK(BM_OnLand)->Arg(0)->Arg(1);
+
+// The ground of every sample of one AVHRR scan line.
+void BM_SwathLine(benchmark::State& state) {
+  SwathGeometry swath(Noaa15(), {2048, Radians(55.4)});
+  double t = Noaa15().epochMinutes * 60;
+  for (auto _ : state) {
+    swath.SetTime(t);
+    for (int p = 0; p < 2048; ++p) benchmark::DoNotOptimize(swath.Ground(p));
+    t += 1.0 / 6;
+  }
+}
+BENCHMARK(BM_SwathLine);
 
 }  // namespace
 }  // namespace halvik

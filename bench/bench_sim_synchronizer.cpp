@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "devices/ControlCodes.h"
+#include "orbit/ElementSet.h"
 #include "platform/Clock.h"
+#include "sim/EarthScene.h"
 #include "sim/HrptFrame.h"
 #include "sim/SimSynchronizer.h"
 
@@ -40,6 +42,27 @@ void BM_SynthesizeNoaaFrame(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_SynthesizeNoaaFrame);
+
+// The same frame showing the Earth under NOAA 15 (each frame a new line: its ground, land mask
+// and cloud for 2048 pixels).
+void BM_SynthesizeNoaaFrameOverEarth(benchmark::State& state) {
+  halvik::ParsedSatellite noaa15 = halvik::ParseElementSet(
+      "NOAA 15", "1 25338U 98030A   09215.38563496 -.00000081  00000-0 -16215-4 0   285",
+      "2 25338  98.5861 203.5647 0009524 282.2000  77.8136 14.24776368583490");
+  halvik::sim::EarthScene earth(noaa15.elements, SatelliteFamily::Noaa,
+                                halvik::sim::MakeLandIndex());
+  std::vector<std::uint16_t> frame(halvik::kLongestFrameWords);
+  halvik::sim::FrameContext context;
+  context.earth = &earth;
+  context.timeMs = static_cast<std::int64_t>(noaa15.elements.epochMinutes * 60000);
+  for (auto _ : state) {
+    halvik::sim::SynthesizeFrame(context, frame);
+    ++context.frameCounter;
+    context.timeMs += 167;
+    benchmark::DoNotOptimize(frame.data());
+  }
+}
+BENCHMARK(BM_SynthesizeNoaaFrameOverEarth);
 
 void BM_ReadBlockInLock(benchmark::State& state) {
   halvik::ManualClock clock;

@@ -239,6 +239,25 @@ constexpr double FamilyBitRate(SatelliteFamily family) {
   return FactsOf(family).bitRate;
 }
 
+// How far from nadir a family's imager scans, degrees each side: its first and last samples
+// look this far off nadir, the samples between evenly spaced in angle. AVHRR (NOAA, Metop) and
+// FengYun's MVISR +/-55.4 (the NOAA KLM User's Guide); SeaWiFS LAC +/-58.3 (the SeaWiFS
+// Technical Report Series); MSU-MR +/-54, which at Meteor-M's 830 km gives the 2700-2800 km
+// swath its public descriptions state.
+constexpr double ScanHalfAngleDegrees(SatelliteFamily family) {
+  switch (family) {
+    case SatelliteFamily::SeaStar:
+      return 58.3;
+    case SatelliteFamily::Meteor:
+      return 54.0;
+    case SatelliteFamily::Noaa:
+    case SatelliteFamily::FengYun:
+    case SatelliteFamily::Metop:
+      break;
+  }
+  return 55.4;
+}
+
 constexpr bool FamilyTableHolds() {
   for (std::size_t i = 0; i < kFamilies.size(); ++i) {
     const HrptLayout& layout = kFamilies[i].layout;

@@ -12,17 +12,18 @@
 #include "capture/Avhrr3.h"
 #include "capture/MsuMr.h"
 #include "devices/MetopFormat.h"
+#include "imaging/PassMap.h"
 #include "imaging/Pictures.h"
 #include "imaging/ScanLines.h"
 #include "orbit/PropagateListing.h"
 #include "platform/Files.h"
 #include "platform/JsonFields.h"
 #include "platform/Text.h"
+#include "platform/Units.h"
 
 namespace halvik {
 namespace {
 
-constexpr std::int64_t kMsPerDay = 86400000;
 constexpr std::size_t kCadusPerRead = 64;
 
 using File = UniqueFile;
@@ -68,11 +69,10 @@ PassRecord ReadPassRecord(const std::filesystem::path& path) {
   return pass;
 }
 
-std::optional<bool> PassNorthbound(const PassRecord& pass, std::optional<std::int64_t> midMs) {
+std::optional<ElementSet> PassElements(const PassRecord& pass) {
   const std::vector<std::string>& lines = pass.elementLines;
-  if (lines.size() == 3) return NorthboundAt(lines[0], lines[1], lines[2], midMs);
-  if (lines.size() == 2 && pass.satellite)
-    return NorthboundAt(*pass.satellite, lines[0], lines[1], midMs);
+  if (lines.size() == 3) return ElementsOf(lines[0], lines[1], lines[2]);
+  if (lines.size() == 2 && pass.satellite) return ElementsOf(*pass.satellite, lines[0], lines[1]);
   return std::nullopt;
 }
 
@@ -111,6 +111,7 @@ struct LineView {
 struct PicturePlan {
   ScanLinePlan plan;
   std::optional<bool> northbound;
+  nlohmann::json map;  // the quality record's "map" entry
 };
 
 // The channel pictures of an imager's lines. `read(onLine)` reads the capture from its start and
@@ -143,11 +144,12 @@ std::optional<PicturePlan> DrawPictures(Read&& read, const char* noLines, const 
     result = Failed(noLines);
     return std::nullopt;
   }
-  PicturePlan out{PlanScanLines(stamps, layout.framesPerSecond), std::nullopt};
+  PicturePlan out{PlanScanLines(stamps, layout.framesPerSecond), std::nullopt, nullptr};
   std::optional<std::int64_t> midMs;
   if (out.plan.firstTimeMs && out.plan.lastTimeMs)
     midMs = (*out.plan.firstTimeMs + *out.plan.lastTimeMs) / 2;
-  out.northbound = PassNorthbound(pass, midMs);
+  const std::optional<ElementSet> elements = PassElements(pass);
+  out.northbound = NorthboundAt(elements, midMs);
 
   // Second reading: the pictures.
   std::vector<GreyTable> tables;
@@ -167,6 +169,8 @@ std::optional<PicturePlan> DrawPictures(Read&& read, const char* noLines, const 
     }
   });
   if (!WritePictureSet(pictures, layout, outDir, name, result)) return std::nullopt;
+  out.map = AddPassMap(pictures, layout, facts.family, out.northbound.value_or(false), elements,
+                       FirstLineMs(out.plan, stamps, layout.framesPerSecond), outDir, name, result);
   return out;
 }
 
@@ -358,6 +362,7 @@ CaptureImagesResult MakeCaduImages(const std::filesystem::path& capture,
   record["northbound"] = northbound ? nlohmann::json(*northbound) : nlohmann::json(nullptr);
   record["composite_channels"] = {layout.composite[0] + 1, layout.composite[1] + 1,
                                   layout.composite[2] + 1};
+  record["map"] = pictures->map;
   record["images"] = result.written;
   record["capture_bytes"] = bytes;
   if (!result.notes.empty()) record["notes"] = result.notes;

@@ -20,6 +20,7 @@
 #include "capture/CaptureFileReader.h"
 #include "config/StationFileNames.h"
 #include "imaging/CaduImages.h"
+#include "imaging/PassMap.h"
 #include "imaging/Pictures.h"
 #include "imaging/ScanLines.h"
 #include "orbit/ElementSet.h"
@@ -203,8 +204,9 @@ CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
   std::optional<std::int64_t> midMs;
   if (plan.firstTimeMs && plan.lastTimeMs) midMs = (*plan.firstTimeMs + *plan.lastTimeMs) / 2;
   const CaptureHeader& header = contents.header;
-  const std::optional<bool> northbound = NorthboundAt(
-      header.found ? TrimRight(header.nameLine) : "", header.line1, header.line2, midMs);
+  const std::optional<ElementSet> elements =
+      ElementsOf(header.found ? TrimRight(header.nameLine) : "", header.line1, header.line2);
+  const std::optional<bool> northbound = NorthboundAt(elements, midMs);
 
   std::vector<GreyTable> tables;
   for (const auto& histogram : survey.histograms) tables.push_back(StretchTable(histogram));
@@ -213,6 +215,9 @@ CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
   DrawChannels(file.get(), contents.blockWords, layout, plan, survey.stamps, tables, pictures);
   file.reset();
   if (!WritePictureSet(pictures, layout, outDir, name, result)) return result;
+  const nlohmann::json map =
+      AddPassMap(pictures, layout, family, northbound.value_or(false), elements,
+                 FirstLineMs(plan, survey.stamps, layout.framesPerSecond), outDir, name, result);
 
   nlohmann::ordered_json record;
   record["capture"] = name;
@@ -241,6 +246,7 @@ CaptureImagesResult MakeCaptureImages(const std::filesystem::path& capture,
   record["northbound"] = northbound ? nlohmann::json(*northbound) : nlohmann::json(nullptr);
   record["composite_channels"] = {layout.composite[0] + 1, layout.composite[1] + 1,
                                   layout.composite[2] + 1};
+  record["map"] = map;
   record["images"] = result.written;
   record["capture_bytes"] = contents.bytes;
   WriteQualityRecord(record, outDir, name, result);

@@ -109,14 +109,18 @@ nlohmann::json IsoOrNull(std::optional<std::int64_t> ms) {
   return ms ? nlohmann::json(IsoUtc(*ms)) : nlohmann::json(nullptr);
 }
 
-std::optional<bool> NorthboundAt(std::string_view name, std::string_view line1,
-                                 std::string_view line2, std::optional<std::int64_t> midMs) {
-  if (!midMs) return std::nullopt;
+std::optional<ElementSet> ElementsOf(std::string_view name, std::string_view line1,
+                                     std::string_view line2) {
   ParsedSatellite parsed = ParseElementSet(name, line1, line2);
   if (!parsed.ok()) return std::nullopt;
+  return parsed.elements;
+}
+
+std::optional<bool> NorthboundAt(std::optional<ElementSet> elements,
+                                 std::optional<std::int64_t> midMs) {
+  if (!midMs || !elements) return std::nullopt;
   StateVector state;
-  Propagate(static_cast<double>(*midMs) / 60000.0 - parsed.elements.epochMinutes, parsed.elements,
-            state);
+  Propagate(static_cast<double>(*midMs) / 60000.0 - elements->epochMinutes, *elements, state);
   return state.velocity[2] > 0;
 }
 

@@ -11,6 +11,7 @@
 
 #include "devices/Downlink.h"
 #include "imaging/CaptureImages.h"
+#include "orbit/SatelliteTable.h"
 
 namespace halvik {
 
@@ -29,10 +30,14 @@ GreyTable StretchTable(const CountHistogram& histogram, bool inverted = false);
 std::string IsoUtc(std::int64_t ms);
 nlohmann::json IsoOrNull(std::optional<std::int64_t> ms);
 
-// Northbound when the satellite's inertial velocity points north at `midMs`; nothing without a
-// valid element set or a time.
-std::optional<bool> NorthboundAt(std::string_view name, std::string_view line1,
-                                 std::string_view line2, std::optional<std::int64_t> midMs);
+// The element set of a capture's lines; nothing when they are not a valid one.
+std::optional<ElementSet> ElementsOf(std::string_view name, std::string_view line1,
+                                     std::string_view line2);
+
+// Northbound when the satellite's inertial velocity points north at `midMs`; nothing without an
+// element set or a time.
+std::optional<bool> NorthboundAt(std::optional<ElementSet> elements,
+                                 std::optional<std::int64_t> midMs);
 
 // The grey pictures of every channel of a pass, one byte per pixel, channel after channel,
 // black until drawn. Turned half a turn (the last scan line on top, each line mirrored) when

@@ -1,5 +1,6 @@
 #include "imaging/ScanLines.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -41,6 +42,20 @@ std::optional<std::int64_t> FrameTimeMs(const std::uint16_t* frame, const HrptLa
   }
   if (std::abs(*best - nearMs) > kTrustWindowMs) return std::nullopt;
   return best;
+}
+
+std::optional<double> FirstLineMs(const ScanLinePlan& plan, std::span<const FrameStamp> frames,
+                                  int framesPerSecond) {
+  const double periodMs = 1000.0 / framesPerSecond;
+  std::vector<double> starts;
+  for (std::size_t i = 0; i < frames.size() && i < plan.rowOfFrame.size(); ++i) {
+    if (frames[i].sync && frames[i].timeMs)
+      starts.push_back(static_cast<double>(*frames[i].timeMs) - plan.rowOfFrame[i] * periodMs);
+  }
+  if (starts.empty()) return std::nullopt;
+  const auto middle = starts.begin() + static_cast<std::ptrdiff_t>(starts.size() / 2);
+  std::nth_element(starts.begin(), middle, starts.end());
+  return *middle;
 }
 
 ScanLinePlan PlanScanLines(std::span<const FrameStamp> frames, int framesPerSecond) {

@@ -36,4 +36,10 @@ struct ScanLinePlan {
 
 ScanLinePlan PlanScanLines(std::span<const FrameStamp> frames, int framesPerSecond);
 
+// When scan line 0 was seen, ms since 1970: the median over the frames with sync and a time of
+// their time less their line's scan periods, so a few times spoilt by bit errors do not move it.
+// Nothing when no frame has a time.
+std::optional<double> FirstLineMs(const ScanLinePlan& plan, std::span<const FrameStamp> frames,
+                                  int framesPerSecond);
+
 }  // namespace halvik

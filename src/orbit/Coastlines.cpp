@@ -10,6 +10,23 @@
 namespace halvik {
 namespace {
 
+constexpr double kBandDegrees = 0.5;
+constexpr int kBands = static_cast<int>(180 / kBandDegrees);
+constexpr int kSquareColumns = 360;
+constexpr int kSquareRows = 180;
+
+int BandOf(double latitude) {
+  return std::clamp(static_cast<int>(std::floor((latitude + 90.0) / kBandDegrees)), 0, kBands - 1);
+}
+
+// Whether the eastward ray from `point` crosses the edge a-b: an edge that straddles the point's
+// latitude and meets the ray east of the point.
+bool Crosses(const GeoPoint& a, const GeoPoint& b, const GeoPoint& point) {
+  if ((a.latitude > point.latitude) == (b.latitude > point.latitude)) return false;
+  const double t = (point.latitude - a.latitude) / (b.latitude - a.latitude);
+  return point.longitude < a.longitude + t * (b.longitude - a.longitude);
+}
+
 // A ring of more points than this is not from a world map at any usual scale.
 constexpr long kMaxRingPoints = 1000000;
 
@@ -95,14 +112,57 @@ bool OnLand(const Coastlines& coastlines, GeoPoint point) {
     // Crossings of a ray toward east: each edge that straddles the point's latitude and meets
     // the ray east of the point flips the answer.
     for (std::size_t i = 1; i < ring.size(); ++i) {
-      const GeoPoint& a = ring[i - 1];
-      const GeoPoint& b = ring[i];
-      if ((a.latitude > point.latitude) == (b.latitude > point.latitude)) continue;
-      const double t = (point.latitude - a.latitude) / (b.latitude - a.latitude);
-      if (point.longitude < a.longitude + t * (b.longitude - a.longitude)) inside = !inside;
+      if (Crosses(ring[i - 1], ring[i], point)) inside = !inside;
     }
   }
   return inside;
+}
+
+LandIndex::LandIndex(const Coastlines& coastlines)
+    : bands_(kBands), squares_(static_cast<std::size_t>(kSquareColumns) * kSquareRows, 0) {
+  for (const std::vector<GeoPoint>& ring : coastlines.rings) {
+    for (std::size_t i = 1; i < ring.size(); ++i) {
+      const Edge edge{ring[i - 1], ring[i]};
+      const double south = std::min(edge.a.latitude, edge.b.latitude);
+      const double north = std::max(edge.a.latitude, edge.b.latitude);
+      for (int band = BandOf(south); band <= BandOf(north); ++band)
+        bands_[static_cast<std::size_t>(band)].push_back(edge);
+      // Every square the edge's box touches, and their neighbours, must count.
+      const double west = std::min(edge.a.longitude, edge.b.longitude);
+      const double east = std::max(edge.a.longitude, edge.b.longitude);
+      for (int row = static_cast<int>(std::floor(south + 90)) - 1;
+           row <= static_cast<int>(std::floor(north + 90)) + 1; ++row) {
+        for (int column = static_cast<int>(std::floor(west + 180)) - 1;
+             column <= static_cast<int>(std::floor(east + 180)) + 1; ++column) {
+          if (row < 0 || row >= kSquareRows) continue;
+          const int wrapped = (column + kSquareColumns) % kSquareColumns;
+          squares_[static_cast<std::size_t>(row) * kSquareColumns + wrapped] = -1;
+        }
+      }
+    }
+  }
+  for (int row = 0; row < kSquareRows; ++row) {
+    for (int column = 0; column < kSquareColumns; ++column) {
+      std::int8_t& square = squares_[static_cast<std::size_t>(row) * kSquareColumns + column];
+      if (square == 0) square = Count({column - 179.5, row - 89.5}) ? 1 : 0;
+    }
+  }
+}
+
+bool LandIndex::Count(GeoPoint point) const {
+  bool inside = false;
+  for (const Edge& edge : bands_[static_cast<std::size_t>(BandOf(point.latitude))]) {
+    if (Crosses(edge.a, edge.b, point)) inside = !inside;
+  }
+  return inside;
+}
+
+bool LandIndex::OnLand(GeoPoint point) const {
+  const int row = std::clamp(static_cast<int>(std::floor(point.latitude + 90)), 0, kSquareRows - 1);
+  const int column =
+      std::clamp(static_cast<int>(std::floor(point.longitude + 180)), 0, kSquareColumns - 1);
+  const std::int8_t square = squares_[static_cast<std::size_t>(row) * kSquareColumns + column];
+  return square < 0 ? Count(point) : square == 1;
 }
 
 }  // namespace halvik

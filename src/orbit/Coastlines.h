@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,5 +37,23 @@ Coastlines BuiltInCoastlines();
 // Whether `point` lies on land by the even-odd rule over the rings, on the equirectangular plane
 // (exact for rings that do not enclose a pole, which the cut at the antimeridian ensures).
 bool OnLand(const Coastlines& coastlines, GeoPoint point);
+
+// OnLand's answers, quick enough to ask for every pixel of a picture: each query counts only the
+// edges of its half-degree band of latitude, and a degree square that no edge comes near is
+// answered from a table without counting at all.
+class LandIndex {
+ public:
+  explicit LandIndex(const Coastlines& coastlines);
+  bool OnLand(GeoPoint point) const;
+
+ private:
+  struct Edge {
+    GeoPoint a, b;
+  };
+  bool Count(GeoPoint point) const;
+
+  std::vector<std::vector<Edge>> bands_;
+  std::vector<std::int8_t> squares_;  // per degree square: 0 sea, 1 land, -1 an edge comes near
+};
 
 }  // namespace halvik

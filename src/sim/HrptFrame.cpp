@@ -8,6 +8,7 @@
 
 #include "devices/Downlink.h"
 #include "platform/Units.h"
+#include "sim/EarthScene.h"
 #include "sim/MeteorFrame.h"
 #include "sim/PseudoNoise.h"
 #include "sim/Sky.h"
@@ -189,6 +190,10 @@ FrameShape ShapeOf(SatelliteFamily family) {
   return {LayoutFor(family).frameWords, 10, facts.bitRate};
 }
 
+std::uint16_t SceneCount(bool land, double relief, double cloud, bool thermal) {
+  return ToWord(std::lround(ValueOf({land, cloud, relief}, thermal)));
+}
+
 std::uint16_t SceneSample(bool thermal, double across, double along) {
   return ToWord(std::lround(ValueOf(PointAt(AcrossTerms(across), AlongTerms(along)), thermal)));
 }
@@ -234,19 +239,22 @@ void SynthesizeFrame(const FrameContext& context, std::span<std::uint16_t> out) 
   for (int i = layout.earthEndWord(); i < layout.pseudoNoiseFirstWord; ++i)
     frame[i] = (i & 1) ? 0x2AA : 0x155;
 
-  AlongTerms along(Clamp01(context.alongTrack));
-  const std::vector<AcrossTerms>& across = AcrossTable(layout.pixels);
+  // The scene's counts of the line; the jitter is whole counts, so rounding the scene once per
+  // pixel rounds every sample.
+  std::array<std::uint16_t, kNoaaLayout.pixels> visible{};
+  std::array<std::uint16_t, kNoaaLayout.pixels> thermal{};
+  static_assert(kFengYunLayout.pixels <= kNoaaLayout.pixels &&
+                kSeaStarLayout.pixels <= kNoaaLayout.pixels);
+  const auto pixels = static_cast<std::size_t>(layout.pixels);
+  ImagerLine(context.earth, static_cast<double>(context.timeMs), context.alongTrack,
+             std::span(visible).first(pixels), std::span(thermal).first(pixels));
   std::size_t w = static_cast<std::size_t>(layout.earthFirstWord);
-  for (int pixel = 0; pixel < layout.pixels; ++pixel) {
-    ScenePoint point = PointAt(across[static_cast<std::size_t>(pixel)], along);
-    // The jitter is whole counts, so rounding the scene once per pixel rounds every sample.
-    const long visible = std::lround(ValueOf(point, false));
-    const long thermal = std::lround(ValueOf(point, true));
+  for (std::size_t pixel = 0; pixel < pixels; ++pixel) {
     for (int channel = 0; channel < layout.channels; ++channel) {
       bool isThermal = (layout.thermalChannels >> channel) & 1u;
       int jitter = Jitter(static_cast<std::uint32_t>(pixel), static_cast<std::uint32_t>(channel),
                           context.frameCounter);
-      frame[w++] = ToWord((isThermal ? thermal : visible) + jitter);
+      frame[w++] = ToWord((isThermal ? thermal[pixel] : visible[pixel]) + jitter);
     }
   }
 
@@ -264,7 +272,7 @@ int SpacecraftAddress(std::string_view name) {
 }
 
 std::vector<std::uint16_t> StreamFrame(std::string_view satelliteName, std::int64_t startUtcMs,
-                                       std::int64_t passFrames, std::int64_t n) {
+                                       std::int64_t passFrames, std::int64_t n, EarthScene* earth) {
   const SatelliteFamily family = DownlinkPlanFor(satelliteName).family;
   if (FactsOf(family).frameKind == FrameKind::Cadu) {
     // CADUs from the first that starts at `startUtcMs`; the scene runs through the pass in the
@@ -273,9 +281,10 @@ std::vector<std::uint16_t> StreamFrame(std::string_view satelliteName, std::int6
                           FactsOf(family).layout.framesPerSecond;
     const double ms = static_cast<double>(n) * ShapeOf(family).frameSeconds() * 1000.0;
     std::vector<std::uint16_t> cadu(static_cast<std::size_t>(ShapeOf(family).words));
-    MakeCaduStream(satelliteName)
-        ->CaduWords(CaduNumberAt(family, static_cast<double>(startUtcMs)) + n,
-                    std::fmod(ms, passMs) / passMs, cadu);
+    const std::unique_ptr<CaduStream> stream = MakeCaduStream(satelliteName);
+    stream->SetEarth(earth);
+    stream->CaduWords(CaduNumberAt(family, static_cast<double>(startUtcMs)) + n,
+                      std::fmod(ms, passMs) / passMs, cadu);
     return cadu;
   }
   FrameContext context;
@@ -285,6 +294,7 @@ std::vector<std::uint16_t> StreamFrame(std::string_view satelliteName, std::int6
   context.spacecraftAddress = SpacecraftAddress(satelliteName);
   const std::int64_t frames = std::max<std::int64_t>(passFrames, 1);
   context.alongTrack = static_cast<double>(n % frames) / static_cast<double>(frames);
+  context.earth = earth;
   std::vector<std::uint16_t> frame(static_cast<std::size_t>(LayoutFor(context.family).frameWords));
   SynthesizeFrame(context, frame);
   return frame;

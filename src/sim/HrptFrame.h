@@ -11,6 +11,8 @@
 
 namespace halvik::sim {
 
+class EarthScene;
+
 // The HRPT minor-frame sync: the first six words of every frame.
 inline constexpr std::array<std::uint16_t, 6> kFrameSyncWords = kFrameSync;
 
@@ -51,6 +53,9 @@ struct FrameContext {
   std::int64_t timeMs = 0;         // UTC of the frame, ms since 1970
   int spacecraftAddress = 0;       // 0..15, in the identification word
   double alongTrack = 0;           // 0..1 through the pass
+  // The Earth under the satellite: the scan line is the one it sees at `timeMs`. Nothing: the
+  // synthetic scene at `alongTrack`.
+  EarthScene* earth = nullptr;
 };
 
 // A clean minor frame (no bit errors) into the first LayoutFor(family).frameWords words of
@@ -66,6 +71,11 @@ std::uint16_t SceneSample(bool thermal, double across, double along);
 // counts SceneSample gives at each pixel, from the first pixel (across 0) to the last (1).
 void SceneLine(double along, std::span<std::uint16_t> visible, std::span<std::uint16_t> thermal);
 
+// The 10-bit count of what lies under a pixel: land (with `relief`, -1..1, its brightness
+// variation) or sea, under `cloud` (0 clear .. 1 overcast); the synthetic scene and the simulated
+// Earth (sim/EarthScene.h) paint with the same counts.
+std::uint16_t SceneCount(bool land, double relief, double cloud, bool thermal);
+
 // Identification nibble of a satellite: the number in its name ("NOAA 15" gives 15), 4 bits.
 int SpacecraftAddress(std::string_view name);
 
@@ -73,8 +83,10 @@ int SpacecraftAddress(std::string_view name);
 // the pass over `passFrames` frames (then starting over): the simulated synchronizer's clean
 // minor frame, 10-bit words, the family's length. A CADU family's frame `n` is the n-th CADU
 // from `startUtcMs` (ShapeOf(family).frameSeconds() apart), one byte a word, its scene running
-// through the pass in the time of `passFrames` scan lines.
+// through the pass in the time of `passFrames` scan lines. With `earth`, the scan lines show the
+// Earth under the satellite instead.
 std::vector<std::uint16_t> StreamFrame(std::string_view satelliteName, std::int64_t startUtcMs,
-                                       std::int64_t passFrames, std::int64_t n);
+                                       std::int64_t passFrames, std::int64_t n,
+                                       EarthScene* earth = nullptr);
 
 }  // namespace halvik::sim

@@ -17,6 +17,7 @@
 #include "orbit/StationGeometry.h"
 #include "platform/Units.h"
 #include "sim/CaduStream.h"
+#include "sim/EarthScene.h"
 #include "sim/HrptFrame.h"
 #include "sim/MeteorFrame.h"
 #include "sim/PmModulator.h"
@@ -128,6 +129,9 @@ void IqServer::ServeClient(int fd) {
     cadus = MakeCaduStream(options_.satellite.name);
     firstCadu = CaduNumberAt(family, options_.startUtcSeconds * 1000.0);
   }
+  // The frames' scan lines show the Earth under the satellite at their own times.
+  EarthScene earth(options_.satellite.elements, family, MakeLandIndex());
+  if (cadus) cadus->SetEarth(&earth);
   std::vector<std::uint16_t> frame(static_cast<std::size_t>(shape.words));
   const double downlinkHz = options_.satellite.downlink.frequencyMHz * kHzPerMhz;
   const auto startMs = static_cast<std::int64_t>(std::llround(options_.startUtcSeconds * 1000.0));
@@ -205,7 +209,7 @@ void IqServer::ServeClient(int fd) {
     if (cadus) {
       cadus->CaduWords(firstCadu + next_, along, frame);
     } else {
-      frame = StreamFrame(options_.satellite.name, startMs, passFrames, next_);
+      frame = StreamFrame(options_.satellite.name, startMs, passFrames, next_, &earth);
     }
     AppendWordBits(frame, shape.bitsPerWord, bits);
     modulator->Modulate(bits, samples);

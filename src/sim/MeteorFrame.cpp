@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "devices/MeteorFormat.h"
+#include "sim/EarthScene.h"
 #include "sim/HrptFrame.h"
 
 namespace halvik::sim {
@@ -69,7 +70,7 @@ MsuMrPlace MsuMrPlaceOf(std::int64_t imagerByte) {
 }
 
 void SynthesizeMsuMrFrame(std::int64_t line, int serial, double alongTrack,
-                          std::span<std::uint8_t> out) {
+                          std::span<std::uint8_t> out, EarthScene* earth) {
   std::span<std::uint8_t> frame = out.first(kMsuMrFrameBytes);
   std::fill(frame.begin(), frame.end(), std::uint8_t{0});
   std::copy(kMsuMrSync.begin(), kMsuMrSync.end(), frame.begin());
@@ -85,7 +86,8 @@ void SynthesizeMsuMrFrame(std::int64_t line, int serial, double alongTrack,
 
   std::vector<std::uint16_t> visible(kMsuMrPixels);
   std::vector<std::uint16_t> thermal(kMsuMrPixels);
-  SceneLine(alongTrack, visible, thermal);
+  ImagerLine(earth, static_cast<double>(line) * 1000.0 / kLinesPerSecond, alongTrack, visible,
+             thermal);
   // The scene's thermal counts rise as it cools, the AVHRR's way; MSU-MR's rise with the
   // temperature, so cold cloud tops are dark in its counts.
   for (std::uint16_t& count : thermal) count = static_cast<std::uint16_t>(1023 - count);
@@ -111,7 +113,7 @@ MeteorStream::MeteorStream(std::string_view satelliteName)
 
 const std::vector<std::uint8_t>& MeteorStream::Line(std::int64_t line, double alongTrack) {
   if (line != line_) {
-    SynthesizeMsuMrFrame(line, serial_, alongTrack, frame_);
+    SynthesizeMsuMrFrame(line, serial_, alongTrack, frame_, earth_);
     line_ = line;
   }
   return frame_;

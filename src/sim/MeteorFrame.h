@@ -34,9 +34,10 @@ MsuMrPlace MsuMrPlaceOf(std::int64_t imagerByte);
 // The MSU-MR frame of scan line `line` (kMsuMrFrameBytes into `out`): sync, the line's time of
 // day, the imager's serial and the six channels of the synthetic scene at `alongTrack` (0..1
 // through the pass), each sample the scene's count packed in 10 bits, most significant first;
-// the thermal channels' counts rise with the scene's temperature.
+// the thermal channels' counts rise with the scene's temperature. With `earth`, the line shows
+// the Earth seen at the line's time instead.
 void SynthesizeMsuMrFrame(std::int64_t line, int serial, double alongTrack,
-                          std::span<std::uint8_t> out);
+                          std::span<std::uint8_t> out, EarthScene* earth = nullptr);
 
 // One satellite's CADUs. Holds the scan line it made last, so the twelve or so CADUs that carry
 // one line do not each make it again.

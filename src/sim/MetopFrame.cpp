@@ -4,6 +4,7 @@
 #include <cmath>
 #include <numeric>
 
+#include "sim/EarthScene.h"
 #include "sim/HrptFrame.h"
 #include "sim/MeteorFrame.h"
 #include "sim/Sky.h"
@@ -57,7 +58,8 @@ std::optional<std::int64_t> AvhrrVcduOf(std::int64_t number) {
   return k;
 }
 
-void SynthesizeAvhrrPacket(std::int64_t line, double alongTrack, std::span<std::uint8_t> out) {
+void SynthesizeAvhrrPacket(std::int64_t line, double alongTrack, std::span<std::uint8_t> out,
+                           EarthScene* earth) {
   std::span<std::uint8_t> packet = out.first(kAvhrrPacketBytes);
   std::fill(packet.begin(), packet.end(), std::uint8_t{0});
   const unsigned apid = kAvhrr3BApid;
@@ -80,7 +82,8 @@ void SynthesizeAvhrrPacket(std::int64_t line, double alongTrack, std::span<std::
 
   std::vector<std::uint16_t> visible(kAvhrrPixels);
   std::vector<std::uint16_t> thermal(kAvhrrPixels);
-  SceneLine(alongTrack, visible, thermal);
+  ImagerLine(earth, static_cast<double>(line) * 1000.0 / kLinesPerSecond, alongTrack, visible,
+             thermal);
   for (int pixel = 0; pixel < kAvhrrPixels; ++pixel) {
     for (int channel = 0; channel < kAvhrrChannels; ++channel) {
       const bool isThermal = (kMetopCadu.thermalChannels >> channel) & 1u;
@@ -99,7 +102,7 @@ MetopStream::MetopStream(std::string_view satelliteName)
 
 const std::vector<std::uint8_t>& MetopStream::Packet(std::int64_t line, double alongTrack) {
   if (line != line_) {
-    SynthesizeAvhrrPacket(line, alongTrack, packet_);
+    SynthesizeAvhrrPacket(line, alongTrack, packet_, earth_);
     line_ = line;
   }
   return packet_;

@@ -20,8 +20,10 @@ std::optional<std::int64_t> AvhrrVcduOf(std::int64_t number);
 
 // The AVHRR/3 packet of scan line `line` (lines since 1970, six a second; kAvhrrPacketBytes into
 // `out`): APID 104 (channel 3B, the thermal one the scene has), the line's time, and the five
-// channels of the synthetic scene at `alongTrack`, thermal counts falling with temperature.
-void SynthesizeAvhrrPacket(std::int64_t line, double alongTrack, std::span<std::uint8_t> out);
+// channels of the synthetic scene at `alongTrack`, thermal counts falling with temperature; with
+// `earth`, of the Earth seen at the line's time.
+void SynthesizeAvhrrPacket(std::int64_t line, double alongTrack, std::span<std::uint8_t> out,
+                           EarthScene* earth = nullptr);
 
 // One Metop's CADUs as a .cadu file holds them: marker, VCDU, Reed-Solomon check bytes in place,
 // not randomized. Holds the line it made last, so the CADUs that carry one line do not each

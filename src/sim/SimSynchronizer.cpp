@@ -157,6 +157,13 @@ void SimSynchronizer::Emit(const DownlinkView& link, bool locked, std::span<std:
 }
 
 void SimSynchronizer::StartFrame(const DownlinkView& link, std::int64_t utcMs) {
+  if (!link.elements) {
+    earth_.reset();
+  } else if (!earth_ || earthSatellite_ != link.satelliteName) {
+    if (!land_) land_ = MakeLandIndex();
+    earth_ = std::make_unique<EarthScene>(*link.elements, link.family, land_);
+    earthSatellite_ = link.satelliteName;
+  }
   if (FactsOf(link.family).frameKind == FrameKind::Cadu) {
     if (!caduStream_ || caduSatellite_ != link.satelliteName) {
       caduStream_ = MakeCaduStream(link.satelliteName);
@@ -164,6 +171,7 @@ void SimSynchronizer::StartFrame(const DownlinkView& link, std::int64_t utcMs) {
       nextCadu_.reset();
     }
     if (!nextCadu_) nextCadu_ = CaduNumberAt(link.family, static_cast<double>(utcMs));
+    caduStream_->SetEarth(earth_.get());
     caduStream_->CaduWords((*nextCadu_)++, link.alongTrack, frame_);
     InjectBitErrors(link.bitErrorRate, 0, frameWords_, 8);
     frameReady_ = true;
@@ -176,6 +184,7 @@ void SimSynchronizer::StartFrame(const DownlinkView& link, std::int64_t utcMs) {
   context.timeMs = utcMs;
   context.spacecraftAddress = SpacecraftAddress(link.satelliteName);
   context.alongTrack = link.alongTrack;
+  context.earth = earth_.get();
   SynthesizeFrame(context, frame_);
   InjectBitErrors(link.bitErrorRate, kSyncWordCount, frameWords_, 10);
   frameReady_ = true;

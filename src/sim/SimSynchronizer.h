@@ -12,6 +12,7 @@
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "sim/CaduStream.h"
+#include "sim/EarthScene.h"
 #include "sim/SkyLink.h"
 
 namespace halvik::sim {
@@ -93,6 +94,11 @@ class SimSynchronizer final : public Device {
   std::unique_ptr<CaduStream> caduStream_;
   std::string caduSatellite_;
   std::optional<std::int64_t> nextCadu_;
+  // The Earth the heard satellite's imager sees, made when a link first brings its orbit, and
+  // the satellite it was made for; the land is indexed once and kept.
+  std::shared_ptr<const LandIndex> land_;
+  std::unique_ptr<EarthScene> earth_;
+  std::string earthSatellite_;
   std::uint64_t noiseState_;  // the noise generator's own, apart from the bit errors
   std::uint64_t noiseBits_ = 0;
   int noiseWordsLeft_ = 0;

@@ -290,6 +290,7 @@ DownlinkView Sky::Downlink() {
   view.elevationDeg = best->look.elevationDeg;
   view.bitErrorRate = BitErrorRateAt(view.signalLevelVolts);
   view.alongTrack = AlongTrack(*best, t);
+  view.elements = best->satellite.elements;
   return view;
 }
 

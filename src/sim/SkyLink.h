@@ -1,8 +1,10 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "devices/Downlink.h"
+#include "orbit/SatelliteTable.h"
 
 namespace halvik::sim {
 
@@ -15,6 +17,9 @@ struct DownlinkView {
   double elevationDeg = -90;  // true elevation of that satellite
   double bitErrorRate = 0.5;  // errors per bit in the frames; 0.5 (noise) when not receivable
   double alongTrack = 0;      // 0..1 progress through the pass, for the synthetic scene
+  // The satellite's orbit, when the sky knows it: its imager then sees the Earth below it
+  // (sim/EarthScene.h) at each line's time instead of the synthetic scene.
+  std::optional<ElementSet> elements;
 };
 
 // The seam between the simulated boards and the simulated sky. The tracker board tells the sky

@@ -55,7 +55,8 @@ bool IsServableName(std::string_view name) {
   if (name.size() <= kCaptureNameLength || !IsCaptureStem(name.substr(0, kCaptureNameLength)))
     return false;
   const std::string_view rest = name.substr(kCaptureNameLength);
-  if (rest == ".json" || rest == ".rgb.png" || rest == ".thumb.png") return true;
+  if (rest == ".json" || rest == ".rgb.png" || rest == ".thumb.png" || rest == ".map.png")
+    return true;
   if (rest == kPassRecordSuffix) return IsCaduCode(name.substr(9, 3));
   // ".chK.png": one channel digit.
   return rest.size() == 8 && rest.substr(0, 3) == ".ch" && IsDigit(rest[3]) &&

@@ -18,8 +18,8 @@ bool IsCaptureFileName(std::string_view name);
 std::string_view CaptureStem(std::string_view name);
 
 // True for a file the station or its image tool makes for a capture: the capture itself, or
-// NAME.chK.png, NAME.rgb.png, NAME.thumb.png and NAME.json beside it (NAME its stem), and a CADU
-// capture's pass record NAME.pass.json.
+// NAME.chK.png, NAME.rgb.png, NAME.thumb.png, NAME.map.png and NAME.json beside it (NAME its stem),
+// and a CADU capture's pass record NAME.pass.json.
 bool IsServableName(std::string_view name);
 
 // The regular file `name` inside `dir` (not a link), when the name is servable; nothing

@@ -23,6 +23,9 @@
 #include "devices/Downlink.h"
 #include "devices/FrameSyncDevice.h"
 #include "imaging/CaptureImages.h"
+#include "imaging/PassMap.h"
+#include "imaging/Pictures.h"
+#include "orbit/Tracks.h"
 #include "platform/Clock.h"
 #include "platform/Device.h"
 #include "platform/Messages.h"
@@ -54,15 +57,26 @@ std::string ElementLines(const char* meanAnomaly) {
          line2 + std::to_string(sum % 10) + "\n";
 }
 
-// Records one pass and leaves the capture in dir.
+// The element set of ElementLines' text.
+std::optional<ElementSet> ElementsOfText(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines.size() == 3 ? ElementsOf(lines[0], lines[1], lines[2]) : std::nullopt;
+}
+
+// Records one pass of `seconds` and leaves the capture in dir; with `earth`, the imager sees the
+// Earth under the element set's orbit rather than the synthetic scene.
 struct Recording {
-  explicit Recording(const std::string& elements, double fadeStart = -1, double fadeEnd = -1)
+  explicit Recording(const std::string& elements, double fadeStart = -1, double fadeEnd = -1,
+                     double seconds = kPassSeconds, bool earth = false)
       // The island of the synthetic scene lies at 0.3 of the way through.
       : link(clock, {.aos = kAos,
                      .fadeStart = fadeStart,
                      .fadeEnd = fadeEnd,
                      .alongAtAos = 0.2,
-                     .alongPerSecond = 0.2 / kPassSeconds}) {
+                     .alongPerSecond = 0.2 / kPassSeconds,
+                     .elements = earth ? ElementsOfText(elements) : std::nullopt}) {
     setenv("TZ", "UTC", 1);
     tzset();
     dir.Write("pn.fil", sim::PseudoNoiseFileBytes());
@@ -76,7 +90,7 @@ struct Recording {
     while (clock.Now().seconds < kAos) engine.Cycle();
     handOff.CaptureSatelliteName.Set("NOAA 14");
     handOff.CaptureStartRequest.store(1, std::memory_order_release);
-    while (clock.Now().AsSeconds() < static_cast<double>(kAos) + kPassSeconds) engine.Cycle();
+    while (clock.Now().AsSeconds() < static_cast<double>(kAos) + seconds) engine.Cycle();
     handOff.CaptureEndRequest.store(1, std::memory_order_release);
     engine.Cycle();
     stop.store(1);
@@ -152,7 +166,7 @@ TEST(CaptureImages, SamplesLandWhereTheLayoutPutsThem) {
   EXPECT_EQ(made.written,
             (std::vector<std::string>{name + ".ch1.png", name + ".ch2.png", name + ".ch3.png",
                                       name + ".ch4.png", name + ".ch5.png", name + ".rgb.png",
-                                      name + ".thumb.png", name + ".json"}));
+                                      name + ".thumb.png", name + ".map.png", name + ".json"}));
   const auto frames = Frames(pass.capture());
   const nlohmann::json record = Record(pass.dir.path());
   ASSERT_EQ(record["northbound"], false);
@@ -240,7 +254,7 @@ TEST(CaptureImages, AFadeLeavesBlackLinesInPlaceAndTheRecordAgreesWithTheCapture
   EXPECT_EQ(record["sync_losses"][0]["regained_utc"], "2002-01-02T12:00:14.000Z");
   EXPECT_EQ(lost[0], kAos + 13);
   EXPECT_EQ(regained.back(), kAos + 14);
-  EXPECT_EQ(record["images"].size(), 7u);
+  EXPECT_EQ(record["images"].size(), 8u);  // the map as well
 
   // --- Black lines: the noise frames and the scan periods between the last frame before the
   // fade and the first after it, by their time codes ---
@@ -546,8 +560,14 @@ TEST(CaptureImages, BadCaduCapturesFailCleanly) {
                                c.outDir, out, err),
               c.status);
     const std::string message = err.str();
-    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+    // A capture pictured without a pass record has no element set to map it by: one more line.
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), c.status == 0 ? 2 : 1) << message;
     EXPECT_NE(message.find(c.says), std::string::npos) << message;
+    if (c.status == 0) {
+      EXPECT_NE(message.find("no a.mtr.map.png: the capture carries no usable element set"),
+                std::string::npos)
+          << message;
+    }
     if (c.status == 2) {
       EXPECT_TRUE(std::filesystem::is_empty(made));
     }
@@ -557,6 +577,105 @@ TEST(CaptureImages, BadCaduCapturesFailCleanly) {
   std::ostringstream out, err;
   EXPECT_EQ(ImageCaptureFile(work.path() / "pass.bin", made, out, err, SatelliteFamily::Meteor), 0);
   EXPECT_TRUE(std::filesystem::exists(made / "pass.bin.ch6.png"));
+}
+
+}  // namespace
+}  // namespace halvik
+
+namespace halvik {
+namespace {
+
+// Kilometres from `p` to the nearest coastline segment near it, on the plane tangent at `p`.
+double KmToCoast(GeoPoint p, const Coastlines& coastlines) {
+  const double kmPerDegree = kEarthRadiusKm * kTrueRadiansPerDegree;
+  const double shrink = std::cos(p.latitude * kTrueRadiansPerDegree);
+  double best = std::numeric_limits<double>::max();
+  for (const auto& ring : coastlines.rings) {
+    for (std::size_t i = 1; i < ring.size(); ++i) {
+      const double ax = (ring[i - 1].longitude - p.longitude) * shrink * kmPerDegree;
+      const double ay = (ring[i - 1].latitude - p.latitude) * kmPerDegree;
+      const double bx = (ring[i].longitude - p.longitude) * shrink * kmPerDegree;
+      const double by = (ring[i].latitude - p.latitude) * kmPerDegree;
+      if (std::min(std::fabs(ay), std::fabs(by)) > best && ay * by > 0) continue;
+      const double dx = bx - ax, dy = by - ay;
+      const double len2 = dx * dx + dy * dy;
+      const double t = len2 > 0 ? std::clamp(-(ax * dx + ay * dy) / len2, 0.0, 1.0) : 0.0;
+      best = std::min(best, std::hypot(ax + t * dx, ay + t * dy));
+    }
+  }
+  return best;
+}
+
+// A simulated NOAA pass southward over Denmark and southern Sweden, 300 scan lines, recorded by
+// the capture engine and pictured: on its map, every land/sea edge of the picture within 250 km of
+// the ground track lies within 5 km of the coastline drawn over it. A picture placed a second
+// late, mirrored or scanned at another angle puts these edges 6 km to hundreds of km off.
+TEST(PassMap, ASimulatedPassLinesUpWithTheCoastlines) {
+  const std::string elements = ElementLines("241.0000");
+  Recording pass(elements, -1, -1, 50, true);
+  CaptureImagesResult made = MakeCaptureImages(pass.capture(), pass.dir.path());
+  ASSERT_TRUE(made.ok) << made.error;
+  const nlohmann::json map = Record(pass.dir.path())["map"];
+  ASSERT_TRUE(map.is_object());
+  EXPECT_EQ(map["projection"], "stereographic");
+  const StereographicView view({map["centre_longitude"], map["centre_latitude"]},
+                               map["km_per_pixel"], map["west_km"], map["north_km"]);
+  const Picture picture = ReadPng(pass.dir.path() / (std::string(kCapture) + ".map.png"), true);
+  ASSERT_EQ(picture.width, map["width"]);
+  ASSERT_EQ(picture.height, map["height"]);
+
+  // Clear sea is dark in channel 2 (red) and mid-grey in the 10.8 um channel (blue); clear land
+  // is brighter in red and darker in blue; cloud is bright in both.
+  enum Kind { Other, Sea, Land };
+  auto kind = [&](int x, int y) {
+    const std::uint8_t* p = &picture.pixels[(static_cast<std::size_t>(y) * picture.width + x) * 3];
+    if (p[0] < 40 && p[2] > 40 && p[2] < 110) return Sea;
+    if (p[0] >= 60 && p[0] < 200 && p[2] < 40) return Land;
+    return Other;
+  };
+  std::vector<std::array<double, 2>> track;
+  for (const GeoPoint& g : GroundTrack(*ElementsOfText(elements), kAos, 50, 1))
+    if (auto at = view.Pixel(g)) track.push_back(*at);
+  const double nearTrack = 250 / view.kmPerPixel();
+  const Coastlines coastlines = BuiltInCoastlines();
+  std::vector<double> km;
+  int sea = 0, land = 0;
+  for (int y = 2; y + 2 < picture.height; ++y) {
+    for (int x = 2; x + 2 < picture.width; ++x) {
+      const Kind k = kind(x, y);
+      sea += k == Sea;
+      land += k == Land;
+      if (k != Land) continue;
+      // The coastline drawn over the picture parts land from sea by a line a pixel wide: the
+      // edge lies half-way to the nearest sea pixel within two.
+      int seaDx = 0, seaDy = 0, seaD2 = 99;
+      for (int dy = -2; dy <= 2; ++dy) {
+        for (int dx = -2; dx <= 2; ++dx) {
+          if (dx * dx + dy * dy < seaD2 && kind(x + dx, y + dy) == Sea) {
+            seaD2 = dx * dx + dy * dy;
+            seaDx = dx;
+            seaDy = dy;
+          }
+        }
+      }
+      if (seaD2 == 99) continue;
+      const bool near = std::any_of(track.begin(), track.end(), [&](const auto& t) {
+        return std::hypot(t[0] - x - 0.5, t[1] - y - 0.5) < nearTrack;
+      });
+      if (near)
+        km.push_back(
+            KmToCoast(view.Ground(x + 0.5 + seaDx / 2.0, y + 0.5 + seaDy / 2.0), coastlines));
+    }
+  }
+  ASSERT_GT(km.size(), 200u) << sea << " sea, " << land << " land pixels";
+  std::sort(km.begin(), km.end());
+  const double median = km[km.size() / 2];
+  const double worst = km.back();
+  RecordProperty("edge_pixels", static_cast<int>(km.size()));
+  RecordProperty("median_km", std::to_string(median));
+  RecordProperty("worst_km", std::to_string(worst));
+  EXPECT_LT(median, 1.0) << km.size() << " edges, " << view.kmPerPixel() << " km a pixel";
+  EXPECT_LE(worst, 5.0) << km.size() << " edges, " << view.kmPerPixel() << " km a pixel";
 }
 
 }  // namespace

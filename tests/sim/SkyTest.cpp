@@ -172,6 +172,8 @@ TEST(Sky, LevelErrorRateAndProgressFollowThePass) {
     DownlinkView view = f.Listen(pass.rise + fraction * length);
     ASSERT_TRUE(view.receivable);
     EXPECT_NEAR(view.alongTrack, fraction, 2.0 / length) << fraction;
+    // The orbit comes along, for the imager's Earth.
+    EXPECT_TRUE(view.elements.has_value()) << fraction;
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "platform/Clock.h"
 #include "sim/SkyLink.h"
@@ -10,7 +11,8 @@ namespace halvik::testing {
 
 // How one NOAA 14 pass sounds to the synchronizer: a clean link (1e-4 bit errors) from `aos`
 // for `seconds`, except during the fade [fadeStart, fadeEnd) (seconds after AOS); the synthetic
-// scene runs `alongPerSecond` of the way through the pass each second from `alongAtAos`.
+// scene runs `alongPerSecond` of the way through the pass each second from `alongAtAos`; with
+// `elements`, the imager sees the Earth under that orbit instead.
 struct PassShape {
   std::int64_t aos = 0;
   double seconds = std::numeric_limits<double>::infinity();
@@ -18,6 +20,7 @@ struct PassShape {
   double fadeEnd = -1;
   double alongAtAos = 0;
   double alongPerSecond = 0;
+  std::optional<ElementSet> elements = std::nullopt;
 };
 
 class PassLink final : public sim::SkyLink {
@@ -37,6 +40,7 @@ class PassLink final : public sim::SkyLink {
     view.elevationDeg = 40;
     view.bitErrorRate = 1e-4;
     view.alongTrack = shape_.alongAtAos + shape_.alongPerSecond * t;
+    view.elements = shape_.elements;
     return view;
   }
 

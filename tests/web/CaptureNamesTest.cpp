@@ -12,10 +12,11 @@ namespace halvik::web {
 namespace {
 
 TEST(CaptureNames, OnlyTheStationsOwnNameForms) {
-  for (const char* good : {"We02JanA.N14", "Mo31Dec9.N09", "Fr01Febz.str", "Su12Mar1.fy1",
-                           "Tu03AprB.N17", "We02JanA.N14.ch1.png", "We02JanA.N14.ch5.png",
-                           "We02JanA.N14.rgb.png", "We02JanA.N14.thumb.png", "We02JanA.N14.json",
-                           "We02JanA.mtr.cadu", "We02JanA.mtr.pass.json", "We02JanA.mtr.ch6.png"}) {
+  for (const char* good :
+       {"We02JanA.N14", "Mo31Dec9.N09", "Fr01Febz.str", "Su12Mar1.fy1", "Tu03AprB.N17",
+        "We02JanA.N14.ch1.png", "We02JanA.N14.ch5.png", "We02JanA.N14.rgb.png",
+        "We02JanA.N14.thumb.png", "We02JanA.N14.map.png", "We02JanA.N14.json", "We02JanA.mtr.cadu",
+        "We02JanA.mtr.pass.json", "We02JanA.mtr.ch6.png"}) {
     EXPECT_TRUE(IsServableName(good)) << good;
   }
   for (const char* bad : {"",
