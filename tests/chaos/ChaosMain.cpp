@@ -58,7 +58,9 @@ constexpr std::int64_t kLeadSeconds = 300;
 constexpr std::int64_t kMarginSeconds = 600;  // no fault this near the run's edges
 constexpr std::int64_t kTmpfsBytes = 512LL << 20;
 // The dummy rotator turns this fast in real time; the station's time runs `speed` times faster.
-constexpr double kRotatorDegPerRealSecond = 6.0;
+// gpsfake's log: the sample station's place, at a date gpsd takes as current (its fix, not its
+// time, is what the station uses).
+constexpr std::int64_t kGpsLogUtc = 1704067200;  // 2024-01-01
 
 struct Options {
   std::string kind = "sim";
@@ -133,6 +135,10 @@ std::int64_t Lines(const std::string& text) {
 std::string ReadAll(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+NmeaFix GpsFix() {
+  return {56.0, 10.0, 150.0 / kFeetPerMetre - kNmeaGeoidSeparationMetres, kGpsLogUtc};
 }
 
 // One fault as it went: when the station was healthy again after it.
@@ -301,9 +307,7 @@ bool ChaosRun::Prepare() {
     frames_.emplace(std::vector<std::string>{o_.halvik.string(), "serve-frames", "--port",
                                              std::to_string(framesPort_), "--speed",
                                              Format("%g", o_.speed)});
-    gpsd_.emplace(runDir_,
-                  NmeaLog({56.0, 10.0, 150.0 / kFeetPerMetre - kNmeaGeoidSeparationMetres, start_}),
-                  static_cast<std::uint16_t>(gpsPort_));
+    gpsd_.emplace(runDir_, NmeaLog(GpsFix()), static_cast<std::uint16_t>(gpsPort_));
     for (int port : {rotPort_, rigPort_, framesPort_}) {
       if (!testing::WaitForLoopbackPort(port)) return false;
     }
@@ -653,10 +657,7 @@ void ChaosRun::End(Outcome& o) {
       rotctld_->Resume();
       break;
     case FaultKind::GpsdGone:
-      gpsd_.emplace(
-          runDir_,
-          NmeaLog({56.0, 10.0, 150.0 / kFeetPerMetre - kNmeaGeoidSeparationMetres, SimNow()}),
-          static_cast<std::uint16_t>(gpsPort_));
+      gpsd_.emplace(runDir_, NmeaLog(GpsFix()), static_cast<std::uint16_t>(gpsPort_));
       break;
     case FaultKind::FramesDropped:
       frames_->Start({o_.halvik.string(), "serve-frames", "--port", std::to_string(framesPort_),
@@ -739,7 +740,9 @@ int ChaosRun::Run() {
     Tick();
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  // The end: an orderly stop as the service manager does it.
+  // The end: the last sample, then an orderly stop as the service manager does it.
+  nextSample_ = SimNow();
+  Sample();
   for (Outcome& o : outcomes_) {
     if (o.begun && !o.ended) End(o);
   }
@@ -852,9 +855,9 @@ int ChaosRun::Report() {
                                       return s.find(".dat ") != std::string::npos;
                                     }))
             << Format("watchdog restarts                                %d\n", watchdogRestarts_)
-            << Format("resident memory first hour %.1f MiB, last hour %.1f MiB\n", rss(first.first),
-                      rss(last.first))
-            << Format("open descriptors first hour %lld, last hour %lld\n",
+            << Format("resident memory first hour %.1f MiB, at the end %.1f MiB\n",
+                      rss(first.first), rss(last.first))
+            << Format("open descriptors first hour %lld, at the end %lld\n",
                       static_cast<long long>(first.second), static_cast<long long>(last.second))
             << Format("log: %s\n", (runDir_ / "chaos.log").c_str());
   for (const std::string& f : findings_) std::cout << "note " << f << "\n";
