@@ -57,6 +57,9 @@ constexpr double kStopRealSeconds = 90;
 constexpr std::int64_t kLeadSeconds = 300;
 constexpr std::int64_t kMarginSeconds = 600;  // no fault this near the run's edges
 constexpr std::int64_t kTmpfsBytes = 512LL << 20;
+// The station's time may trail the run's by its start-up (simulated seconds at the run's speed)
+// and a status poll's age.
+constexpr double kTimeToleranceSeconds = 90;
 // The dummy rotator turns this fast in real time; the station's time runs `speed` times faster.
 // gpsfake's log: the sample station's place, at a date gpsd takes as current (its fix, not its
 // time, is what the station uses).
@@ -214,6 +217,7 @@ class ChaosRun {
   std::set<std::string> leftAtKill_;
   std::optional<Steady::time_point> leftoverCheckAt_;
   std::optional<std::int64_t> healthyAt_;
+  std::optional<std::int64_t> timeWrongSince_;
   Steady::time_point nextHealthPoll_, nextScan_;
   int restarts_ = 0, watchdogRestarts_ = 0, uncleanExits_ = 0;
 
@@ -447,6 +451,8 @@ void ChaosRun::PollHealth() {
   client.set_read_timeout(1, 0);
   auto result = client.Get("/status.json");
   bool healthy = false;
+  bool timeRight = true;
+  double stationOff = 0;
   if (result && result->status == 200) {
     const nlohmann::json status = nlohmann::json::parse(result->body, nullptr, false);
     if (!status.is_discarded()) {
@@ -455,9 +461,24 @@ void ChaosRun::PollHealth() {
                 (linux_ || (status["gps"].value("present", false) &&
                             status["gps"].value("time_valid", false) &&
                             !status["receiver"]["level_v"].is_null()));
+      // The station's own time (its computer's clock and the GPS correction) against the sky's.
+      const std::optional<double> at = ParseIsoUtc(status.value("time_utc", std::string()));
+      stationOff = at ? *at - static_cast<double>(SimNow()) : 0;
+      timeRight = std::abs(stationOff) < kTimeToleranceSeconds;
     }
   }
   if (!healthy) {
+    healthyAt_.reset();
+  }
+  if (!timeRight && !timeWrongSince_) {
+    timeWrongSince_ = SimNow();
+    Log(Format("station time off by %.0f s", stationOff));
+  } else if (timeRight && timeWrongSince_) {
+    Log(Format("station time right again after %lld s",
+               static_cast<long long>(SimNow() - *timeWrongSince_)));
+    timeWrongSince_.reset();
+  }
+  if (!healthy || !timeRight) {
     healthyAt_.reset();
   } else if (!healthyAt_) {
     healthyAt_ = SimNow();
