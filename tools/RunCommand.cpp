@@ -30,6 +30,7 @@
 #include "platform/Clock.h"
 #include "platform/LinuxSystemInfo.h"
 #include "platform/PosixSpawner.h"
+#include "platform/Text.h"
 #include "tools/Commands.h"
 #include "ui/qt/Halvik32View.h"
 #include "ui/qt/MainFrame.h"
@@ -288,6 +289,14 @@ bool StartWebInterface(web::WebServer& webServer, const std::string& http) {
   return true;
 }
 
+// Takes a change of the --sim-control file, and says in the log what the station was told.
+void PollControl(SimControlFile& control, Clock& clock) {
+  if (!control.Poll()) return;
+  const SimControl& now = control.applied();
+  std::cerr << IsoUtcSeconds(clock.Now().seconds) << " halvik: --sim-control: clock step "
+            << now.clockStepMs << " ms, " << now.switches.fades.size() << " fades\n";
+}
+
 // What both run loops work on.
 struct RunParts {
   const RunOptions& options;
@@ -315,7 +324,7 @@ int RunWithoutWindow(RunParts& parts) {
   run.pollWithoutPaint = &parts.readout;
   run.stopSignal = &stopSignal;
   run.reloadSignal = &reloadSignal;
-  if (parts.control) run.afterPaint = [&] { parts.control->Poll(); };
+  if (parts.control) run.afterPaint = [&] { PollControl(*parts.control, parts.clock); };
   // A snapshot is the persistent picture with the whole quick-look image drawn in: rows the
   // live paint skipped while the simulation ran fast are there too.
   auto writeSnapshot = [&] {
@@ -345,7 +354,7 @@ int RunInWindow(RunParts& parts, Toolkit& toolkit, StationMessages& messages) {
 
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
-    if (parts.control) parts.control->Poll();
+    if (parts.control) PollControl(*parts.control, parts.clock);
     if (reloadSignal.exchange(0) != 0) {
       parts.station.tracking.ElementsReloadRequest.store(1, std::memory_order_release);
     }

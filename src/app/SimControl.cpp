@@ -1,5 +1,7 @@
 #include "app/SimControl.h"
 
+#include <sys/stat.h>
+
 #include <sstream>
 
 #include "platform/Files.h"
@@ -38,18 +40,24 @@ SimControl ParseSimControl(std::string_view text) {
   return control;
 }
 
-void SimControlFile::Poll() {
-  std::error_code error;
-  const auto written = std::filesystem::last_write_time(file_, error);
-  if (error || (seen_ && *seen_ == written)) return;
-  seen_ = written;
+bool SimControlFile::Poll() {
+  // A writer replaces the file by a rename: a new inode, even when two writes fall within the
+  // file system's timestamp granularity.
+  struct stat info {};
+  if (::stat(file_.c_str(), &info) != 0) return false;
+  const std::array<std::int64_t, 4> seen = {
+      static_cast<std::int64_t>(info.st_ino), static_cast<std::int64_t>(info.st_mtim.tv_sec),
+      static_cast<std::int64_t>(info.st_mtim.tv_nsec), static_cast<std::int64_t>(info.st_size)};
+  if (seen_ == seen) return false;
+  seen_ = seen;
   const std::optional<std::string> text = ReadSmallFile(file_, kControlFileLimit);
-  if (!text) return;
+  if (!text) return false;
   const SimControl control = ParseSimControl(*text);
-  if (control == applied_) return;
+  if (control == applied_) return false;
   computerClock_.SetOffsetMs(control.clockStepMs);
   if (sim_) sim_->ApplySwitches(control.switches);
   applied_ = control;
+  return true;
 }
 
 }  // namespace halvik

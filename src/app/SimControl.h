@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -33,13 +34,15 @@ class SimControlFile {
  public:
   SimControlFile(std::filesystem::path file, OffsetClock& computerClock, SimHardware* sim)
       : file_(std::move(file)), computerClock_(computerClock), sim_(sim) {}
-  void Poll();
+  // True when it applied a change.
+  bool Poll();
+  const SimControl& applied() const { return applied_; }
 
  private:
   std::filesystem::path file_;
   OffsetClock& computerClock_;
   SimHardware* sim_;
-  std::optional<std::filesystem::file_time_type> seen_;
+  std::array<std::int64_t, 4> seen_{};  // inode, modification time (s, ns), size
   SimControl applied_;
 };
 

@@ -65,8 +65,17 @@ TEST(SimControl, StepsTheComputersClockAndSwitchesTheBoards) {
   EXPECT_EQ(computer.Now().AsMilliseconds(), world.Now().AsMilliseconds());
   EXPECT_TRUE(readBlock());
   computer.SetOffsetMs(5);
-  control.Poll();
+  EXPECT_FALSE(control.Poll());
   EXPECT_EQ(computer.Now().AsMilliseconds() - world.Now().AsMilliseconds(), 5);
+
+  // A file replaced within the file system's timestamp granularity (the same time, the same
+  // size) is still a change: the rename gave it another inode.
+  const auto stamp = std::filesystem::last_write_time(dir.path() / "control");
+  dir.Write("control.new", "clock-step-ms 7\nsynchronizer-stopped 0\n");
+  std::filesystem::last_write_time(dir.path() / "control.new", stamp);
+  std::filesystem::rename(dir.path() / "control.new", dir.path() / "control");
+  EXPECT_TRUE(control.Poll());
+  EXPECT_EQ(computer.Now().AsMilliseconds() - world.Now().AsMilliseconds(), 7);
 }
 
 }  // namespace
