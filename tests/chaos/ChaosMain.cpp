@@ -59,7 +59,7 @@ constexpr std::int64_t kMarginSeconds = 600;  // no fault this near the run's ed
 constexpr std::int64_t kTmpfsBytes = 512LL << 20;
 // The station's time may trail the run's by its start-up (simulated seconds at the run's speed)
 // and a status poll's age.
-constexpr double kTimeToleranceSeconds = 90;
+constexpr double kTimeToleranceSeconds = 45;
 // The dummy rotator turns this fast in real time; the station's time runs `speed` times faster.
 // gpsfake's log: the sample station's place, at a date gpsd takes as current (its fix, not its
 // time, is what the station uses).
