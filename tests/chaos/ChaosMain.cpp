@@ -811,27 +811,11 @@ int ChaosRun::Report() {
   int accounted = 0;
   Row quiet;
   for (const ListedPass& pass : planned_) {
-    std::vector<Span> covers = windows;
-    bool captured = false;
-    for (std::size_t i = 0; i < captures_.size(); ++i) {
-      const soak::CaptureCheck& c = captures_[i];
-      if (c.code != pass.code || !c.fault.empty() || c.endTime < pass.aos - 61 ||
-          c.acquiredTime > pass.los) {
-        continue;
-      }
-      captured = true;
-      covers.insert(covers.end(), lockSpans_[i].begin(), lockSpans_[i].end());
-    }
-    const Span whole{static_cast<double>(pass.aos), static_cast<double>(pass.los)};
-    const bool ok = captured || UncoveredSeconds(whole, windows) == 0;
+    const PassAccount account = AccountPass(pass, captures_, lockSpans_, windows);
+    const bool ok = account.accounted;
     accounted += ok ? 1 : 0;
-    // Frames lost outside every fault's window; a minute at either end is below the sync's reach.
-    const double lost = UncoveredSeconds({whole.first + 60, whole.second - 60}, covers) *
-                        soak::FramesPerSecond(pass.code);
-    std::optional<std::size_t> hit;
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-      if (windows[i].first <= whole.second && windows[i].second >= whole.first - 61) hit = i;
-    }
+    const double lost = account.lostSeconds * soak::FramesPerSecond(pass.code);
+    const std::optional<std::size_t> hit = account.fault;
     Row& row = hit ? rows[std::string(FaultName(outcomes_[*hit].fault.kind))] : quiet;
     ++row.passesHit;
     row.passesAccounted += ok ? 1 : 0;

@@ -126,6 +126,32 @@ std::vector<Span> LockSpans(const CaptureFileContents& contents) {
   return spans;
 }
 
+PassAccount AccountPass(const soak::ListedPass& pass,
+                        const std::vector<soak::CaptureCheck>& captures,
+                        const std::vector<std::vector<Span>>& lockSpans,
+                        const std::vector<Span>& windows) {
+  PassAccount account;
+  std::vector<Span> covers = windows;
+  for (std::size_t i = 0; i < captures.size() && i < lockSpans.size(); ++i) {
+    const soak::CaptureCheck& c = captures[i];
+    if (c.code != pass.code || !c.fault.empty() || c.endTime < pass.aos - 61 ||
+        c.acquiredTime > pass.los) {
+      continue;
+    }
+    account.captured = true;
+    covers.insert(covers.end(), lockSpans[i].begin(), lockSpans[i].end());
+  }
+  const Span whole{static_cast<double>(pass.aos), static_cast<double>(pass.los)};
+  account.accounted = account.captured || UncoveredSeconds(whole, windows) == 0;
+  account.lostSeconds = UncoveredSeconds({whole.first + 60, whole.second - 60}, covers);
+  for (std::size_t i = 0; i < windows.size(); ++i) {
+    if (windows[i].first <= whole.second && windows[i].second >= whole.first - 61) {
+      account.fault = i;
+    }
+  }
+  return account;
+}
+
 int ElementLineChecksum(std::string_view line) {
   int sum = 0;
   for (char c : line.substr(0, 68)) {

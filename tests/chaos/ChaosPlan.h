@@ -1,12 +1,14 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "capture/CaptureFileReader.h"
+#include "soak/SoakPlan.h"
 
 namespace halvik::chaos {
 
@@ -58,6 +60,21 @@ double UncoveredSeconds(Span span, std::vector<Span> covers);
 
 // The stretches in lock of a capture: from each sync-acquired marker to the next marker.
 std::vector<Span> LockSpans(const CaptureFileContents& contents);
+
+// A planned pass against the captures (with their stretches in lock, one list each) and the
+// faults' windows.
+struct PassAccount {
+  bool captured = false;   // a good capture of its code overlaps [aos - 61, los]
+  bool accounted = false;  // captured, or the windows cover all of [aos, los]
+  // Of a minute after AOS to a minute before LOS (the sync's reach), the seconds that neither a
+  // capture's lock nor a window covers.
+  double lostSeconds = 0;
+  std::optional<std::size_t> fault;  // the last window touching [aos - 61, los]
+};
+PassAccount AccountPass(const soak::ListedPass& pass,
+                        const std::vector<soak::CaptureCheck>& captures,
+                        const std::vector<std::vector<Span>>& lockSpans,
+                        const std::vector<Span>& windows);
 
 // The checksum digit of a line of a two-line element set: its digits summed, each '-' as one,
 // modulo ten, over the first 68 characters.

@@ -69,6 +69,42 @@ TEST(ChaosPlan, UncoveredSecondsAndLockSpans) {
   EXPECT_EQ(LockSpans(contents), (std::vector<Span>{{100, 160}, {170, 400}}));
 }
 
+TEST(ChaosPlan, APassIsCapturedOrInsideAFault) {
+  soak::ListedPass pass;
+  pass.code = "N15";
+  pass.aos = 1000;
+  pass.los = 1600;
+  soak::CaptureCheck good;
+  good.code = "N15";
+  good.acquiredTime = 1030;
+  good.endTime = 1570;
+  soak::CaptureCheck other = good;
+  other.code = "N16";
+  soak::CaptureCheck broken = good;
+  broken.fault = "no frames";
+  // Captured, in lock from 1030 to 1300 and 1400 to 1570: 100 s lost between 1060 and 1540.
+  PassAccount a = AccountPass(pass, {other, broken, good},
+                              {{{1000, 1600}}, {{1000, 1600}}, {{1030, 1300}, {1400, 1570}}}, {});
+  EXPECT_TRUE(a.captured && a.accounted);
+  EXPECT_DOUBLE_EQ(a.lostSeconds, 100);
+  EXPECT_FALSE(a.fault);
+  // The gap inside a fault's window is the fault's own: nothing lost beyond it.
+  a = AccountPass(pass, {good}, {{{1030, 1300}, {1400, 1570}}}, {{100, 200}, {1290, 1410}});
+  EXPECT_DOUBLE_EQ(a.lostSeconds, 0);
+  EXPECT_EQ(a.fault, 1u);
+  // Not captured: accounted for only when the windows cover the whole pass.
+  a = AccountPass(pass, {other, broken}, {{{1000, 1600}}, {{1000, 1600}}}, {{900, 1300}});
+  EXPECT_FALSE(a.captured || a.accounted);
+  EXPECT_DOUBLE_EQ(a.lostSeconds, 240);
+  EXPECT_TRUE(AccountPass(pass, {}, {}, {{900, 1300}, {1300, 1700}}).accounted);
+  // A fault that ended more than 61 s before AOS touches no pass; a capture that ended then
+  // is another pass's.
+  soak::CaptureCheck early = good;
+  early.endTime = 938;
+  a = AccountPass(pass, {early}, {{{900, 938}}}, {{500, 938}});
+  EXPECT_FALSE(a.captured || a.fault);
+}
+
 TEST(ChaosPlan, NewerElementSetsOfTheSameOrbit) {
   // A published set with its checksums (the last digit of each line).
   const std::string one = "1 25544U 98067A   08264.51782528 -.00002182  00000-0 -11606-4 0  2927";
