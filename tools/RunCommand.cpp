@@ -18,6 +18,7 @@
 #include "app/Headless.h"
 #include "app/PidFile.h"
 #include "app/ServiceNotify.h"
+#include "app/SimControl.h"
 #include "app/SimHardware.h"
 #include "app/SimStart.h"
 #include "app/SnapshotTarget.h"
@@ -29,6 +30,7 @@
 #include "platform/Clock.h"
 #include "platform/LinuxSystemInfo.h"
 #include "platform/PosixSpawner.h"
+#include "platform/Text.h"
 #include "tools/Commands.h"
 #include "ui/qt/Halvik32View.h"
 #include "ui/qt/MainFrame.h"
@@ -84,7 +86,8 @@ struct RunOptions {
   std::string snapshot;
   std::int64_t snapshotEvery = 10;
   std::int64_t statusEvery = 1;
-  std::string http;  // ADDR:PORT of the web interface; empty: none
+  std::string http;        // ADDR:PORT of the web interface; empty: none
+  std::string simControl;  // a control file to follow while running; empty: none
   LinuxHardwareOptions linuxDevices;
 };
 
@@ -254,10 +257,12 @@ class StationMessages {
 
 // The station's hardware kind: the simulated boards, or Linux devices on the same clock
 // (--sim-start and --sim-speed then move and scale the station's time only).
+// `worldClock` is the clock before any setting of the computer's (see --sim-control).
 std::unique_ptr<StationHardware> MakeHardware(const RunOptions& options,
                                               const std::filesystem::path& dir,
                                               const StartTimes& times, Clock& clock,
-                                              Messages& messages, Beeper& beeper) {
+                                              Clock& worldClock, Messages& messages,
+                                              Beeper& beeper) {
   if (options.hardware == "linux") {
     return std::make_unique<LinuxHardware>(options.linuxDevices, clock, messages);
   }
@@ -267,7 +272,7 @@ std::unique_ptr<StationHardware> MakeHardware(const RunOptions& options,
       static_cast<double>(times.station.AsMilliseconds() - times.computer.AsMilliseconds()) /
       1000.0;
   simOptions.gpsWeekModulo1024 = options.simGpsWeek == "mod1024";
-  return std::make_unique<SimStationHardware>(dir, clock, messages, beeper, simOptions);
+  return std::make_unique<SimStationHardware>(dir, clock, worldClock, messages, beeper, simOptions);
 }
 
 // Starts the web interface when --http names an address; false (after a one-line message) when
@@ -284,6 +289,14 @@ bool StartWebInterface(web::WebServer& webServer, const std::string& http) {
   return true;
 }
 
+// Takes a change of the --sim-control file, and says in the log what the station was told.
+void PollControl(SimControlFile& control, Clock& clock) {
+  if (!control.Poll()) return;
+  const SimControl& now = control.applied();
+  std::cerr << IsoUtcSeconds(clock.Now().seconds) << " halvik: --sim-control: clock step "
+            << now.clockStepMs << " ms, " << now.switches.fades.size() << " fades\n";
+}
+
 // What both run loops work on.
 struct RunParts {
   const RunOptions& options;
@@ -293,6 +306,7 @@ struct RunParts {
   ServiceNotifier& notifier;
   Clock& clock;
   std::optional<SnapshotSaver>& snapshots;
+  std::optional<SimControlFile>& control;
 };
 
 // The station without a window: status lines on stdout, snapshots drawn offscreen.
@@ -310,6 +324,7 @@ int RunWithoutWindow(RunParts& parts) {
   run.pollWithoutPaint = &parts.readout;
   run.stopSignal = &stopSignal;
   run.reloadSignal = &reloadSignal;
+  if (parts.control) run.afterPaint = [&] { PollControl(*parts.control, parts.clock); };
   // A snapshot is the persistent picture with the whole quick-look image drawn in: rows the
   // live paint skipped while the simulation ran fast are there too.
   auto writeSnapshot = [&] {
@@ -339,6 +354,7 @@ int RunInWindow(RunParts& parts, Toolkit& toolkit, StationMessages& messages) {
 
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (parts.control) PollControl(*parts.control, parts.clock);
     if (reloadSignal.exchange(0) != 0) {
       parts.station.tracking.ElementsReloadRequest.store(1, std::memory_order_release);
     }
@@ -375,7 +391,9 @@ int RunStation(const RunOptions& options) {
   const std::filesystem::path dir = std::filesystem::current_path();
   const std::optional<StartTimes> times = ChooseStartTimes(options, dir);
   if (!times) return 2;
-  ScaledClock clock(times->computer, options.simSpeed);
+  ScaledClock worldClock(times->computer, options.simSpeed);
+  // The computer's clock as the station reads it: the world's, unless --sim-control sets it.
+  OffsetClock clock(worldClock, 0);
 
   const bool headless = options.headless || !DisplayAvailable();
   Toolkit toolkit(headless);
@@ -386,7 +404,7 @@ int RunStation(const RunOptions& options) {
   LinuxSystemInfo systemInfo;
   PosixSpawner spawner;
   std::unique_ptr<StationHardware> hardware =
-      MakeHardware(options, dir, *times, clock, messages.messages(), beeper);
+      MakeHardware(options, dir, *times, clock, worldClock, messages.messages(), beeper);
   StationEnvironment env{dir, clock, messages.messages(), beeper, systemInfo, spawner, *hardware};
   Station station(env);
   StationReceiverReadout receiverReadout(station.receiver);
@@ -399,7 +417,12 @@ int RunStation(const RunOptions& options) {
 
   std::optional<SnapshotSaver> snapshotSaver;
   if (!options.snapshot.empty()) snapshotSaver.emplace(options.snapshot);
-  RunParts parts{options, station, view, readout, notifier, clock, snapshotSaver};
+  std::optional<SimControlFile> control;
+  if (!options.simControl.empty()) {
+    auto* sim = dynamic_cast<SimStationHardware*>(hardware.get());
+    control.emplace(options.simControl, clock, sim ? &sim->sim() : nullptr);
+  }
+  RunParts parts{options, station, view, readout, notifier, clock, snapshotSaver, control};
   return headless ? RunWithoutWindow(parts) : RunInWindow(parts, toolkit, messages);
 }
 
@@ -474,6 +497,9 @@ void AddRunOptions(CLI::App& app, int& exitCode) {
       ->check([](const std::string& text) {
         return web::ParseHttpAddress(text) ? std::string() : "wants ADDR:PORT";
       });
+  app.add_option("--sim-control", options->simControl,
+                 "Follow this file while running: steps of the computer's clock and the simulated "
+                 "boards' failure switches (for fault-injection runs)");
   app.final_callback([&app, &exitCode, options] {
     if (!app.get_subcommands().empty()) return;
     if (!ApplyHardwareConf(std::filesystem::current_path(), app, *options)) {

@@ -51,6 +51,8 @@ std::vector<ElementEntry> ReadElementEntries(const std::filesystem::path& elemen
 SimHardware::SimHardware(Clock& computerClock, DeviceNamespace& devices, SimHardwareOptions options)
     : trueClock_(computerClock,
                  static_cast<std::int64_t>(std::llround(options.computerClockErrorSeconds * 1000))),
+      receiverOptions_(options.receiver),
+      trackerOptions_(options.tracker),
       sky_(trueClock_, options.sky),
       services_(devices) {
   for (const ElementEntry& entry : ReadElementEntries(options.stationDir / kElementsFile)) {
@@ -68,6 +70,7 @@ SimHardware::SimHardware(Clock& computerClock, DeviceNamespace& devices, SimHard
     gps.latitudeDeg = station.latitudeDeg;
     gps.longitudeDeg = station.longitudeDeg;
     gps.altitudeM = station.heightFeet * 0.3048;
+    gpsOptions_ = gps;
     gps_ = std::make_shared<sim::SimGpsReceiver>(computerClock, gps);
   }
   receiver_ = std::make_shared<sim::SimReceiverBoard>(computerClock, sky_, options.receiver);
@@ -80,6 +83,26 @@ SimHardware::SimHardware(Clock& computerClock, DeviceNamespace& devices, SimHard
                      synchronizer_);
   for (const auto& [service, failures] : options.serviceFailures) {
     services_.SetFailures(service, failures);
+  }
+}
+
+void SimHardware::ApplySwitches(const SimSwitches& switches) {
+  sim::SimReceiverOptions receiver = receiverOptions_;
+  receiver.dead = receiver.dead || switches.receiverSilent;
+  receiver_->SetOptions(receiver);
+  sim::SimTrackerOptions tracker = trackerOptions_;
+  tracker.neverReady = tracker.neverReady || switches.trackerNeverReady;
+  tracker.silent = tracker.silent || switches.trackerSilent;
+  tracker_->SetOptions(tracker);
+  if (gps_) {
+    sim::SimGpsOptions gps = gpsOptions_;
+    if (switches.gpsGarbage) gps.failure = sim::SimGpsFailure::OtherPacketsOnly;
+    if (switches.gpsSilent) gps.failure = sim::SimGpsFailure::Silent;
+    gps_->SetOptions(gps);
+  }
+  synchronizer_->SetStopped(switches.synchronizerStopped);
+  for (; fadesAdded_ < switches.fades.size(); ++fadesAdded_) {
+    sky_.AddFade(switches.fades[fadesAdded_].first, switches.fades[fadesAdded_].second);
   }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -20,20 +21,38 @@
 
 namespace halvik {
 
-// The clock of the real world when the computer's clock is off by a fixed error: the sky and the
-// GPS receiver live by it, the station by the computer's clock.
+// The clock of the real world when the computer's clock is off by an error: the sky and the
+// GPS receiver live by it, the station by the computer's clock. Also the computer's clock when
+// it is set forwards or backwards while the station runs: `SetOffsetMs` moves its time of day,
+// never its millisecond clock.
 class OffsetClock final : public Clock {
  public:
   OffsetClock(Clock& base, std::int64_t offsetMs) : base_(base), offsetMs_(offsetMs) {}
   SystemTime Now() override {
-    return SystemTime::FromMilliseconds(base_.Now().AsMilliseconds() + offsetMs_);
+    return SystemTime::FromMilliseconds(base_.Now().AsMilliseconds() +
+                                        offsetMs_.load(std::memory_order_relaxed));
   }
   std::int64_t MonotonicMs() override { return base_.MonotonicMs(); }
   void SleepMs(std::int64_t ms) override { base_.SleepMs(ms); }
+  void SetOffsetMs(std::int64_t ms) { offsetMs_.store(ms, std::memory_order_relaxed); }
 
  private:
   Clock& base_;
-  std::int64_t offsetMs_;
+  std::atomic<std::int64_t> offsetMs_;
+};
+
+// The boards' failure switches, for a simulation that runs on (SimControlFile takes them from a
+// file). Every switch off is the healthy board of the options the hardware was made with.
+struct SimSwitches {
+  bool receiverSilent = false;       // the receiver hears nothing and never answers
+  bool trackerNeverReady = false;    // the tracker board stays busy: written bytes are lost
+  bool trackerSilent = false;        // it takes every byte and answers no query
+  bool gpsSilent = false;            // the GPS receiver is lost: it answers nothing
+  bool gpsGarbage = false;           // it answers every request with another report
+  bool synchronizerStopped = false;  // every block read fails
+  // True UTC seconds: the downlink is lost from, until (a fade mid-pass loses the sync).
+  std::vector<std::pair<double, double>> fades;
+  bool operator==(const SimSwitches&) const = default;
 };
 
 struct SimHardwareOptions {
@@ -70,9 +89,15 @@ class SimHardware {
   sim::SimGpsReceiver* gps() { return gps_.get(); }
   sim::SimSynchronizer& synchronizer() { return *synchronizer_; }
   Clock& trueClock() { return trueClock_; }
+  // Sets every switch as given; fades are added once each (the sky keeps those it has).
+  void ApplySwitches(const SimSwitches& switches);
 
  private:
   OffsetClock trueClock_;
+  sim::SimReceiverOptions receiverOptions_;
+  sim::SimTrackerOptions trackerOptions_;
+  sim::SimGpsOptions gpsOptions_;
+  std::size_t fadesAdded_ = 0;
   sim::Sky sky_;
   std::shared_ptr<sim::SimGpsReceiver> gps_;
   std::shared_ptr<sim::SimReceiverBoard> receiver_;
@@ -82,11 +107,17 @@ class SimHardware {
 };
 
 // The station's boards on the simulation: the simulated boards behind their drivers.
+// `worldClock` runs the boards and the sky; it is the computer's clock unless the computer's
+// clock is set while the station runs (then it is the clock before any setting).
 class SimStationHardware final : public StationHardware {
  public:
   SimStationHardware(const std::filesystem::path& dir, Clock& computerClock, Messages& messages,
                      Beeper& beeper, SimHardwareOptions options)
-      : sim_(computerClock, devices_, std::move(options)),
+      : SimStationHardware(dir, computerClock, computerClock, messages, beeper,
+                           std::move(options)) {}
+  SimStationHardware(const std::filesystem::path& dir, Clock& computerClock, Clock& worldClock,
+                     Messages& messages, Beeper& beeper, SimHardwareOptions options)
+      : sim_(worldClock, devices_, std::move(options)),
         boards_(dir, sim_.services(), devices_, computerClock, messages, beeper) {}
 
   SimHardware& sim() { return sim_; }

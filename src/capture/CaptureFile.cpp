@@ -258,7 +258,8 @@ bool CaptureFile::OpenCaptureFile(const std::string& satelliteName, SatelliteFam
                   {})) {
     return false;
   }
-  fd_ = ::open(InDirectory(temporaryName_).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // Read and write: on a full disk the end marker looks back at the last block (EndCapture).
+  fd_ = ::open(InDirectory(temporaryName_).c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd_ < 0) {
     context_.messages.Show(
         Format("Cannot Create Capture File %s: %s", temporaryName_.c_str(), std::strerror(errno)));
@@ -415,6 +416,7 @@ void CaptureFile::EndCapture(bool framesWritten, std::int64_t endSeconds, bool i
   if (fd_ < 0) return;
   if (!WriteMarkerAt(MarkerKind::EndOfCapture, 0, endSeconds)) {
     context_.messages.Show("Out of Disk Space");
+    (void)EndInPlaceOfLastFrame(endSeconds);
   }
   CloseCaptureFile();
   const auto temporaryPath = InDirectory(temporaryName_);
@@ -446,6 +448,21 @@ void CaptureFile::EndCapture(bool framesWritten, std::int64_t endSeconds, bool i
   const char* program = FactsOf(family_).postProcessor;
   // Whether the program started is not examined: it is outside the station.
   (void)context_.spawner.Spawn(InDirectory(program), {program, full.string()});
+}
+
+bool CaptureFile::EndInPlaceOfLastFrame(std::int64_t endSeconds) {
+  const std::int64_t blockBytes = std::int64_t{frameLength_} * 2;
+  // Header, first marker and two frames at least: the capture keeps a frame.
+  if (IsCadu() || size_ < 4 * blockBytes) return false;
+  if (FrameBlockAt(size_ - blockBytes) != true) return false;
+  if (::ftruncate(fd_, static_cast<off_t>(size_ - blockBytes)) != 0 ||
+      ::lseek(fd_, static_cast<off_t>(size_ - blockBytes), SEEK_SET) < 0) {
+    return false;
+  }
+  size_ -= blockBytes;
+  if (context_.diskBudget != nullptr)
+    context_.diskBudget->Give(static_cast<std::size_t>(blockBytes));
+  return WriteMarkerAt(MarkerKind::EndOfCapture, 0, endSeconds);
 }
 
 void CaptureFile::FinishLeftoverCaptures() {
@@ -548,12 +565,20 @@ std::string CaptureFile::HeaderSatelliteName() const {
   return WithoutTrailingSpaces(std::move(name));
 }
 
-bool CaptureFile::HasFrameBlock(std::int64_t blockBytes) const {
+std::optional<bool> CaptureFile::FrameBlockAt(std::int64_t offset) const {
   // Header and marker blocks have bit 15 of their first word set; a frame never does.
+  std::uint8_t first[2] = {};
+  if (::pread(fd_, first, sizeof first, static_cast<off_t>(offset)) != sizeof first) {
+    return std::nullopt;
+  }
+  return (first[1] & 0x80) == 0;
+}
+
+bool CaptureFile::HasFrameBlock(std::int64_t blockBytes) const {
   for (std::int64_t offset = blockBytes; offset + blockBytes <= size_; offset += blockBytes) {
-    std::uint8_t first[2] = {};
-    if (::pread(fd_, first, sizeof first, static_cast<off_t>(offset)) != sizeof first) break;
-    if ((first[1] & 0x80) == 0) return true;
+    const std::optional<bool> frame = FrameBlockAt(offset);
+    if (!frame) break;
+    if (*frame) return true;
   }
   return false;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -159,12 +160,18 @@ class CaptureFile {
                   std::string_view ownTemporaryName);
   bool WriteMarkerAt(MarkerKind kind, std::uint16_t count, std::int64_t seconds);
   void EndCapture(bool framesWritten, std::int64_t endSeconds, bool interrupted = false);
+  // On a full disk the end marker takes the last frame's place, so the capture still ends as
+  // every reader expects; false (nothing changed) when the file has fewer than two frames or
+  // ends in a marker.
+  bool EndInPlaceOfLastFrame(std::int64_t endSeconds);
   void FinishLeftover(const std::string& temporaryName);
   void FinishCaduLeftover(const std::string& temporaryName);
   bool IsCadu() const { return FactsOf(family_).frameKind == FrameKind::Cadu; }
   // The name line and both element lines of a satellite in elements.dat; empty when absent.
   std::vector<std::string> ElementSetOf(const std::string& satelliteName) const;
   std::string HeaderSatelliteName() const;
+  // Whether the block at `offset` is a frame; nothing when it cannot be read.
+  std::optional<bool> FrameBlockAt(std::int64_t offset) const;
   bool HasFrameBlock(std::int64_t blockBytes) const;
   void WriteHeaderBlock(const std::string& satelliteName);
   bool WriteBlock(const std::uint16_t* words);

@@ -84,7 +84,8 @@ bool SimSynchronizer::ReadBlock(std::span<std::uint8_t> output, std::uint32_t& t
   {
     std::lock_guard lock(mutex_);
     std::int64_t call = readCalls_++;
-    if (options_.failReadFromBlock >= 0 && call >= options_.failReadFromBlock) {
+    if (stopped_.load(std::memory_order_relaxed) ||
+        (options_.failReadFromBlock >= 0 && call >= options_.failReadFromBlock)) {
       failedReads_.fetch_add(1, std::memory_order_relaxed);
       return false;
     }

@@ -59,6 +59,9 @@ class SimSynchronizer final : public Device {
                std::span<std::uint8_t> output, std::uint32_t& transferred) override;
 
   SimSynchronizerCounters counters() const;
+  // A stopped board fails every block read (the control call returns false) until started
+  // again, as one whose firmware has hung.
+  void SetStopped(bool stopped) { stopped_.store(stopped, std::memory_order_relaxed); }
 
  private:
   enum class Mode { Stopped, Noaa, SeaStar };
@@ -107,6 +110,7 @@ class SimSynchronizer final : public Device {
 
   std::atomic<std::uint64_t> blocksRead_{0}, failedReads_{0}, noaaStarts_{0}, seaStarStarts_{0},
       stops_{0}, configures_{0}, rejectedCalls_{0}, framesInLock_{0};
+  std::atomic<bool> stopped_{false};
 };
 
 }  // namespace halvik::sim

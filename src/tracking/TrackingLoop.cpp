@@ -215,8 +215,31 @@ void TrackingLoop::ShutDown() {
   context_.antenna.FinalPark();
 }
 
+std::int64_t ClockStepMs(SystemTime lastTime, std::int64_t lastMonotonicMs, SystemTime time,
+                         std::int64_t monotonicMs) {
+  const std::int64_t step =
+      (time.AsMilliseconds() - lastTime.AsMilliseconds()) - (monotonicMs - lastMonotonicMs);
+  return std::llabs(step) < kClockStepMs ? 0 : step;
+}
+
+double CorrectionAfterStep(double correction, std::int64_t stepMs) {
+  return static_cast<double>(
+             std::llround(correction * 100.0 - static_cast<double>(stepMs) / 10.0)) /
+         100.0;
+}
+
 void TrackingLoop::ClockTick() {
-  const std::int64_t second = context_.clock.Now().seconds;
+  const SystemTime now = context_.clock.Now();
+  const std::int64_t monotonic = context_.clock.MonotonicMs();
+  if (lastLook_ && context_.gpsState.GpsPresent.load() == 1) {
+    // With the GPS the station keeps GPS time: a step of the computer's clock must not move it.
+    if (const std::int64_t step =
+            ClockStepMs(lastLook_->first, lastLook_->second, now, monotonic)) {
+      context_.status.ClockCorrection = CorrectionAfterStep(context_.status.ClockCorrection, step);
+    }
+  }
+  lastLook_ = {now, monotonic};
+  const std::int64_t second = now.seconds;
   if (lastSecond_ && *lastSecond_ == second) return;
   lastSecond_ = second;
   LowerCountdowns(countdowns_);

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
 
 #include "config/StationFiles.h"
 #include "platform/Clock.h"
@@ -55,6 +56,16 @@ inline constexpr double kLargestUnbuiltClockCorrection = 86400.0;
 std::optional<double> UsableClockCorrection(double gpsTime, SystemTime pcClock);
 // The same, 0 for a refused time.
 double ClockCorrectionFrom(double gpsTime, SystemTime pcClock);
+
+// How far (ms) the computer's time of day moved beyond its millisecond clock between two looks:
+// a step of the clock (set by hand or by a time daemon), taken out of the GPS correction at
+// once, since the GPS time is read again only between passes. 0 below kClockStepMs, the most a
+// time daemon's slewing or a reading's rounding adds.
+inline constexpr std::int64_t kClockStepMs = 1000;
+std::int64_t ClockStepMs(SystemTime lastTime, std::int64_t lastMonotonicMs, SystemTime time,
+                         std::int64_t monotonicMs);
+// The correction after a step of the computer's clock, in whole hundredths of a second.
+double CorrectionAfterStep(double correction, std::int64_t stepMs);
 
 // The legacy screen layer's two map-file checks: map.dat in `dir` is opened twice, and each
 // open that fails shows "Can't find file map.dat". Only the file's presence matters.
@@ -117,6 +128,7 @@ class TrackingLoop {
   PredictionSeam prediction_;
   TrackingCountdowns countdowns_;
   std::optional<std::int64_t> lastSecond_;  // PC-clock second of the last clock tick
+  std::optional<std::pair<SystemTime, std::int64_t>> lastLook_;  // PC clock, millisecond clock
   // How start-up found the operator's lists: shut-down saves only what it cannot lose.
   ListAsRead satellitesAsRead_;
   ListAsRead minimumElevationAsRead_;

@@ -542,14 +542,15 @@ TEST_F(CaptureEngineTest, AFullDiskKeepsTheRecordingAndSuspendsCaptures) {
   ASSERT_EQ(messages.shown.size(), 1u);
   EXPECT_EQ(messages.shown[0],
             std::make_pair(std::string("Out of Disk Space"), CaptureStateCode(ClosingDownCapture)));
-  // --- The next cycle finishes it: the end marker does not fit (shown again), the name does ---
+  // --- The next cycle finishes it: the end marker does not fit (shown again), so it takes the
+  // last frame's place; the name follows ---
   Cycle();
   EXPECT_EQ(State(), WaitingForSatellite);
   EXPECT_EQ(messages.Texts(), (std::vector<std::string>{"Out of Disk Space", "Out of Disk Space"}));
   EXPECT_EQ(Files(), std::vector<std::string>{"We02JanA.N14"});
   auto lines = Inspect("We02JanA.N14");
   EXPECT_EQ(lines, (std::vector<std::string>{lines[0], "marker sync-acquired 30 " + kMarkerTime,
-                                             "frames 40 sync 40"}));
+                                             "frames 39 sync 39", "marker end 0 " + kMarkerTime}));
   EXPECT_EQ(fs::file_size(dir.path() / "We02JanA.N14"), 42u * 22180u);
   EXPECT_EQ(spawner.Spawned().size(), 1u);
   // The suspension is the tracking side's to clear; the engine leaves it set.

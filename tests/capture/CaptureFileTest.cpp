@@ -618,6 +618,39 @@ TEST_F(CaptureFileTest, AFullDiskCutsTheShortBlockOff) {
   file.CloseCaptureFile();
 }
 
+TEST_F(CaptureFileTest, OnAFullDiskTheEndMarkerTakesTheLastFramesPlace) {
+  // Room for the header, a marker and three frames: the end marker finds none, so the last
+  // frame gives way to it and the capture ends as every reader expects.
+  budget.emplace(5 * 22180);
+  CaptureFile file(Context());
+  ASSERT_TRUE(file.OpenCaptureFile("NOAA 14", SatelliteFamily::Noaa));
+  ASSERT_TRUE(file.WriteMarker(MarkerKind::SyncAcquired, 30));
+  for (int i = 1; i <= 3; ++i) {
+    ASSERT_TRUE(file.WriteFrame(MakeFrame(FrameKind::Sync, i, 11090).data()));
+  }
+  clock.Advance(7000);
+  file.FinishCaptureFile(true);
+  EXPECT_EQ(messages.Shown(), std::vector<std::string>{"Out of Disk Space"});
+  CaptureReadResult read = ReadCaptureFile(dir.path() / "We02JanA.N14");
+  ASSERT_TRUE(read.ok) << read.error;
+  EXPECT_EQ(read.contents.totalFrames, 2);
+  const auto* end = std::get_if<CaptureMarker>(&read.contents.entries.back());
+  ASSERT_TRUE(end);
+  EXPECT_EQ(end->kind, MarkerKind::EndOfCapture);
+  EXPECT_EQ(end->time, kWednesday2Jan2002Noon + 7);
+  EXPECT_EQ(budget->left(), 0);
+
+  // A file that ends in a marker keeps it: nothing of the kind is given up for the end.
+  budget->Set(5 * 22180);
+  ASSERT_TRUE(file.OpenCaptureFile("NOAA 14", SatelliteFamily::Noaa));
+  ASSERT_TRUE(file.WriteMarker(MarkerKind::SyncAcquired, 30));
+  ASSERT_TRUE(file.WriteFrame(MakeFrame(FrameKind::Sync, 1, 11090).data()));
+  ASSERT_TRUE(file.WriteFrame(MakeFrame(FrameKind::Sync, 2, 11090).data()));
+  ASSERT_TRUE(file.WriteMarker(MarkerKind::SyncLost, 0));
+  file.FinishCaptureFile(true);
+  EXPECT_EQ(Size("We02JanB.N14"), 5u * 22180u);
+}
+
 TEST_F(CaptureFileTest, TheRealDiskRefusingBytesIsAShortWrite) {
   // A file-size limit makes write() store part of a block and then fail, as a full disk does.
   auto oldHandler = signal(SIGXFSZ, SIG_IGN);

@@ -166,9 +166,9 @@ TEST(WholeStationDisk, DiskFillsDuringPass) {
   EXPECT_TRUE(files[0].filename().string().ends_with("A.N15")) << files[0];
   CaptureReadResult read = ReadCaptureFile(files[0]);
   ASSERT_TRUE(read.opened);
-  // Whole blocks only, the end marker being the write that no longer fitted.
+  // Whole blocks only; the end marker no longer fitted and took the last frame's place.
   EXPECT_TRUE(read.ok) << read.error;
-  EXPECT_EQ(EntryOutline(read.contents), (std::vector<std::string>{"acquired 30", "frames"}))
+  EXPECT_EQ(EntryOutline(read.contents), (std::vector<std::string>{"acquired 30", "frames", "end"}))
       << Describe(read.contents);
   const CaptureFileContents& contents = read.contents;
   EXPECT_TRUE(contents.header.found);
@@ -178,7 +178,7 @@ TEST(WholeStationDisk, DiskFillsDuringPass) {
   const auto* frames = std::get_if<CaptureFrameRun>(&contents.entries[1]);
   ASSERT_TRUE(acquired && frames) << Describe(contents);
   EXPECT_EQ(acquired->kind, MarkerKind::SyncAcquired);
-  EXPECT_EQ(frames->frames, kFramesThatFit);
+  EXPECT_EQ(frames->frames, kFramesThatFit - 1);
   EXPECT_EQ(frames->withSync, frames->frames);
   EXPECT_EQ(static_cast<std::int64_t>(contents.bytes), (2 + kFramesThatFit) * kBlockBytes);
   auto spawned = rig.spawner().Spawned();

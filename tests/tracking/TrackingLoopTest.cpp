@@ -89,6 +89,33 @@ AntennaCounts PassCounts(const ScriptedPass& pass, SystemTime at) {
                 pass.maxElevationDeg * (1.0 - std::fabs(2.0 * fraction - 1.0)));
 }
 
+TEST(TrackingLoopDecisionsTest, AStepOfTheComputersClockIsTakenOutOfTheGpsCorrection) {
+  const SystemTime at{1198640000, 250};
+  auto later = [&](std::int64_t ms) {
+    return SystemTime::FromMilliseconds(at.AsMilliseconds() + ms);
+  };
+  // Time of day and millisecond clock moving together: no step, whatever the gap or the drift
+  // below a second; otherwise the difference, either way, to the millisecond.
+  EXPECT_EQ(ClockStepMs(at, 5000, later(10), 5010), 0);
+  EXPECT_EQ(ClockStepMs(at, 5000, later(600000), 605000), 0);
+  EXPECT_EQ(ClockStepMs(at, 5000, later(999), 5000), 0);
+  EXPECT_EQ(ClockStepMs(at, 5000, later(10 + 77000), 5010), 77000);
+  EXPECT_EQ(ClockStepMs(at, 5000, later(10 - 3 * 3600 * 1000), 5010), -3 * 3600 * 1000);
+  EXPECT_EQ(ClockStepMs(at, 5000, later(10 - 1000), 5010), -1000);
+  // The station's time (PC clock plus correction) stays where it was: a clock set 77 s ahead
+  // loses 77 s of correction, one set back gains it, in whole hundredths.
+  EXPECT_DOUBLE_EQ(CorrectionAfterStep(77.02, -77000), 154.02);
+  EXPECT_DOUBLE_EQ(CorrectionAfterStep(77.02, 76979), 0.04);
+  EXPECT_DOUBLE_EQ(CorrectionAfterStep(0.12, 3600000), -3599.88);
+  for (const std::int64_t step : {1001LL, -77000LL, 10800000LL}) {
+    const double before = 0.37;
+    const double stationBefore = static_cast<double>(at.AsMilliseconds()) / 1000.0 + before;
+    const double stationAfter = static_cast<double>(at.AsMilliseconds() + step) / 1000.0 +
+                                CorrectionAfterStep(before, step);
+    EXPECT_NEAR(stationAfter, stationBefore, 0.006) << step;
+  }
+}
+
 TEST(TrackingLoopDecisionsTest, CountdownsAndClockCorrection) {
   // --- countdowns stop at 0 ---
   TrackingCountdowns c{2, 1, 0};
